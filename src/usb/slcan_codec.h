@@ -1,0 +1,75 @@
+#pragma once
+// Pure SLCAN line coding: one line from one frame, one frame or adapter reply from
+// one line, and the adapter's command lines. No I/O, no allocation on the frame
+// paths, so the transport, the simulator, the benchmarks and the fuzzers share it.
+
+#include <kinetra/can_frame.h>
+#include <kinetra/types.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kinetra::slcan {
+
+/// The longest line the adapter sends or accepts, terminator included.
+constexpr std::size_t kMaxLineLength = 30;
+/// The longest frame line: letter, 8 id digits, length digit, 16 data digits, CR.
+constexpr std::size_t kMaxFrameLineLength = 27;
+constexpr char kTerminator = '\r';
+/// SLCAN adapters answer a refused command with the bell character.
+constexpr char kBell = '\a';
+
+/// What one received line turned out to be.
+enum class LineKind : uint8_t {
+    Frame,            ///< a "t", "T", "r" or "R" line decoded into `frame`
+    FirmwareVersion,  ///< "V" reply: major, minor, patch, tag
+    HardwareVersion,  ///< "H" reply: major, minor, patch
+    BitRate,          ///< "G" reply: baud_code
+    DfuInfo,          ///< "d" reply
+    Empty,            ///< nothing but a terminator (an adapter's "OK")
+    Refused,          ///< the bell character: the adapter refused a command
+    Unknown,          ///< a line starting with any other character
+    BadLength,        ///< a frame line whose length digit is above 8
+    Truncated,        ///< a frame line shorter than its length digit asks for
+    BadDigit          ///< a frame line with a character that is not a hex digit
+};
+
+/// The result of decoding one line. Only the fields of `kind` are meaningful.
+struct DecodedLine {
+    LineKind kind = LineKind::Unknown;
+    can_frame_data frame{};
+    uint8_t major = 0;
+    uint8_t minor = 0;
+    uint8_t patch = 0;
+    uint8_t baud_code = 0;
+    std::array<char, 8> tag{};  ///< the eight tag characters of a "V" reply
+};
+
+/// Writes the line for `frame`, terminator included, into `out` and returns its
+/// length (at most kMaxFrameLineLength). A DLC above 8 is written as 8.
+std::size_t encodeFrame(const can_frame_data& frame, char* out);
+/// The line for `frame` as a string.
+std::string encodeFrame(const can_frame_data& frame);
+
+/// Decodes one line, with or without its terminator. Never throws, never reads
+/// outside `line`; upper- and lower-case hex digits are accepted. Extended
+/// identifiers are masked to 29 bits.
+DecodedLine decodeLine(std::string_view line);
+
+/// "C\rS<code>\rO\r": close the channel, select the bit rate, open it.
+std::string setBitRateCommand(CANBaudRate rate);
+/// "G\r", "V\r", "H\r": the adapter queries.
+std::string bitRateQuery();
+std::string firmwareVersionQuery();
+std::string hardwareVersionQuery();
+/// "C\rd\r": enter the adapter's firmware-update mode.
+std::string enterDfuCommand();
+/// "C\rZ<0|1|2>\rO\r": save, erase the configuration, reboot.
+std::string saveConfigurationCommand();
+std::string eraseConfigurationCommand();
+std::string rebootCommand();
+
+}  // namespace kinetra::slcan
