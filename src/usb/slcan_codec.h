@@ -33,7 +33,9 @@ enum class LineKind : uint8_t {
     Refused,          ///< the bell character: the adapter refused a command
     Unknown,          ///< a line starting with any other character
     BadLength,        ///< a frame line whose length digit is above 8
-    Truncated,        ///< a frame line shorter than its length digit asks for
+    Truncated,        ///< a frame line shorter than its length digit asks for, or
+                      ///< a "V", "H" or "G" reply too short to hold its fields
+    TooLong,          ///< a frame line with characters after its last data digit
     BadDigit          ///< a frame line with a character that is not a hex digit
 };
 
@@ -54,22 +56,35 @@ std::size_t encodeFrame(const can_frame_data& frame, char* out);
 /// The line for `frame` as a string.
 std::string encodeFrame(const can_frame_data& frame);
 
-/// Decodes one line, with or without its terminator. Never throws, never reads
-/// outside `line`; upper- and lower-case hex digits are accepted. Extended
-/// identifiers are masked to 29 bits.
+/// Decodes one line, with or without its terminator; only the characters before
+/// the first terminator count. Never throws, never allocates, never reads outside
+/// `line`. Upper- and lower-case hex digits are accepted; extended identifiers are
+/// masked to 29 bits, standard ones carry 12 bits. A frame is produced only from a
+/// line that holds exactly the letter, the id digits, the length digit (0-8) and
+/// two hex digits per data byte. Reply fields are single characters minus '0',
+/// not validated, as the adapter sends them; "V" needs 15 characters (the tag is
+/// positions 7-14), "H" 6, "G" 2.
 DecodedLine decodeLine(std::string_view line);
 
-/// "C\rS<code>\rO\r": close the channel, select the bit rate, open it.
+/// Whether `rate` is one of the nine bit rates the adapter knows.
+bool isValidBitRate(CANBaudRate rate);
+
+/// "C\rS<code>\rO\r": close the channel, select the bit rate, open it. The code
+/// is '0' + rate; callers check the rate with isValidBitRate() first.
 std::string setBitRateCommand(CANBaudRate rate);
-/// "G\r", "V\r", "H\r": the adapter queries.
+/// "G\r": asks for the current bit rate (reply "G").
 std::string bitRateQuery();
+/// "V\r": asks for the firmware version (reply "V").
 std::string firmwareVersionQuery();
+/// "H\r": asks for the hardware version (reply "H").
 std::string hardwareVersionQuery();
 /// "C\rd\r": enter the adapter's firmware-update mode.
 std::string enterDfuCommand();
-/// "C\rZ<0|1|2>\rO\r": save, erase the configuration, reboot.
+/// "C\rZ0\rO\r": store the adapter configuration.
 std::string saveConfigurationCommand();
+/// "C\rZ1\rO\r": erase the stored adapter configuration.
 std::string eraseConfigurationCommand();
+/// "C\rZ2\rO\r": reboot the adapter.
 std::string rebootCommand();
 
 }  // namespace kinetra::slcan
