@@ -1,0 +1,233 @@
+#include "usb/usb_interface_impl.h"
+
+#include <algorithm>
+#include <exception>
+#include <iostream>
+#include <string_view>
+#include <thread>
+
+namespace {
+
+using kinetra::slcan::DecodedLine;
+using kinetra::slcan::LineKind;
+
+constexpr uint32_t kAdapterBaudRate = 115200;
+constexpr uint32_t kReadTimeoutMs = 1000;
+constexpr uint32_t kWriteTimeoutMs = 1000;
+// The adapter answers a query well within this; after it the query gives up.
+constexpr auto kReplyWait = std::chrono::milliseconds(1001);
+// A read that fails (port gone) or ends empty at once is not retried sooner than
+// this, so the receive thread never spins while closeInterface() stays prompt.
+constexpr auto kMinReadPause = std::chrono::milliseconds(100);
+
+const char* const kTerminatorString = "\r";
+
+}  // namespace
+
+USBInterface::USBInterfaceImpl::USBInterfaceImpl(kinetra::LogSink& log, bool require_kinetra_description)
+    : serial("", 9600, serial::Timeout(), serial::eightbits, serial::parity_none, serial::stopbits_one,
+             serial::flowcontrol_none),
+      log_(log),
+      require_kinetra_description_(require_kinetra_description) {
+    line_.reserve(kinetra::slcan::kMaxLineLength);
+}
+
+unsigned char USBInterface::USBInterfaceImpl::init(const std::string& port) {
+    try {
+        serial.setPort(port);
+        serial.setBaudrate(kAdapterBaudRate);
+        serial.setTimeout(serial::Timeout(serial::Timeout::max(), kReadTimeoutMs, 0, kWriteTimeoutMs, 0));
+        serial.open();
+    } catch (const std::exception& error) {
+        std::cout << "USB Communication Error. Please check if the selected interface " << port << " is okay."
+                  << std::endl
+                  << error.what() << std::endl;
+        throw;
+    }
+
+    if (require_kinetra_description_) {
+        const std::string description = getDeviceDescription(port);
+        if (description.find("Kinetra") == std::string::npos && description.find("Zarvo") == std::string::npos) {
+            std::cout << "No Compatible Kinetra Device found " << std::endl;
+            // Left open, the port would make the next initInterface() on this
+            // object fail with "already open" and keep another program out.
+            close();
+            throw NoCompatibleDeviceException();
+        }
+    }
+
+    if (serial.isOpen()) return 1;
+    log_.line("USB Serial Interface is not open or it does not exist.");
+    return 0;
+}
+
+void USBInterface::USBInterfaceImpl::close() {
+    try {
+        serial.close();
+    } catch (const std::exception& error) {
+        // Runs from destructors: a failing close must not end the program.
+        log_.line("Error while closing the USB port: ", error.what());
+    }
+}
+
+std::string USBInterface::USBInterfaceImpl::getDeviceDescription(std::string port) {
+    try {
+        for (const serial::PortInfo& info : serial::list_ports()) {
+            if (info.port == port) return info.description;
+        }
+    } catch (const std::exception& error) {
+        log_.line("Could not list the serial ports: ", error.what());
+    }
+    return {};
+}
+
+bool USBInterface::USBInterfaceImpl::writeLine(const char* data, std::size_t length) {
+    if (!serial.isOpen()) return false;
+    try {
+        return serial.write(reinterpret_cast<const uint8_t*>(data), length) == length;
+    } catch (const std::exception&) {
+        log_.line("Exception on USB write");
+        return false;
+    }
+}
+
+bool USBInterface::USBInterfaceImpl::send(const can_frame_data& frame) {
+    char line[kinetra::slcan::kMaxFrameLineLength];
+    return writeLine(line, kinetra::slcan::encodeFrame(frame, line));
+}
+
+ret_interface_t USBInterface::USBInterfaceImpl::command(const std::string& line) {
+    return writeLine(line.data(), line.size()) ? RET_INTERFACE_OK : RET_INTERFACE_FAIL;
+}
+
+int USBInterface::USBInterfaceImpl::awaitedIndex(LineKind kind) {
+    switch (kind) {
+        case LineKind::FirmwareVersion: return 0;
+        case LineKind::HardwareVersion: return 1;
+        case LineKind::BitRate: return 2;
+        default: return -1;
+    }
+}
+
+ret_interface_t USBInterface::USBInterfaceImpl::query(const std::string& line, LineKind reply,
+                                                      const std::function<bool()>& copy_out) {
+    const int index = awaitedIndex(reply);
+    if (index < 0) return RET_INTERFACE_FAIL;
+
+    std::lock_guard<std::mutex> one_query_at_a_time(query_mutex_);
+    uint32_t seen_before = 0;
+    {
+        std::lock_guard<std::mutex> lock(reply_mutex_);
+        response_received.store(false);
+        seen_before = replies_seen_[index];
+    }
+    if (!writeLine(line.data(), line.size())) return RET_INTERFACE_FAIL;
+
+    std::unique_lock<std::mutex> lock(reply_mutex_);
+    const bool answered = reply_arrived_.wait_until(lock, std::chrono::steady_clock::now() + kReplyWait,
+                                                    [&] { return replies_seen_[index] != seen_before; });
+    if (!answered) {
+        lock.unlock();
+        std::cout << "API Timeout Error. Make sure your Zarvo is updated to the latest firmware." << std::endl;
+        return RET_INTERFACE_FAIL;
+    }
+    return copy_out() ? RET_INTERFACE_OK : RET_INTERFACE_FAIL;
+}
+
+void USBInterface::USBInterfaceImpl::storeReply(const DecodedLine& reply) {
+    const std::string_view tag(reply.tag.data(), reply.tag.size());
+    switch (reply.kind) {
+        case LineKind::FirmwareVersion:
+            log_.line("Got version info: ", int(reply.major), ".", int(reply.minor), ".", int(reply.patch), "--",
+                      tag);
+            break;
+        case LineKind::HardwareVersion:
+            log_.line("Got hardware version info: ", int(reply.major), ".", int(reply.minor), ".",
+                      int(reply.patch));
+            break;
+        case LineKind::BitRate: log_.line("Got CAN Baud Rate : ", int(reply.baud_code)); break;
+        default: log_.line("Got DFU mode info: "); break;
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(reply_mutex_);
+        switch (reply.kind) {
+            case LineKind::FirmwareVersion:
+                firmware_major = reply.major;
+                firmware_minor = reply.minor;
+                firmware_patch = reply.patch;
+                firmware_tag.assign(tag);
+                break;
+            case LineKind::HardwareVersion:
+                hardware_major = reply.major;
+                hardware_minor = reply.minor;
+                hardware_patch = reply.patch;
+                break;
+            case LineKind::BitRate: adapter_baud_code.store(reply.baud_code); break;
+            default: break;
+        }
+        const int index = awaitedIndex(reply.kind);
+        if (index >= 0) ++replies_seen_[index];
+        // Last, so that whoever sees the flag also sees the values.
+        response_received.store(true);
+    }
+    reply_arrived_.notify_all();
+}
+
+void USBInterface::USBInterfaceImpl::logRejectedLine(LineKind kind) {
+    switch (kind) {
+        case LineKind::BadLength: log_.line("\nDLC is not proper, skipping frame parse."); break;
+        case LineKind::Truncated: log_.line("Skipping truncated line."); break;
+        case LineKind::TooLong: log_.line("Skipping frame line longer than its length digit says."); break;
+        case LineKind::BadDigit: log_.line("Skipping frame line with a character that is not a hex digit."); break;
+        case LineKind::Refused: log_.line("Adapter refused a command."); break;
+        case LineKind::Unknown: log_.line("Skipping unrecognised line."); break;
+        // A bare terminator is the adapter's normal acknowledgement of a command.
+        default: break;
+    }
+}
+
+void USBInterface::USBInterfaceImpl::pace(std::chrono::steady_clock::time_point read_started) {
+    const auto resume_at = read_started + kMinReadPause;
+    if (std::chrono::steady_clock::now() < resume_at) std::this_thread::sleep_until(resume_at);
+}
+
+bool USBInterface::USBInterfaceImpl::receive(can_frame_data& frame) {
+    line_.clear();
+    const auto read_started = std::chrono::steady_clock::now();
+    try {
+        if (serial.readline(line_, kinetra::slcan::kMaxLineLength, kTerminatorString) == 0) {
+            read_failing_ = false;
+            // Normally a full read time-out has passed; an empty read that came
+            // back at once must not turn the receive loop into a spin.
+            pace(read_started);
+            return false;
+        }
+    } catch (const std::exception&) {
+        if (!read_failing_) log_.line("Error during USB read.");
+        read_failing_ = true;
+        pace(read_started);
+        return false;
+    }
+    read_failing_ = false;
+
+    std::string_view rest(line_);
+    // The bell that refuses a command comes without a terminator, so it may lead
+    // the next line; take it off and decode what follows.
+    const std::size_t bells = std::min(rest.find_first_not_of(kinetra::slcan::kBell), rest.size());
+    if (bells > 0) {
+        logRejectedLine(LineKind::Refused);
+        rest.remove_prefix(bells);
+        if (rest.empty()) return false;
+    }
+
+    const DecodedLine decoded = kinetra::slcan::decodeLine(rest);
+    switch (decoded.kind) {
+        case LineKind::Frame: frame = decoded.frame; return true;
+        case LineKind::FirmwareVersion:
+        case LineKind::HardwareVersion:
+        case LineKind::BitRate:
+        case LineKind::DfuInfo: storeReply(decoded); return false;
+        default: logRejectedLine(decoded.kind); return false;
+    }
+}
