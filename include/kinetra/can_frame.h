@@ -83,7 +83,7 @@ public:
     class NullBuffer : public std::streambuf {
     public:
         /// Accepts and drops one character.
-        int overflow(int c) override { return c; }
+        int overflow(int c) override { return traits_type::not_eof(c); }
     };
 
     NullStream() : std::ostream(&buffer_) {}

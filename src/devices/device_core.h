@@ -1,0 +1,179 @@
+#pragma once
+// What every device proxy does the same way: the guard sequence, command frames,
+// the query cycle over the shared engine, and the frame handler that routes
+// replies by the class's routing table. A proxy class is a set of one-line
+// operations over one DeviceCore instantiated with its traits.
+
+#include <kinetra/interface.h>
+#include <kinetra/types.h>
+
+#include "devices/protocol/bus.h"
+#include "devices/protocol/motor_controller_protocol.h"
+#include "devices/protocol/payload.h"
+#include "devices/protocol/reply_layout.h"
+#include "devices/query_engine.h"
+#include "interface/log_sink.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <iterator>
+#include <ostream>
+
+namespace kinetra {
+
+/// A class's traits: `Value` (the reply variant), `routes` (its routing table),
+/// `logging`, and `kMotorController` (heartbeat status and bootloader replies).
+template <typename Traits>
+class DeviceCore {
+public:
+    using Value = typename Traits::Value;
+
+    DeviceCore(unsigned int node, Interface* iface) : node_(node), iface_(iface), engine_(log_, Traits::logging) {}
+
+    /// The node the proxy addresses.
+    unsigned int node() const { return node_; }
+    Interface* iface() const { return iface_; }
+
+    /// The three checks every operation makes before it sends.
+    ret_status_t guard() const {
+        if (!iface_->isRunning()) return RET_NOT_RUNNING;
+        if (!iface_->isDeviceConnected(node_)) return RET_NOT_CONNECTED;
+        return RET_OK;
+    }
+
+    /// Sends a command without reply: `payload`'s data with the given kind and DLC.
+    /// The send result is not examined: a failed send shows as RET_NOT_RUNNING on
+    /// the next operation.
+    ret_status_t sendCommand(uint8_t command, protocol::FrameKind kind, uint8_t dlc,
+                             const can_frame_data& payload = can_frame_data{}) {
+        const ret_status_t status = guard();
+        if (status != RET_OK) return status;
+        can_frame_data frame = payload;
+        frame.can_id = protocol::hostFrameId(node_, command, kind);
+        frame.can_dlc = dlc;
+        iface_->sendFrame(&frame);
+        return RET_OK;
+    }
+
+    /// A query sent as a remote frame with DLC 8: waits for the reply of `Command`
+    /// and stores its first values into `out`.
+    template <uint8_t Command, typename... T>
+    ret_status_t query(T*... out) {
+        return queryWith<Command>(protocol::FrameKind::Remote, protocol::kQueryDlc, can_frame_data{}, out...);
+    }
+
+    /// A query whose request is a frame of the given kind, DLC and payload.
+    template <uint8_t Command, typename... T>
+    ret_status_t queryWith(protocol::FrameKind kind, uint8_t dlc, const can_frame_data& payload, T*... out) {
+        static_assert(Traits::routes.find(Command) != nullptr, "command has no reply route");
+        static_assert(Traits::routes.find(Command)->template startsWith<T...>(),
+                      "out-parameters do not match the reply layout");
+        return runQuery(Command, kind, dlc, payload, out...);
+    }
+
+    /// A query matched by an arbitrary identifier word (the bootloader's replies
+    /// during a firmware update), each carrying one u32.
+    ret_status_t exchangeById(int pending_id, const can_frame_data& request, unsigned int* out) {
+        const ret_status_t status = guard();
+        if (status != RET_OK) return status;
+        engine_.arm(pending_id);
+        can_frame_data frame = request;
+        iface_->sendFrame(&frame);
+        const ret_status_t result = engine_.parseData(pending_id, out);
+        engine_.disarm();
+        return result;
+    }
+
+    /// Routes one received frame: bootloader replies during a firmware update,
+    /// heartbeats, then replies by the routing table.
+    void handleFrame(can_frame_data* frame) {
+        if constexpr (Traits::kMotorController) {
+            if (engine_.flash_mode.load()) {
+                const uint32_t id = frame->can_id;
+                if (std::find(std::begin(protocol::motor::kFlashReplyIds), std::end(protocol::motor::kFlashReplyIds), id) !=
+                    std::end(protocol::motor::kFlashReplyIds)) {
+                    engine_.getDataCallback(*frame, static_cast<int>(id), kFlashReplyLayout);
+                } else {
+                    log_.line("[FLASH] Unknown Command Id:", id);
+                }
+                return;
+            }
+        }
+        const uint8_t command = getCommandIdFromFrame(frame);
+        if (command == protocol::kHeartbeat) {
+            if constexpr (Traits::kMotorController) parseHeartbeatData(*frame);
+            return;
+        }
+        const protocol::ReplyLayout* layout = Traits::routes.find(command);
+        if (layout == nullptr) {
+            log_.line("Unknown Command Id.");
+            return;
+        }
+        engine_.getDataCallback(*frame, command, *layout);
+    }
+
+    /// The maintenance reads and writes every device class shares.
+    ret_status_t saveConfigurations() {
+        return sendCommand(protocol::common::kSaveConfigurations, protocol::FrameKind::Data, 0);
+    }
+    ret_status_t eraseConfigurations() {
+        return sendCommand(protocol::common::kEraseConfigurations, protocol::FrameKind::Data, 0);
+    }
+    ret_status_t getNodeId(unsigned int* id) { return query<protocol::common::kGetNodeId>(id); }
+    ret_status_t getHardwareVersion(unsigned char* a, unsigned char* b, unsigned char* c, unsigned char* d) {
+        return query<protocol::common::kGetHardwareVersion>(a, b, c, d);
+    }
+    ret_status_t getFirmwareVersion(unsigned char* major, unsigned char* minor, unsigned short* patch) {
+        return query<protocol::common::kGetFirmwareVersion>(major, minor, patch);
+    }
+
+    /// Whether the node is present on the bus.
+    bool isConnected() const { return iface_->isDeviceConnected(node_); }
+
+    /// Sets the proxy's log sink; nullptr restores the discarding one.
+    void setOutputLogStream(std::ostream* stream) { log_.setStream(stream); }
+    LogSink& log() { return log_; }
+
+    /// Lengthens the reply wait and switches to bootloader reply matching.
+    void setFlashMode(bool on) { engine_.flash_mode = on; }
+
+    /// The status carried by the node's last heartbeat (motor controllers).
+    uint32_t heartbeatWord() const { return heartbeat_word.load(); }
+    uint8_t heartbeatByte4() const { return heartbeat_byte4.load(); }
+    uint8_t heartbeatByte5() const { return heartbeat_byte5.load(); }
+
+private:
+    static constexpr protocol::ReplyLayout kFlashReplyLayout = protocol::layoutOf<unsigned int>();
+
+    void parseHeartbeatData(const can_frame_data& frame) {
+        heartbeat_word = protocol::fromBits<unsigned int>(protocol::payloadWord(frame));
+        heartbeat_byte4 = frame.data[4];
+        heartbeat_byte5 = frame.data[5];
+    }
+
+    template <typename... T>
+    ret_status_t runQuery(uint8_t command, protocol::FrameKind kind, uint8_t dlc, const can_frame_data& payload,
+                          T*... out) {
+        const ret_status_t status = guard();
+        if (status != RET_OK) return status;
+        engine_.arm(command);
+        can_frame_data frame = payload;
+        frame.can_id = protocol::hostFrameId(node_, command, kind);
+        frame.can_dlc = dlc;
+        iface_->sendFrame(&frame);
+        const ret_status_t result = engine_.parseData(command, out...);
+        engine_.disarm();
+        return result;
+    }
+
+    const unsigned int node_;
+    Interface* const iface_;
+    LogSink log_;
+    QueryEngine<Value> engine_;
+    std::atomic<uint32_t> heartbeat_word{0};
+    std::atomic<uint8_t> heartbeat_byte4{1};
+    std::atomic<uint8_t> heartbeat_byte5{0};
+};
+
+}  // namespace kinetra

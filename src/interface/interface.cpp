@@ -1,0 +1,114 @@
+#include <kinetra/interface.h>
+
+#include "interface/interface_impl.h"
+#include "devices/protocol/bus.h"
+
+Interface::Interface() : impl_(new InterfaceImpl(this)) {}
+
+Interface::~Interface() {
+    // A transport stops the threads in its own destructor, while its transport
+    // operations can still be called; this is a last resort for a transport that
+    // forgot, and joins threads rather than leave them running over freed memory.
+    if (impl_ != nullptr) {
+        impl_->stopThreads();
+        delete impl_;
+        impl_ = nullptr;
+    }
+}
+
+unsigned char Interface::initInterface(std::string port,
+                                       std::function<void(unsigned int, unsigned char)> newDeviceCallback,
+                                       std::function<void(unsigned int)> deviceLostCallback) {
+    if (impl_ == nullptr) return false;
+    // Threads of an earlier successful initialisation must not run next to the
+    // new ones: two receive threads would share one transport.
+    impl_->stopThreads();
+    impl_->running = false;
+    impl_->stop.reset();
+
+    bool opened = false;
+    try {
+        opened = init(port) == 1;
+    } catch (...) {
+        impl_->log.line("Closing CAN Socket");
+        impl_->stop.request();
+        impl_->running = false;
+        closeIface();
+        throw;
+    }
+    if (!opened) {
+        impl_->log.line("Closing CAN Socket");
+        impl_->stop.request();
+        impl_->running = false;
+        impl_->stopThreads();
+        closeIface();
+        return false;
+    }
+
+    impl_->log.line("Starting receive thread...");
+    impl_->startRecvThread();
+    impl_->log.line("Starting heartbeat thread...");
+    impl_->startMasterHeartbeatThread();
+    impl_->log.line("CAN Init Success");
+    impl_->storeCallbacks(std::move(newDeviceCallback), std::move(deviceLostCallback));
+    return true;
+}
+
+unsigned char Interface::closeInterface() {
+    if (impl_ == nullptr) return true;
+    impl_->running = false;
+    impl_->stopThreads();
+    closeIface();
+    return true;
+}
+
+unsigned char Interface::sendFrame(can_frame_data* frame) {
+    if (impl_ == nullptr) return false;
+    return impl_->sendFrame(frame);
+}
+
+bool Interface::isRunning() { return impl_ != nullptr && impl_->running.load(); }
+
+bool Interface::isDevice() { return impl_ != nullptr && impl_->is_device.load(); }
+
+bool Interface::isDeviceConnected(unsigned int node) { return impl_ != nullptr && impl_->presence.contains(node); }
+
+std::map<unsigned int, unsigned char> Interface::getConnectedDevices() {
+    if (impl_ == nullptr) return {};
+    return impl_->presence.snapshot();
+}
+
+unsigned int Interface::setAsDevice() {
+    if (impl_ == nullptr) return 0xFFFFFFFFu;
+    impl_->is_device = true;
+    // Wait for the receive thread to learn a node id from a heartbeat, at most
+    // about 500 ms; it notifies rather than being polled.
+    std::unique_lock<std::mutex> lock(impl_->assigned_mutex);
+    impl_->assigned_cv.wait_for(lock, std::chrono::milliseconds(500),
+                                [this] { return impl_->assigned_id.load() != 0xFFFFFFFFu; });
+    return impl_->assigned_id.load();
+}
+
+void Interface::registerCANMsgCallback(CANDeviceType* device) {
+    if (impl_ == nullptr || device == nullptr) return;
+    std::lock_guard<std::mutex> lock(impl_->registry_mutex);
+    const auto it = impl_->devices.find(device->getId());
+    if (it != impl_->devices.end()) {
+        impl_->log.line("Device already exists with same id. Hence updating CANMsgCallback().");
+        impl_->devices.erase(it);
+    }
+    impl_->devices.emplace(device->getId(), device);
+}
+
+void Interface::unregisterCANMsgCallback(CANDeviceType* device) {
+    if (impl_ == nullptr || device == nullptr) return;
+    std::lock_guard<std::mutex> lock(impl_->registry_mutex);
+    impl_->devices.erase(device->getId());
+}
+
+void Interface::setOutputLogStream(std::ostream* stream) {
+    if (impl_ == nullptr) return;
+    impl_->log.setStream(stream);
+}
+
+kinetra::LogSink& Interface::logSink() { return impl_->log; }

@@ -1,0 +1,151 @@
+#include "interface/interface_impl.h"
+
+#include "devices/protocol/bus.h"
+
+#include <exception>
+#include <vector>
+
+namespace {
+// The host announces itself this often; it is also the expiry check period.
+constexpr std::chrono::milliseconds kHeartbeatPeriod{200};
+// After a transport error the receive thread pauses this long, so an unplugged
+// adapter does not turn the loop into a busy one.
+constexpr std::chrono::milliseconds kReceiveErrorBackoff{100};
+}  // namespace
+
+Interface::InterfaceImpl::InterfaceImpl(Interface* owner_) : owner(owner_) {}
+
+unsigned char Interface::InterfaceImpl::sendFrame(can_frame_data* frame) {
+    std::lock_guard<std::mutex> lock(send_mutex);
+    if (frame == nullptr) return false;
+    const bool sent = owner->sendData(frame) != 0;
+    running = sent;
+    return sent;
+}
+
+void Interface::InterfaceImpl::sendAckToDevice(unsigned int node) {
+    log.line("Sending ACK to ", node);
+    can_frame_data frame = kinetra::protocol::acknowledgementFrame(node);
+    std::lock_guard<std::mutex> lock(send_mutex);
+    running = owner->sendData(&frame) != 0;
+}
+
+unsigned char Interface::InterfaceImpl::startRecvThread() {
+    recv_future = std::async(std::launch::async, [this] { recvThread(); });
+    return true;
+}
+
+unsigned char Interface::InterfaceImpl::startMasterHeartbeatThread() {
+    heartbeat_future = std::async(std::launch::async, [this] { masterHeartbeatThread(); });
+    return true;
+}
+
+void Interface::InterfaceImpl::stopThreads() {
+    stop.request();
+    // get() rather than wait(): an exception that ended a thread reaches the caller.
+    if (recv_future.valid()) recv_future.get();
+    if (heartbeat_future.valid()) heartbeat_future.get();
+}
+
+void Interface::InterfaceImpl::storeCallbacks(std::function<void(unsigned int, unsigned char)> new_device,
+                                              std::function<void(unsigned int)> device_lost) {
+    std::lock_guard<std::mutex> lock(callback_mutex);
+    if (new_device) newDeviceCallback = std::move(new_device);
+    if (device_lost) deviceLostCallback = std::move(device_lost);
+}
+
+void Interface::InterfaceImpl::recvThread() {
+    log.line("Inside recvThread() ", stop.requested() ? 1 : 0);
+    can_frame_data frame{};
+    while (!stop.requested()) {
+        try {
+            if (owner->recvData(&frame) != 0) canMsgCallback(&frame);
+        } catch (const std::exception& error) {
+            // A failing transport must not end the thread for good: the adapter may
+            // come back, and closeInterface() must still find a thread to join.
+            log.line("Receive error: ", error.what());
+            stop.waitFor(kReceiveErrorBackoff);
+        }
+    }
+}
+
+void Interface::InterfaceImpl::masterHeartbeatThread() {
+    log.line("Inside masterheartbeatThread() ", running.load() ? 1 : 0);
+    std::vector<uint32_t> lost;
+    while (!stop.requested()) {
+        if (owner->flash_mode.load()) {
+            stop.waitFor(kHeartbeatPeriod);
+            continue;
+        }
+        can_frame_data heartbeat = kinetra::protocol::masterHeartbeatFrame();
+        {
+            std::lock_guard<std::mutex> lock(send_mutex);
+            running = owner->sendData(&heartbeat) != 0;
+        }
+        if (stop.waitFor(kHeartbeatPeriod)) break;
+
+        lost = presence.expire(kinetra::PresenceTable::Clock::now());
+        if (lost.empty()) continue;
+        std::function<void(unsigned int)> callback;
+        {
+            std::lock_guard<std::mutex> lock(callback_mutex);
+            callback = deviceLostCallback;
+        }
+        if (callback) {
+            for (uint32_t node : lost) callback(node);
+        }
+    }
+    presence.clear();
+}
+
+void Interface::InterfaceImpl::canMsgCallback(can_frame_data* frame) {
+    // A transport may hand in any DLC; nothing downstream may read past 8 bytes.
+    if (frame->can_dlc > 8) frame->can_dlc = 8;
+
+    if (owner->flash_mode.load()) {
+        log.line("[FLASH] Got message....", std::dec, frame->can_id);
+        std::lock_guard<std::mutex> lock(registry_mutex);
+        for (const auto& entry : devices) entry.second->canMsgCallback(frame);
+        return;
+    }
+
+    const uint32_t node = getDeviceIdFromFrame(frame);
+    const uint8_t command = getCommandIdFromFrame(frame);
+    const auto device_type = static_cast<uint8_t>(getDeviceTypeFromFrame(frame));
+    log.line("Got message....", std::dec, node, " ", static_cast<unsigned>(command));
+
+    if (command == kinetra::protocol::kHeartbeat) {
+        const auto now = kinetra::PresenceTable::Clock::now();
+        if (is_device.load()) {
+            {
+                std::lock_guard<std::mutex> lock(assigned_mutex);
+                assigned_id = node;
+            }
+            assigned_cv.notify_all();
+        }
+        if (!presence.refresh(node, now)) {
+            log.line("New Device is sending a heartbeat...from: ", node, " ; ", static_cast<unsigned>(device_type));
+            std::function<void(unsigned int, unsigned char)> callback;
+            {
+                std::lock_guard<std::mutex> lock(callback_mutex);
+                callback = newDeviceCallback;
+            }
+            if (callback) callback(node, device_type);
+            presence.add(node, device_type, now);
+        }
+    }
+
+    std::lock_guard<std::mutex> lock(registry_mutex);
+    if (devices.empty()) return;
+    if (is_device.load()) {
+        if (command == kinetra::protocol::kAcknowledgement) return;
+        devices.begin()->second->canMsgCallback(frame);
+        return;
+    }
+    const auto it = devices.find(node);
+    if (it == devices.end() || command == kinetra::protocol::kAcknowledgement) {
+        log.line("Unknown Device ID ", node, " or Command ID ", static_cast<unsigned>(command));
+        return;
+    }
+    it->second->canMsgCallback(frame);
+}

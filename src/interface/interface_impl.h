@@ -1,0 +1,68 @@
+#pragma once
+// The state behind Interface: flags, locks, registry, presence table, callbacks
+// and the two worker threads.
+
+#include <kinetra/interface.h>
+
+#include "interface/log_sink.h"
+#include "interface/presence_table.h"
+#include "interface/stop_signal.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <map>
+#include <mutex>
+
+struct Interface::InterfaceImpl {
+    explicit InterfaceImpl(Interface* owner);
+
+    /// Sends one frame under the send lock and records the result in `running`.
+    unsigned char sendFrame(can_frame_data* frame);
+    /// Sends an acknowledgement frame to `node`.
+    void sendAckToDevice(unsigned int node);
+
+    /// Starts the receive thread; true once it runs.
+    unsigned char startRecvThread();
+    /// Starts the master heartbeat thread; true once it runs.
+    unsigned char startMasterHeartbeatThread();
+    /// Asks both threads to end and waits for them, receive thread first.
+    void stopThreads();
+
+    void recvThread();
+    void masterHeartbeatThread();
+    /// Handles one received frame: presence, callbacks and dispatch to proxies.
+    void canMsgCallback(can_frame_data* frame);
+
+    void storeCallbacks(std::function<void(unsigned int, unsigned char)> new_device,
+                        std::function<void(unsigned int)> device_lost);
+
+    Interface* owner;
+    kinetra::LogSink log;
+
+    std::atomic<bool> is_device{false};
+    std::atomic<uint32_t> assigned_id{0xFFFFFFFFu};
+    std::mutex assigned_mutex;
+    std::condition_variable assigned_cv;
+
+    std::atomic<bool> running{false};
+    kinetra::StopSignal stop;
+    std::mutex send_mutex;
+
+    // Held while the receive thread calls into a proxy, so that a proxy is never
+    // called once unregisterCANMsgCallback() has returned.
+    std::mutex registry_mutex;
+    std::map<uint32_t, CANDeviceType*> devices;
+
+    kinetra::PresenceTable presence;
+
+    std::future<void> recv_future;
+    std::future<void> heartbeat_future;
+
+    // The callbacks are stored by initInterface while the threads already run.
+    std::mutex callback_mutex;
+    std::function<void(unsigned int, unsigned char)> newDeviceCallback;
+    std::function<void(unsigned int)> deviceLostCallback;
+};

@@ -1,0 +1,47 @@
+#pragma once
+// A log sink that writes whole lines under one lock, so the receive thread, the
+// heartbeat thread and application threads never interleave characters, and that
+// skips all formatting while it points at a discarding stream (the default), so
+// logging on the per-frame path costs nothing when nobody listens.
+
+#include <kinetra/can_frame.h>
+
+#include <atomic>
+#include <mutex>
+#include <ostream>
+
+namespace kinetra {
+
+class LogSink {
+public:
+    /// Starts with `stream`, or discards when it is null or a NullStream.
+    explicit LogSink(std::ostream* stream = nullptr) { setStream(stream); }
+
+    /// Replaces the stream; the caller keeps it alive while it is in use.
+    void setStream(std::ostream* stream) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const bool discarding = stream == nullptr || dynamic_cast<NullStream*>(stream) != nullptr;
+        stream_ = discarding ? nullptr : stream;
+        enabled_.store(!discarding, std::memory_order_release);
+    }
+
+    /// Whether anything written would reach a real stream.
+    bool enabled() const { return enabled_.load(std::memory_order_acquire); }
+
+    /// Writes the parts followed by std::endl as one line.
+    template <typename... Parts>
+    void line(const Parts&... parts) {
+        if (!enabled()) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stream_ == nullptr) return;
+        ((*stream_ << parts), ...);
+        *stream_ << std::endl;
+    }
+
+private:
+    std::mutex mutex_;
+    std::ostream* stream_ = nullptr;
+    std::atomic<bool> enabled_{false};
+};
+
+}  // namespace kinetra
