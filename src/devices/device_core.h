@@ -121,6 +121,14 @@ public:
         return sendCommand(protocol::common::kEraseConfigurations, protocol::FrameKind::Data, 0);
     }
     ret_status_t getNodeId(unsigned int* id) { return query<protocol::common::kGetNodeId>(id); }
+    /// Tells the device its new node id; the proxy keeps addressing the old one.
+    ret_status_t setNodeId(unsigned int id) {
+        can_frame_data payload{};
+        protocol::PayloadWriter(payload).put(id);
+        return sendCommand(protocol::common::kSetNodeId, protocol::FrameKind::Data, Traits::kSetNodeIdDlc, payload);
+    }
+    ret_status_t reboot() { return sendCommand(protocol::common::kReboot, Traits::kRebootFrameKind, 0); }
+    ret_status_t enterDFUMode() { return sendCommand(protocol::common::kEnterDfuMode, protocol::FrameKind::Data, 0); }
     ret_status_t getHardwareVersion(unsigned char* a, unsigned char* b, unsigned char* c, unsigned char* d) {
         return query<protocol::common::kGetHardwareVersion>(a, b, c, d);
     }

@@ -3,6 +3,7 @@
 // variant, the routing table, which values they log, and whether heartbeats carry
 // status and bootloader replies are matched.
 
+#include "devices/protocol/bus.h"
 #include "devices/protocol/imu_protocol.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/vorlex_protocol.h"
@@ -15,6 +16,8 @@ struct DriverTraits {
     static constexpr const protocol::RouteTable& routes = protocol::motor::kDriverRoutes;
     static constexpr ValueLogging logging = ValueLogging::FlagsOnly;
     static constexpr bool kMotorController = true;
+    static constexpr uint8_t kSetNodeIdDlc = 5;
+    static constexpr protocol::FrameKind kRebootFrameKind = protocol::FrameKind::Data;
 };
 
 struct ActuatorTraits {
@@ -22,6 +25,8 @@ struct ActuatorTraits {
     static constexpr const protocol::RouteTable& routes = protocol::motor::kActuatorRoutes;
     static constexpr ValueLogging logging = ValueLogging::All;
     static constexpr bool kMotorController = true;
+    static constexpr uint8_t kSetNodeIdDlc = 5;
+    static constexpr protocol::FrameKind kRebootFrameKind = protocol::FrameKind::Data;
 };
 
 struct ImuTraits {
@@ -29,6 +34,8 @@ struct ImuTraits {
     static constexpr const protocol::RouteTable& routes = protocol::imu::kImuRoutes;
     static constexpr ValueLogging logging = ValueLogging::All;
     static constexpr bool kMotorController = false;
+    static constexpr uint8_t kSetNodeIdDlc = 4;
+    static constexpr protocol::FrameKind kRebootFrameKind = protocol::FrameKind::Remote;
 };
 
 struct VorlexTraits {
@@ -36,6 +43,8 @@ struct VorlexTraits {
     static constexpr const protocol::RouteTable& routes = protocol::vorlex::kVorlexRoutes;
     static constexpr ValueLogging logging = ValueLogging::All;
     static constexpr bool kMotorController = false;
+    static constexpr uint8_t kSetNodeIdDlc = 4;
+    static constexpr protocol::FrameKind kRebootFrameKind = protocol::FrameKind::Remote;
 };
 
 }  // namespace kinetra
