@@ -22,6 +22,13 @@ enum flowcontrol_t { flowcontrol_none = 0, flowcontrol_software = 1, flowcontrol
 
 /// The five time-outs of a port, in milliseconds. A read of n bytes lasts at most
 /// read_timeout_constant + read_timeout_multiplier * n; likewise a write.
+///
+/// readline() reads one byte at a time in effect, so it waits at most
+/// read_timeout_constant + read_timeout_multiplier for each byte; once the line
+/// has a byte, inter_byte_timeout (unless max()) caps that wait further. Read
+/// time-outs of 0 mean "hand out what has already arrived, do not wait".
+/// A write waits at most write_timeout_constant + write_timeout_multiplier * n for
+/// room; with both 0 it writes what fits at once and returns that count.
 struct Timeout {
     /// inter_byte_timeout value meaning "no inter-byte time-out".
     static constexpr uint32_t max() { return 0xFFFFFFFFu; }
@@ -63,7 +70,11 @@ public:
     Serial& operator=(const Serial&) = delete;
 
     /// Opens the stored port exclusively and applies the settings.
-    /// Throws std::invalid_argument, SerialException or IOException.
+    /// Throws std::invalid_argument ("Empty port is invalid."), SerialException
+    /// ("Serial port already open.") or IOException: "Specified port, <name>, does
+    /// not exist.", "Serial port <name> is in use by another program." (held by
+    /// another Serial, in this process or another), "Unknown error opening the
+    /// serial port: <errno>", or a failure to apply the settings.
     void open();
     /// Whether the port is open.
     bool isOpen() const;
@@ -83,10 +94,13 @@ public:
     /// The stored time-outs.
     Timeout getTimeout() const;
     /// Sets the data bits; applied at once when open.
+    /// Every line setting is all-or-nothing: a value the port refuses (or that is
+    /// out of range: std::invalid_argument) leaves the previous one in force.
     void setBytesize(bytesize_t bytesize);
     /// Sets the parity; applied at once when open.
     void setParity(parity_t parity);
-    /// Sets the stop bits; applied at once when open.
+    /// Sets the stop bits; applied at once when open. One and a half stop bits
+    /// are sent as two on Linux.
     void setStopbits(stopbits_t stopbits);
     /// Sets the flow control; applied at once when open.
     void setFlowcontrol(flowcontrol_t flowcontrol);
@@ -94,9 +108,16 @@ public:
     /// Appends one line to `buffer`: up to and including `eol`, or `size` bytes, or
     /// what arrived before the read time-out (1000 ms with no byte, say). Returns
     /// the number of bytes appended; 0 on time-out or when close() interrupted it.
-    /// Bytes that arrived after the line are kept for the next call.
+    /// Bytes that arrived after the line are kept for the next call. An empty
+    /// `eol` means no terminator: the line ends at `size` bytes or the time-out.
+    /// Throws PortNotOpenedException("Serial::read") on a closed port and
+    /// IOException when the port failed or vanished (unplugged adapter, hung-up
+    /// pseudo-terminal); complete lines received before that are still handed out.
     size_t readline(std::string& buffer, size_t size = 65536, const std::string& eol = "\n");
     /// Writes `size` bytes in one piece within the write time-out; returns the count.
+    /// Throws PortNotOpenedException("Serial::write") on a closed port, IOException
+    /// "Write timeout." when the bytes did not fit in time, and IOException when
+    /// the port failed or vanished. Returns fewer bytes only when close() cut it short.
     size_t write(const uint8_t* data, size_t size);
     /// Writes a string; returns the count written.
     size_t write(const std::string& data);
@@ -121,8 +142,12 @@ private:
 /// A failure reported by the operating system.
 class IOException : public std::exception {
 public:
+    /// Description: the system's message for `errnum`, ": ", `errnum` in decimal.
     IOException(std::string file, int line, int errnum);
+    /// A description without an error number.
     IOException(std::string file, int line, const char* description);
+    /// A description used as given, with `errnum` kept for getErrorNumber().
+    IOException(std::string file, int line, std::string description, int errnum);
     /// "IO Exception: <description>, file <file>, line <line>."
     const char* what() const noexcept override;
     /// The operating-system error number, 0 when there is none.
