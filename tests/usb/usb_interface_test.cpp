@@ -1,0 +1,450 @@
+#include <kinetra/serial/serial.h>
+#include <kinetra/usb_interface.h>
+
+#include "support/pty_pair.h"
+#include "usb/usb_test_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kinetra::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr const char* kZarvoDescription = "Kinetra Zarvo USB-CAN";
+constexpr const char* kTimeoutMessage = "API Timeout Error. Make sure your Zarvo is updated to the latest firmware.\n";
+
+can_frame_data makeFrame(uint32_t can_id, uint8_t dlc, std::vector<uint8_t> data = {}) {
+    can_frame_data frame;
+    frame.can_id = can_id;
+    frame.can_dlc = dlc;
+    for (std::size_t i = 0; i < data.size() && i < 8; ++i) frame.data[i] = data[i];
+    return frame;
+}
+
+bool sameFrame(const can_frame_data& a, const can_frame_data& b) {
+    return a.can_id == b.can_id && a.can_dlc == b.can_dlc && std::memcmp(a.data, b.data, 8) == 0;
+}
+
+// A pseudo-terminal presented to the port list as a Zarvo, and a USBInterface
+// whose log the test reads.
+class UsbInterfaceOnPty : public ::testing::Test {
+protected:
+    void SetUp() override {
+        serial::register_virtual_port({pty.slavePath(), kZarvoDescription, "USB VID:PID=0483:5740"});
+        iface.setOutputLogStream(&log);
+    }
+    void TearDown() override {
+        iface.closeInterface();
+        serial::unregister_virtual_port(pty.slavePath());
+    }
+    void open() { ASSERT_TRUE(iface.initInterface(pty.slavePath())); }
+
+    // Writes `line` to the host, then a marker frame that the proxy of node 0
+    // (device mode routes everything to it) must receive next.
+    void expectOnlyMarkerAfter(RecordingProxy& proxy, const std::string& lines) {
+        proxy.clear();
+        ASSERT_TRUE(pty.writeToMaster(lines + "t0030\r"));
+        const auto frames = proxy.waitForFrames(1);
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].can_id, 0x003u);
+    }
+
+    // Puts the interface into device mode, so that every frame reaches `proxy`,
+    // the one with the lowest node id, whatever id the frame carries.
+    void enterDeviceMode(RecordingProxy& proxy) {
+        auto assigned = std::async(std::launch::async, [this] { return iface.setAsDevice(); });
+        ASSERT_TRUE(pty.writeToMaster("T000001810\r"));  // a heartbeat from node 3
+        EXPECT_EQ(assigned.get(), 3u);
+        // The heartbeat may still be on its way to the proxy: let it pass.
+        ASSERT_TRUE(pty.writeToMaster("t0050\r"));
+        ASSERT_TRUE(proxy.waitForId(0x005));
+    }
+
+    PtyPair pty;
+    LockedLog log;
+    USBInterface iface;
+};
+
+TEST_F(UsbInterfaceOnPty, WritesEachAdapterCommandLineExactly) {
+    open();
+    struct Case {
+        const char* name;
+        std::function<ret_interface_t(USBInterface&)> call;
+        ret_interface_t result;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"setCANBaudRate 125K", [](USBInterface& i) { return i.setCANBaudRate(CAN_BAUD_125K); }, RET_INTERFACE_OK,
+         "C\rS4\rO\r"},
+        {"setCANBaudRate 10K", [](USBInterface& i) { return i.setCANBaudRate(CAN_BAUD_10K); }, RET_INTERFACE_OK,
+         "C\rS0\rO\r"},
+        // An unknown rate writes nothing; the next case's exact bytes prove it.
+        {"setCANBaudRate out of range", [](USBInterface& i) { return i.setCANBaudRate(static_cast<CANBaudRate>(9)); },
+         RET_INTERFACE_FAIL, ""},
+        {"setCANBaudRate 1M", [](USBInterface& i) { return i.setCANBaudRate(CAN_BAUD_1M); }, RET_INTERFACE_OK,
+         "C\rS8\rO\r"},
+        {"enterDFUMode", [](USBInterface& i) { return i.enterDFUMode(); }, RET_INTERFACE_OK, "C\rd\r"},
+        {"saveConfiguration", [](USBInterface& i) { return i.saveConfiguration(); }, RET_INTERFACE_OK, "C\rZ0\rO\r"},
+        {"eraseConfiguration", [](USBInterface& i) { return i.eraseConfiguration(); }, RET_INTERFACE_OK,
+         "C\rZ1\rO\r"},
+        {"rebootZarvo", [](USBInterface& i) { return i.rebootZarvo(); }, RET_INTERFACE_OK, "C\rZ2\rO\r"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.call(iface), c.result) << c.name;
+        if (!c.line.empty()) {
+            EXPECT_EQ(readFromHost(pty, c.line.size()), c.line) << c.name;
+        }
+    }
+}
+
+TEST_F(UsbInterfaceOnPty, WritesFrameLines) {
+    open();
+    const std::pair<can_frame_data, std::string> cases[] = {
+        {makeFrame(0x123, 0), "t1230\r"},
+        {makeFrame(0x123, 2, {0x0A, 0xFF}), "t12320AFF\r"},
+        {makeFrame(0x9ABCDE01u, 8, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}), "T1ABCDE0180123456789ABCDEF\r"},
+        {makeFrame(0x40000123u, 2, {0xBE, 0xEF}), "r1232BEEF\r"},
+        {makeFrame(0xC00002C6u, 8), "R000002C680000000000000000\r"},
+    };
+    for (auto [frame, line] : cases) {
+        EXPECT_TRUE(iface.sendFrame(&frame)) << line;
+        EXPECT_EQ(readFromHost(pty, line.size()), line);
+    }
+    EXPECT_TRUE(iface.isRunning());
+}
+
+TEST_F(UsbInterfaceOnPty, DeliversFrameLinesToTheNodesProxy) {
+    RecordingProxy node0(iface, 0);
+    RecordingProxy node5(iface, 5);
+    RecordingProxy node15(iface, 15);
+    open();
+    struct Case {
+        std::string line;
+        RecordingProxy& proxy;
+        can_frame_data frame;
+    };
+    const Case cases[] = {
+        {"t7FF201ab\r", node15, makeFrame(0x7FF, 2, {0x01, 0xAB})},
+        {"R000000100\r", node0, makeFrame(0xC0000010u, 0)},
+        {"T000002c68000080bfcdcc4c40\r", node5,
+         makeFrame(0x800002C6u, 8, {0x00, 0x00, 0x80, 0xBF, 0xCD, 0xCC, 0x4C, 0x40})},
+        // Eight id digits beyond 29 bits are masked before the flags are added.
+        {"TE00002C60\r", node5, makeFrame(0x800002C6u, 0)},
+    };
+    for (const auto& c : cases) {
+        c.proxy.clear();
+        ASSERT_TRUE(pty.writeToMaster(c.line));
+        const auto frames = c.proxy.waitForFrames(1);
+        ASSERT_EQ(frames.size(), 1u) << c.line;
+        EXPECT_TRUE(sameFrame(frames[0], c.frame)) << c.line << " gave can_id " << std::hex << frames[0].can_id;
+    }
+}
+
+TEST_F(UsbInterfaceOnPty, QueriesReturnTheAdaptersReply) {
+    open();
+    uint8_t major = 0, minor = 0, patch = 0;
+    std::string tag;
+    CANBaudRate rate = CAN_BAUD_10K;
+    struct Case {
+        std::function<ret_interface_t()> query;
+        std::string request;
+        std::string reply;
+        std::string log_line;
+        std::function<void()> check;
+    };
+    const Case cases[] = {
+        {[&] { return iface.getFirmwareVersion(&major, &minor, &patch, &tag); }, "V\r", "V1.2.3-abcdef12\r",
+         "Got version info: 1.2.3--abcdef12\n",
+         [&] {
+             EXPECT_EQ(major, 1);
+             EXPECT_EQ(minor, 2);
+             EXPECT_EQ(patch, 3);
+             EXPECT_EQ(tag, "abcdef12");
+         }},
+        {[&] { return iface.getHardwareVersion(&major, &minor, &patch); }, "H\r", "H2.0.7\r",
+         "Got hardware version info: 2.0.7\n",
+         [&] {
+             EXPECT_EQ(major, 2);
+             EXPECT_EQ(minor, 0);
+             EXPECT_EQ(patch, 7);
+         }},
+        {[&] { return iface.getCANBaudRate(&rate); }, "G\r", "G6\r", "Got CAN Baud Rate : 6\n",
+         [&] { EXPECT_EQ(rate, CAN_BAUD_500K); }},
+    };
+    for (const auto& c : cases) {
+        auto result = std::async(std::launch::async, c.query);
+        ASSERT_EQ(readFromHost(pty, c.request.size()), c.request);
+        ASSERT_TRUE(pty.writeToMaster(c.reply));
+        ASSERT_EQ(result.get(), RET_INTERFACE_OK) << c.request;
+        EXPECT_EQ(log.count(c.log_line), 1u) << log.text();
+        c.check();
+    }
+
+    ASSERT_TRUE(pty.writeToMaster("d\r"));
+    EXPECT_TRUE(log.waitFor("Got DFU mode info: \n"));
+}
+
+TEST_F(UsbInterfaceOnPty, QueryOnASilentAdapterTimesOutWithItsMessage) {
+    open();
+    uint8_t major = 42, minor = 42, patch = 42;
+    std::string tag = "untouched";
+    CoutCapture cout;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(iface.getFirmwareVersion(&major, &minor, &patch, &tag), RET_INTERFACE_FAIL);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, milliseconds(5000));
+    EXPECT_EQ(cout.text(), kTimeoutMessage);
+    EXPECT_EQ(major, 42);
+    EXPECT_EQ(tag, "untouched");
+}
+
+// Fault pinned: any reply line ended a query's wait, so a late or unsolicited
+// reply of another kind was returned as the answer, with stale values.
+TEST_F(UsbInterfaceOnPty, ReplyOfAnotherKindDoesNotAnswerAQuery) {
+    open();
+    uint8_t major = 42, minor = 42, patch = 42;
+    CoutCapture cout;
+    auto result = std::async(std::launch::async, [&] { return iface.getHardwareVersion(&major, &minor, &patch); });
+    ASSERT_EQ(readFromHost(pty, 2), "H\r");
+    ASSERT_TRUE(pty.writeToMaster("G6\rV1.2.3-abcdef12\r"));
+    EXPECT_EQ(result.get(), RET_INTERFACE_FAIL);
+    EXPECT_EQ(major, 42);
+    EXPECT_EQ(cout.text(), kTimeoutMessage);
+}
+
+// Fault pinned: concurrent queries shared one reply flag, so one thread could
+// take the reply meant for the other.
+TEST_F(UsbInterfaceOnPty, ConcurrentQueriesEachGetTheirOwnReply) {
+    open();
+    std::atomic<bool> stop{false};
+    std::thread adapter([&] {
+        while (!stop) {
+            const std::string line = pty.readUntilFromMaster("\r", milliseconds(50));
+            if (line == "V\r") pty.writeToMaster("V4.5.6-fedcba98\r");
+            if (line == "H\r") pty.writeToMaster("H7.8.9\r");
+        }
+    });
+    auto firmware = std::async(std::launch::async, [&] {
+        int good = 0;
+        for (int i = 0; i < 5; ++i) {
+            uint8_t major = 0, minor = 0, patch = 0;
+            std::string tag;
+            good += iface.getFirmwareVersion(&major, &minor, &patch, &tag) == RET_INTERFACE_OK && major == 4 &&
+                    minor == 5 && patch == 6 && tag == "fedcba98";
+        }
+        return good;
+    });
+    auto hardware = std::async(std::launch::async, [&] {
+        int good = 0;
+        for (int i = 0; i < 5; ++i) {
+            uint8_t major = 0, minor = 0, patch = 0;
+            good += iface.getHardwareVersion(&major, &minor, &patch) == RET_INTERFACE_OK && major == 7 && minor == 8 &&
+                    patch == 9;
+        }
+        return good;
+    });
+    EXPECT_EQ(firmware.get(), 5);
+    EXPECT_EQ(hardware.get(), 5);
+    stop = true;
+    adapter.join();
+}
+
+TEST_F(UsbInterfaceOnPty, BadLinesNeverBecomeFrames) {
+    RecordingProxy node0(iface, 0);
+    open();
+    enterDeviceMode(node0);
+
+    struct Case {
+        std::string lines;
+        std::string log_line;
+    };
+    const Case cases[] = {
+        {"t1239\r", "\nDLC is not proper, skipping frame parse.\n"},
+        {"TFFFFFFFFF\r", "\nDLC is not proper, skipping frame parse.\n"},
+        {"t12\r", "Skipping truncated line.\n"},
+        {"t1232AA\r", "Skipping truncated line.\n"},
+        {"V1.2\r", "Skipping truncated line.\n"},
+        {"t12G0\r", "Skipping frame line with a character that is not a hex digit.\n"},
+        {"t1231 A\r", "Skipping frame line with a character that is not a hex digit.\n"},
+        {"t1230FF\r", "Skipping frame line longer than its length digit says.\n"},
+        {"\a", "Adapter refused a command.\n"},
+        {"\a\r", "Adapter refused a command.\n"},
+        {"hello\r", "Skipping unrecognised line.\n"},
+        {std::string("\x80\xff\0t1230\r", 9), "Skipping unrecognised line.\n"},
+        // 40 characters without a terminator: read as 30, then the 10 left over.
+        {std::string(40, 'x') + "\r", "Skipping unrecognised line.\n"},
+    };
+    for (const auto& c : cases) {
+        const std::size_t before = log.count(c.log_line);
+        expectOnlyMarkerAfter(node0, c.lines);
+        EXPECT_GE(log.count(c.log_line), before + 1) << "after " << c.lines.size() << " bytes: " << log.text();
+    }
+    // A bare terminator is the adapter's acknowledgement: skipped without a word.
+    const auto skipMessages = [this] { return log.count("Skipping") + log.count("Adapter refused"); };
+    const std::size_t skipped_before = skipMessages();
+    expectOnlyMarkerAfter(node0, "\r\r\r");
+    EXPECT_EQ(skipMessages(), skipped_before);
+    // Reply lines update the adapter state but are no frames.
+    expectOnlyMarkerAfter(node0, "V1.2.3-abcdef12\rH1.0.0\rG4\rd\r");
+
+    // Random bytes without the frame letters: never a frame, the interface keeps going.
+    std::mt19937 rng(7);
+    std::string garbage;
+    while (garbage.size() < 3000) {
+        const char c = static_cast<char>(rng());
+        if (std::string("tTrR").find(c) == std::string::npos) garbage += c;
+    }
+    expectOnlyMarkerAfter(node0, garbage + "\r");
+}
+
+TEST_F(UsbInterfaceOnPty, FrameAfterARefusalBellIsKept) {
+    RecordingProxy node0(iface, 0);
+    open();
+    enterDeviceMode(node0);
+    node0.clear();
+    // The bell comes without a terminator, so it leads the next line.
+    ASSERT_TRUE(pty.writeToMaster("\at0041AB\r"));
+    const auto frames = node0.waitForFrames(1);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(sameFrame(frames[0], makeFrame(0x004, 1, {0xAB})));
+    EXPECT_EQ(log.count("Adapter refused a command.\n"), 1u);
+}
+
+TEST_F(UsbInterfaceOnPty, UnpluggedAdapterFailsSendsWithoutSpinning) {
+    open();
+    pty.closeMaster();
+    can_frame_data frame = makeFrame(0x123, 0);
+    EXPECT_FALSE(iface.sendFrame(&frame));
+    EXPECT_FALSE(iface.isRunning());
+
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    std::this_thread::sleep_for(milliseconds(1000));
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const auto cpu_us = [](const rusage& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000LL + r.ru_utime.tv_usec + r.ru_stime.tv_usec;
+    };
+    // A receive loop that retried at once would burn a whole core here.
+    EXPECT_LT(cpu_us(after) - cpu_us(before), 500000);
+    EXPECT_EQ(log.count("Error during USB read.\n"), 1u) << log.text();
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(iface.closeInterface());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, milliseconds(3000));
+}
+
+// --- Opening and the adapter check ---------------------------------------------
+
+TEST(UsbInterfaceOpen, AcceptsOnlyPortsDescribedAsTheAdapter) {
+    PtyPair pty;
+    struct Case {
+        const char* description;  // nullptr: the port is missing from the list
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"Kinetra Zarvo USB-CAN", true}, {"Zarvo", true},   {"USB Kinetra adapter", true},
+        {"xZarvox", true},               {"ZARVO", false},  {"KINETRA", false},
+        {"kinetra zarvo", false},        {"USB Serial Device", false}, {"", false},
+        {nullptr, false},
+    };
+    for (const auto& c : cases) {
+        const std::string name = c.description ? c.description : "(not listed)";
+        if (c.description) {
+            serial::register_virtual_port({pty.slavePath(), c.description, ""});
+        } else {
+            serial::unregister_virtual_port(pty.slavePath());
+        }
+        USBInterface iface;
+        CoutCapture cout;
+        if (c.accepted) {
+            EXPECT_TRUE(iface.initInterface(pty.slavePath())) << name;
+            EXPECT_EQ(cout.text(), "") << name;
+        } else {
+            EXPECT_THROW(iface.initInterface(pty.slavePath()), NoCompatibleDeviceException) << name;
+            EXPECT_EQ(cout.text(), "No Compatible Kinetra Device found \n") << name;
+        }
+        iface.closeInterface();
+    }
+
+    // Any SLCAN adapter, listed or not, is good enough for SlcanInterface.
+    for (const char* description : {"USB Serial Device", static_cast<const char*>(nullptr)}) {
+        if (description) {
+            serial::register_virtual_port({pty.slavePath(), description, ""});
+        } else {
+            serial::unregister_virtual_port(pty.slavePath());
+        }
+        SlcanInterface iface;
+        EXPECT_TRUE(iface.initInterface(pty.slavePath()));
+    }
+    serial::unregister_virtual_port(pty.slavePath());
+}
+
+// Fault pinned: a port refused as incompatible stayed open, so the same object
+// could not open it again once the right adapter was presented.
+TEST(UsbInterfaceOpen, RefusedPortCanBeOpenedAgainLater) {
+    PtyPair pty;
+    USBInterface iface;
+    CoutCapture cout;
+    serial::register_virtual_port({pty.slavePath(), "USB Serial Device", ""});
+    EXPECT_THROW(iface.initInterface(pty.slavePath()), NoCompatibleDeviceException);
+    serial::register_virtual_port({pty.slavePath(), "Zarvo", ""});
+    EXPECT_TRUE(iface.initInterface(pty.slavePath()));
+    iface.closeInterface();
+    serial::unregister_virtual_port(pty.slavePath());
+}
+
+TEST(UsbInterfaceOpen, OpeningFailureIsPrintedAndPropagated) {
+    struct Case {
+        std::string port;
+        std::string what_contains;
+    };
+    const Case cases[] = {
+        {"/dev/kinetra-no-such-port", "does not exist."},
+        {"", "Empty port is invalid."},
+    };
+    for (const auto& c : cases) {
+        USBInterface iface;
+        CoutCapture cout;
+        std::string what;
+        try {
+            iface.initInterface(c.port);
+            ADD_FAILURE() << "opened " << c.port;
+        } catch (const std::exception& error) {
+            what = error.what();
+        }
+        EXPECT_NE(what.find(c.what_contains), std::string::npos) << what;
+        EXPECT_EQ(cout.text(), "USB Communication Error. Please check if the selected interface " + c.port +
+                                   " is okay.\n" + what + "\n");
+        EXPECT_FALSE(iface.isRunning());
+    }
+}
+
+TEST(UsbInterfaceOpen, ClosedInterfaceRefusesEverythingAtOnce) {
+    USBInterface iface;
+    can_frame_data frame = makeFrame(0x123, 0);
+    uint8_t major = 0, minor = 0, patch = 0;
+    CoutCapture cout;
+    EXPECT_FALSE(iface.sendData(&frame));
+    EXPECT_FALSE(iface.sendData(nullptr));
+    EXPECT_EQ(iface.setCANBaudRate(CAN_BAUD_500K), RET_INTERFACE_FAIL);
+    EXPECT_EQ(iface.getHardwareVersion(&major, &minor, &patch), RET_INTERFACE_FAIL);
+    EXPECT_EQ(iface.getHardwareVersion(nullptr, &minor, &patch), RET_INTERFACE_FAIL);
+    EXPECT_EQ(cout.text(), "");  // no time-out: nothing was sent, so nothing is awaited
+}
+
+}  // namespace
+}  // namespace kinetra::test
