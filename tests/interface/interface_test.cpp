@@ -1,0 +1,319 @@
+#include <kinetra/driver.h>
+#include <kinetra/interface.h>
+
+#include "devices/protocol/bus.h"
+#include "support/memory_interface.h"
+#include "support/scripted_device.h"
+#include "support/wait.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using kinetra::test::eventually;
+using kinetra::test::MemoryInterface;
+using kinetra::test::ScriptedDevice;
+using namespace std::chrono_literals;
+
+can_frame_data nodeFrame(uint32_t node, uint8_t command, uint8_t type = 1) {
+    can_frame_data frame{};
+    frame.can_id = kinetra::protocol::nodeFrameId(node, command, type);
+    frame.can_dlc = 8;
+    return frame;
+}
+
+// A proxy that records what the receive thread hands it.
+class RecordingProxy : public CANDeviceType {
+public:
+    RecordingProxy(unsigned int node, Interface& iface) : iface_(iface) {
+        node_id_ = node;
+        iface_.registerCANMsgCallback(this);
+    }
+    ~RecordingProxy() override { iface_.unregisterCANMsgCallback(this); }
+    void canMsgCallback(can_frame_data* frame) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        frames_.push_back(*frame);
+    }
+    std::vector<can_frame_data> frames() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return frames_;
+    }
+
+private:
+    Interface& iface_;
+    std::mutex mutex_;
+    std::vector<can_frame_data> frames_;
+};
+
+class InterfaceTest : public ::testing::Test {
+protected:
+    void open() { ASSERT_TRUE(bus.initInterface("mem", newDevice(), lostDevice())); }
+    std::function<void(unsigned, unsigned char)> newDevice() {
+        return [this](unsigned node, unsigned char type) {
+            std::lock_guard<std::mutex> lock(mutex);
+            // The callback runs before the node is entered and outside the presence lock.
+            seen_connected_in_callback |= bus.isDeviceConnected(node);
+            appeared.emplace_back(node, type);
+        };
+    }
+    std::function<void(unsigned)> lostDevice() {
+        return [this](unsigned node) {
+            std::lock_guard<std::mutex> lock(mutex);
+            seen_connected_in_callback |= bus.isDeviceConnected(node);
+            lost.push_back(node);
+        };
+    }
+    size_t appearedCount() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return appeared.size();
+    }
+    size_t lostCount() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return lost.size();
+    }
+
+    MemoryInterface bus;
+    std::ostringstream log;
+    std::mutex mutex;
+    std::vector<std::pair<unsigned, unsigned char>> appeared;
+    std::vector<unsigned> lost;
+    bool seen_connected_in_callback = false;
+};
+
+TEST_F(InterfaceTest, FailedOpenClosesTheTransportAndStoresNoCallback) {
+    bus.setOutputLogStream(&log);
+    bus.setOpenSucceeds(false);
+    EXPECT_FALSE(bus.initInterface("mem", newDevice(), lostDevice()));
+    EXPECT_EQ(bus.closeCalls(), 1);
+    EXPECT_NE(log.str().find("Closing CAN Socket\n"), std::string::npos);
+    // Opening later without callbacks must not find the first ones stored.
+    bus.setOpenSucceeds(true);
+    ASSERT_TRUE(bus.initInterface("mem"));
+    bus.inject(nodeFrame(3, kinetra::protocol::kHeartbeat));
+    ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(3); }));
+    EXPECT_EQ(appearedCount(), 0u);
+}
+
+TEST_F(InterfaceTest, RunningFollowsTheLastSendAndCloseClearsIt) {
+    EXPECT_FALSE(bus.isRunning());
+    bus.setOutputLogStream(&log);
+    open();
+    EXPECT_TRUE(eventually([&] { return bus.isRunning(); }));  // the first master heartbeat
+    EXPECT_FALSE(bus.sendFrame(nullptr));
+    EXPECT_TRUE(bus.isRunning());
+    bus.setSendFails(true);
+    can_frame_data frame = nodeFrame(1, 10);
+    EXPECT_FALSE(bus.sendFrame(&frame));
+    EXPECT_FALSE(bus.isRunning());
+    bus.setSendFails(false);
+    EXPECT_TRUE(eventually([&] { return bus.isRunning(); }));  // the heartbeat thread keeps trying
+    EXPECT_TRUE(bus.closeInterface());
+    EXPECT_FALSE(bus.isRunning());
+    const std::string text = log.str();
+    for (const char* line : {"Starting receive thread...\n", "Starting heartbeat thread...\n", "CAN Init Success\n",
+                             "Inside recvThread() 0\n"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
+}
+
+TEST_F(InterfaceTest, MasterHeartbeatGoesOutAboutEvery200ms) {
+    open();
+    const can_frame_data expected = kinetra::protocol::masterHeartbeatFrame();
+    ASSERT_TRUE(bus.waitForSent([&](const can_frame_data& f) { return f.can_id == expected.can_id; }, 1000ms));
+    std::this_thread::sleep_for(650ms);
+    bus.closeInterface();
+    int count = 0;
+    for (const auto& f : bus.sent()) {
+        if (f.can_id != 0xC2000001u) continue;
+        ++count;
+        EXPECT_EQ(f.can_dlc, 1);
+    }
+    EXPECT_GE(count, 3);
+    EXPECT_LE(count, 6);
+}
+
+TEST_F(InterfaceTest, NodeAppearsOnceAndIsLostOnceAfterSilence) {
+    open();
+    {
+        ScriptedDevice device(bus, 7, 2, 50ms);
+        ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(7); }));
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(appearedCount(), 1u);
+        EXPECT_EQ(bus.getConnectedDevices(), (std::map<unsigned, unsigned char>{{7, 2}}));
+        device.setHeartbeatsStopped(true);
+        const auto silent_since = std::chrono::steady_clock::now();
+        ASSERT_TRUE(eventually([&] { return lostCount() == 1; }, 3000ms));
+        const auto gone_after = std::chrono::steady_clock::now() - silent_since;
+        EXPECT_GE(gone_after, 1000ms);
+        EXPECT_LE(gone_after, 1600ms);  // generous: the bound is about 1.2 s
+        EXPECT_FALSE(bus.isDeviceConnected(7));
+        // It comes back as new when its heartbeats resume.
+        device.setHeartbeatsStopped(false);
+        ASSERT_TRUE(eventually([&] { return appearedCount() == 2; }));
+    }
+    EXPECT_FALSE(seen_connected_in_callback);
+    bus.closeInterface();
+    EXPECT_TRUE(bus.getConnectedDevices().empty());
+    EXPECT_EQ(lostCount(), 1u);
+}
+
+TEST_F(InterfaceTest, RoutesFramesByNodeAndLogsWhatHasNoProxy) {
+    bus.setOutputLogStream(&log);
+    open();
+    RecordingProxy proxy(5, bus);
+    bus.inject(nodeFrame(5, 0x46));
+    bus.inject(nodeFrame(6, 0x46));                              // no proxy for node 6
+    bus.inject(nodeFrame(5, kinetra::protocol::kAcknowledgement));  // acknowledgements are not handed on
+    bus.inject(nodeFrame(5, 0x40));
+    ASSERT_TRUE(eventually([&] { return proxy.frames().size() == 2; }));
+    std::this_thread::sleep_for(50ms);
+    const auto frames = proxy.frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].can_id & 0x7F, 0x46u);
+    EXPECT_EQ(frames[1].can_id & 0x7F, 0x40u);
+    bus.closeInterface();
+    const std::string text = log.str();
+    EXPECT_NE(text.find("Unknown Device ID 6 or Command ID 70\n"), std::string::npos);
+    EXPECT_NE(text.find("Unknown Device ID 5 or Command ID 2\n"), std::string::npos);
+    EXPECT_NE(text.find("Got message....5 70\n"), std::string::npos);
+}
+
+TEST_F(InterfaceTest, WithoutProxiesFramesOnlyUpdatePresence) {
+    bus.setOutputLogStream(&log);
+    open();
+    bus.inject(nodeFrame(4, kinetra::protocol::kHeartbeat, 3));
+    bus.inject(nodeFrame(4, 0x46));
+    ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(4); }));
+    bus.closeInterface();
+    EXPECT_EQ(log.str().find("Unknown Device ID"), std::string::npos);
+    EXPECT_NE(log.str().find("New Device is sending a heartbeat...from: 4 ; 3\n"), std::string::npos);
+}
+
+TEST_F(InterfaceTest, ReplacingAProxyRoutesToTheNewOneUntilTheOldIsDestroyed) {
+    bus.setOutputLogStream(&log);
+    open();
+    auto first = std::make_unique<RecordingProxy>(5, bus);
+    RecordingProxy second(5, bus);
+    EXPECT_NE(log.str().find("Device already exists with same id. Hence updating CANMsgCallback().\n"),
+              std::string::npos);
+    bus.inject(nodeFrame(5, 0x46));
+    ASSERT_TRUE(eventually([&] { return second.frames().size() == 1; }));
+    EXPECT_TRUE(first->frames().empty());
+    first.reset();  // removes the entry for node 5, whichever proxy it points to
+    bus.inject(nodeFrame(5, 0x47));
+    std::this_thread::sleep_for(60ms);
+    EXPECT_EQ(second.frames().size(), 1u);
+}
+
+TEST_F(InterfaceTest, FlashModeFansOutPausesHeartbeatsAndFreezesPresence) {
+    bus.setOutputLogStream(&log);
+    open();
+    RecordingProxy low(2, bus);
+    RecordingProxy high(9, bus);
+    bus.inject(nodeFrame(2, kinetra::protocol::kHeartbeat));
+    ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(2); }));
+
+    bus.flash_mode = true;
+    std::this_thread::sleep_for(250ms);  // let a heartbeat pass in flight finish
+    bus.clearSent();
+    can_frame_data bootloader{};
+    bootloader.can_id = 0x79;
+    bus.inject(bootloader);
+    bus.inject(nodeFrame(11, kinetra::protocol::kHeartbeat));
+    // The low proxy also had the heartbeat of node 2 before flash mode began.
+    ASSERT_TRUE(eventually([&] { return high.frames().size() == 2 && low.frames().size() == 3; }));
+    std::this_thread::sleep_for(1200ms);  // longer than the expiry: nothing expires, nothing is sent
+    EXPECT_TRUE(bus.sent().empty());
+    EXPECT_TRUE(bus.isDeviceConnected(2));
+    EXPECT_FALSE(bus.isDeviceConnected(11));
+    EXPECT_EQ(appearedCount(), 1u);
+    EXPECT_EQ(lostCount(), 0u);
+    bus.flash_mode = false;
+    bus.closeInterface();
+    EXPECT_NE(log.str().find("[FLASH] Got message....121\n"), std::string::npos);
+}
+
+TEST_F(InterfaceTest, DeviceModeRoutesEverythingButAcksToTheLowestProxy) {
+    bus.setOutputLogStream(&log);
+    open();
+    RecordingProxy low(3, bus);
+    RecordingProxy high(8, bus);
+    std::thread beat([&] {
+        std::this_thread::sleep_for(50ms);
+        bus.inject(nodeFrame(9, kinetra::protocol::kHeartbeat));
+    });
+    EXPECT_EQ(bus.setAsDevice(), 9u);
+    beat.join();
+    EXPECT_TRUE(bus.isDevice());
+    bus.inject(nodeFrame(9, 0x46));
+    bus.inject(nodeFrame(8, kinetra::protocol::kAcknowledgement));
+    ASSERT_TRUE(eventually([&] { return low.frames().size() == 2; }));  // heartbeat and 0x46
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(low.frames().size(), 2u);
+    EXPECT_TRUE(high.frames().empty());
+    bus.closeInterface();
+    EXPECT_EQ(log.str().find("Unknown Device ID"), std::string::npos);
+}
+
+TEST_F(InterfaceTest, SetAsDeviceGivesUpAfterAbout500ms) {
+    open();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(bus.setAsDevice(), 0xFFFFFFFFu);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 450ms);
+}
+
+TEST_F(InterfaceTest, CloseOnANeverOpenedInterfaceClosesTheTransport) {
+    EXPECT_TRUE(bus.closeInterface());
+    EXPECT_EQ(bus.closeCalls(), 1);
+    EXPECT_FALSE(bus.isDeviceConnected(1));
+}
+
+TEST_F(InterfaceTest, ReopeningStartsFreshThreads) {
+    open();
+    bus.closeInterface();
+    open();
+    bus.inject(nodeFrame(12, kinetra::protocol::kHeartbeat));
+    EXPECT_TRUE(eventually([&] { return bus.isDeviceConnected(12); }));
+}
+
+TEST_F(InterfaceTest, FramesWithAnOversizedDlcAreClampedBeforeDispatch) {
+    open();
+    RecordingProxy proxy(5, bus);
+    can_frame_data frame = nodeFrame(5, 0x46);
+    frame.can_dlc = 15;
+    bus.inject(frame);
+    ASSERT_TRUE(eventually([&] { return proxy.frames().size() == 1; }));
+    EXPECT_EQ(proxy.frames()[0].can_dlc, 8);
+}
+
+// Regression: a proxy destroyed while the receive thread dispatches to it must never
+// be called afterwards (run under ThreadSanitizer and AddressSanitizer in CI).
+TEST_F(InterfaceTest, ProxiesComeAndGoWhileFramesArrive) {
+    open();
+    std::atomic<bool> done{false};
+    std::thread injector([&] {
+        uint32_t i = 0;
+        while (!done) {
+            bus.inject(nodeFrame(1 + (i % 4), static_cast<uint8_t>(0x40 + (i % 8))));
+            bus.inject(nodeFrame(1 + (i % 4), kinetra::protocol::kHeartbeat));
+            ++i;
+            if (i % 64 == 0) std::this_thread::yield();
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        RecordingProxy a(1 + round % 4, bus);
+        Driver b(1 + (round + 1) % 4, &bus);
+        std::this_thread::yield();
+    }
+    done = true;
+    injector.join();
+    bus.closeInterface();
+}
+
+}  // namespace
