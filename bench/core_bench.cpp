@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -79,6 +80,11 @@ public:
     ~LoopbackInterface() override { closeInterface(); }
 
     unsigned char sendData(can_frame_data* frame) override {
+        // Each master heartbeat is answered by the node's heartbeat, so it stays present.
+        if (getCommandIdFromFrame(frame) == kinetra::protocol::kHeartbeat) {
+            heartbeat();
+            return 1;
+        }
         if (!getRtrFromFrame(frame) || getDeviceIdFromFrame(frame) != node_) return 1;
         can_frame_data reply{};
         reply.can_id = kinetra::protocol::nodeFrameId(node_, getCommandIdFromFrame(frame), 1);
@@ -98,8 +104,8 @@ private:
     void push(const can_frame_data& frame) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            pending_ = frame;
-            has_ = true;
+            ring_[(head_ + count_) % ring_.size()] = frame;
+            ++count_;
         }
         cv_.notify_one();
     }
@@ -107,17 +113,19 @@ private:
     void closeIface() override {}
     unsigned char recvData(can_frame_data* frame) override {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!cv_.wait_for(lock, std::chrono::milliseconds(20), [this] { return has_; })) return 0;
-        *frame = pending_;
-        has_ = false;
+        if (!cv_.wait_for(lock, std::chrono::milliseconds(20), [this] { return count_ > 0; })) return 0;
+        *frame = ring_[head_];
+        head_ = (head_ + 1) % ring_.size();
+        --count_;
         return 1;
     }
 
     const uint32_t node_;
     std::mutex mutex_;
     std::condition_variable cv_;
-    can_frame_data pending_{};
-    bool has_ = false;
+    std::array<can_frame_data, 8> ring_{};
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
 };
 
 void BM_QueryCycle(benchmark::State& state) {

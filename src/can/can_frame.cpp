@@ -25,20 +25,21 @@ unsigned int getExtendedIdFromFrame(can_frame_data* frame) { return frame->can_i
 
 namespace {
 
+constexpr bool kHostIsBigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+
+// The payload word is read and written with one memcpy and, for big-endian
+// fields, one byte swap: these run for every frame and every signal.
 uint64_t loadWord(const can_frame_data& frame, bool little_endian) {
-    uint64_t word = 0;
-    for (int i = 0; i < 8; ++i) {
-        const int byte = little_endian ? i : 7 - i;
-        word |= static_cast<uint64_t>(frame.data[byte]) << (8 * i);
-    }
-    return word;
+    uint64_t word;
+    std::memcpy(&word, frame.data, sizeof word);
+    if constexpr (kHostIsBigEndian) word = __builtin_bswap64(word);
+    return little_endian ? word : __builtin_bswap64(word);
 }
 
 void storeWord(can_frame_data& frame, uint64_t word, bool little_endian) {
-    for (int i = 0; i < 8; ++i) {
-        const int byte = little_endian ? i : 7 - i;
-        frame.data[byte] = static_cast<uint8_t>(word >> (8 * i));
-    }
+    if (!little_endian) word = __builtin_bswap64(word);
+    if constexpr (kHostIsBigEndian) word = __builtin_bswap64(word);
+    std::memcpy(frame.data, &word, sizeof word);
 }
 
 uint64_t fieldMask(unsigned length) { return length >= 64 ? ~uint64_t{0} : (uint64_t{1} << length) - 1; }
