@@ -110,6 +110,14 @@ public:
             log_.line("Unknown Command Id.");
             return;
         }
+        // A remote frame carries no data, and a reply shorter than its layout would
+        // hand out bytes the device never sent: neither is an answer, so the query
+        // ends as if none had come. Text replies end at their first zero byte and
+        // may be short.
+        if (!isUsableReply(*frame, *layout)) {
+            log_.line("Unusable reply for command id ", static_cast<unsigned>(command));
+            return;
+        }
         engine_.getDataCallback(*frame, command, *layout);
     }
 
@@ -153,6 +161,12 @@ public:
 
 private:
     static constexpr protocol::ReplyLayout kFlashReplyLayout = protocol::layoutOf<unsigned int>();
+
+    static bool isUsableReply(can_frame_data& frame, const protocol::ReplyLayout& layout) {
+        if (getRtrFromFrame(&frame)) return false;
+        const bool text = layout.count > 0 && layout.kinds[0] == protocol::ValueKind::Text;
+        return text || frame.can_dlc * 8u >= layout.bits();
+    }
 
     void parseHeartbeatData(const can_frame_data& frame) {
         heartbeat_word = protocol::fromBits<unsigned int>(protocol::payloadWord(frame));

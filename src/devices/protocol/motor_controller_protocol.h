@@ -3,6 +3,7 @@
 // identifiers and the reply routing tables. The two classes share identifiers but
 // not every reply layout, so each keeps its own table.
 
+#include "devices/protocol/bus.h"
 #include "devices/protocol/common_commands.h"
 #include "devices/protocol/reply_layout.h"
 
@@ -112,6 +113,99 @@ constexpr uint8_t kGetControllerMode = 0x59;
 constexpr uint8_t kGetDriverFault = 0x5F;
 constexpr uint8_t kGetErrorCode = 0x60;
 constexpr uint8_t kGetDebugErrorCode = 0x6E;
+
+/// How a request goes on the bus: identifier, frame kind and data length code.
+/// The DLC is fixed per command and not derived from the payload: some commands
+/// carry fewer meaningful bytes than their DLC.
+struct CommandFrame {
+    uint8_t id;
+    FrameKind kind;
+    uint8_t dlc;
+};
+
+// Motion and mode set points.
+inline constexpr CommandFrame kPositionControlFrame{kSetPositionControl, FrameKind::Data, 8};
+inline constexpr CommandFrame kVelocityControlFrame{kSetVelocityControl, FrameKind::Data, 8};
+inline constexpr CommandFrame kTorqueControlFrame{kSetTorqueControl, FrameKind::Data, 8};
+inline constexpr CommandFrame kPositionFeedForwardFrame{kSetPositionControlWithFeedForward, FrameKind::Data, 8};
+inline constexpr CommandFrame kVelocityFeedForwardFrame{kSetVelocityControlWithFeedForward, FrameKind::Data, 8};
+inline constexpr CommandFrame kTrapezoidalTrajectoryFrame{kSetTrapezoidalTrajectoryControl, FrameKind::Data, 8};
+inline constexpr CommandFrame kScurveTrajectoryFrame{kSetScurveTrajectoryControl, FrameKind::Data, 8};
+inline constexpr CommandFrame kTorqueRampFrame{kSetTorqueRampControl, FrameKind::Data, 8};
+inline constexpr CommandFrame kSensorlessVelocityFrame{kSetSensorlessVelocityControl, FrameKind::Data, 8};
+inline constexpr CommandFrame kOpenLoopPositionFrame{kSetOpenLoopPositionControl, FrameKind::Data, 8};
+inline constexpr CommandFrame kOpenLoopVelocityFrame{kSetOpenLoopVelocityControl, FrameKind::Data, 8};
+
+// State changes. The emergency stop is the one command without reply that goes
+// out as a remote frame.
+inline constexpr CommandFrame kIdleFrame{kSetDeviceToIdle, FrameKind::Data, 0};
+inline constexpr CommandFrame kActiveFrame{kSetDeviceToActive, FrameKind::Data, 0};
+inline constexpr CommandFrame kEmergencyStopFrame{kEmergencyStop, FrameKind::Remote, 8};
+inline constexpr CommandFrame kClearErrorsFrame{kClearErrors, FrameKind::Data, 0};
+inline constexpr CommandFrame kCalibrationSequenceFrame{kRunCalibrationSequence, FrameKind::Data, 0};
+inline constexpr CommandFrame kEncoderIndexSearchFrame{kRunEncoderIndexSearch, FrameKind::Data, 0};
+inline constexpr CommandFrame kEncoderMatchingFrame{kRunEncoderMatching, FrameKind::Data, 0};
+inline constexpr CommandFrame kEncoderCalibrationFrame{kRunEncoderCalibration, FrameKind::Data, 0};
+inline constexpr CommandFrame kPositionToZeroFrame{kSetCurrentPositionToZero, FrameKind::Data, 8};
+inline constexpr CommandFrame kPositionAsFrame{kSetCurrentPositionAs, FrameKind::Data, 4};
+
+// Configuration writes.
+inline constexpr CommandFrame kDCBusTripLevelsFrame{kSetDCBusTripLevels, FrameKind::Data, 8};
+inline constexpr CommandFrame kBrakeResistorOnFrame{kSetBrakeResistor, FrameKind::Data, 8};
+inline constexpr CommandFrame kBrakeResistorOffFrame{kSetBrakeResistor, FrameKind::Data, 5};
+inline constexpr CommandFrame kRegenCurrentTripLevelFrame{kSetRegenCurrentTripLevel, FrameKind::Data, 4};
+inline constexpr CommandFrame kMotorParametersFrame{kSetMotorParameters, FrameKind::Data, 8};
+inline constexpr CommandFrame kMotorCalibrationParametersFrame{kSetMotorCalibrationParameters, FrameKind::Data, 8};
+inline constexpr CommandFrame kGearBoxParametersFrame{kSetGearBoxParameters, FrameKind::Data, 8};
+inline constexpr CommandFrame kPositionControllerGainFrame{kSetPositionControllerGain, FrameKind::Data, 4};
+inline constexpr CommandFrame kVelocityControllerGainsFrame{kSetVelocityControllerGains, FrameKind::Data, 8};
+inline constexpr CommandFrame kCurrentControllerBandwidthFrame{kSetCurrentControllerBandwidth, FrameKind::Data, 8};
+inline constexpr CommandFrame kMotorEncoderBandwidthFrame{kSetMotorEncoderBandwidth, FrameKind::Data, 8};
+inline constexpr CommandFrame kMotorThermistorParametersFrame{kSetMotorThermistorParameters, FrameKind::Data, 8};
+inline constexpr CommandFrame kMotorThermalLimitFrame{kSetMotorThermalLimit, FrameKind::Data, 5};
+inline constexpr CommandFrame kCurrentFilterFrame{kSetCurrentFilter, FrameKind::Data, 4};
+inline constexpr CommandFrame kEncoderDataFilterFrame{kSetEncoderDataFilter, FrameKind::Data, 4};
+inline constexpr CommandFrame kStartupConfigsFrame{kSetStartupConfigs, FrameKind::Data, 1};
+inline constexpr CommandFrame kMotorPhaseParametersFrame{kSetMotorPhaseParameters, FrameKind::Data, 8};
+inline constexpr CommandFrame kMotorTorqueLimitFrame{kSetMotorTorqueLimit, FrameKind::Data, 4};
+inline constexpr CommandFrame kMotorTypeFrame{kSetMotorType, FrameKind::Data, 1};
+inline constexpr CommandFrame kCANBaudRateFrame{kSetCANBaudRate, FrameKind::Data, 4};
+
+// Encoders and the sensor chip's registers.
+inline constexpr CommandFrame kConfigureMotorEncoderFrame{kConfigureMotorEncoder, FrameKind::Data, 8};
+inline constexpr CommandFrame kConfigureOutputEncoderFrame{kConfigureOutputEncoder, FrameKind::Data, 8};
+inline constexpr CommandFrame kSPIRegisterWriteFrame{kSetMAxxxSPIRegister, FrameKind::Data, 3};
+
+// The reads whose request is a data frame carrying an argument.
+inline constexpr CommandFrame kSPIRegisterReadFrame{kGetMAxxxSPIRegister, FrameKind::Data, 2};
+inline constexpr CommandFrame kDebugErrorCodeFrame{kGetDebugErrorCode, FrameKind::Data, 8};
+
+/// The debug error words are read one exchange each, indices 1 to this.
+constexpr uint8_t kDebugErrorWords = 6;
+
+/// The CAN bit rates in bit/s, indexed by the CANBaudRate selector.
+inline constexpr uint32_t kCanBitRates[] = {10000, 20000, 50000, 100000, 125000, 250000, 500000, 750000, 1000000};
+constexpr int kCanBitRateCount = static_cast<int>(sizeof kCanBitRates / sizeof kCanBitRates[0]);
+
+/// The driver reports only the thermistor's upper temperature limit; the lower
+/// one sits this far below it (8-bit arithmetic).
+constexpr uint8_t kThermistorHysteresis = 10;
+
+/// The driver's error codes: 0 to this, and kErrorCodeUnrecognised.
+constexpr uint32_t kLastErrorCode = 40;
+constexpr uint32_t kErrorCodeUnrecognised = 255;
+
+/// Encoder type codes the library interprets: the magnetic angle sensor chips.
+constexpr uint8_t kEncoderTypeMA7xx = 4;  ///< MA702 or MA732
+constexpr uint8_t kEncoderTypeMA600 = 9;
+
+/// Registers of the magnetic angle sensor chips.
+constexpr uint8_t kMAxxxRegBiasCurrentTrimming = 2;
+constexpr uint8_t kMAxxxRegTrimmingSettings = 3;
+constexpr uint8_t kMAxxxRegFilterWindow = 14;
+constexpr uint8_t kMAxxxRegFirstHarmonic = 32;  ///< MA600 compensation coefficients 32..63
+constexpr uint8_t kMAxxxRegLastHarmonic = 63;
+constexpr uint8_t kMAxxxRegStore = 234;  ///< MA600: written 0 then 1 to store the settings
 
 using u8 = unsigned char;
 using u16 = unsigned short;
