@@ -140,7 +140,14 @@ void Serial::SerialImpl::applyLineSettingsLocked(const kinetra::LineSettings& se
         ::cfsetospeed(&tio, speed);
     }
     if (::tcsetattr(fd_, TCSANOW, &tio) != 0) {
-        throw IOException(kSourceFile, __LINE__, "Error setting serial port settings.", errno);
+        const int error = errno;
+        // A pseudo-terminal has no line framing and refuses parity (EINVAL);
+        // it stands in for an adapter only if it opens, so give it 8N framing.
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR);
+        tio.c_cflag |= CS8;
+        if (!isPseudoTerminal(fd_) || ::tcsetattr(fd_, TCSANOW, &tio) != 0) {
+            throw IOException(kSourceFile, __LINE__, "Error setting serial port settings.", error);
+        }
     }
     if (!standard) {
         const int error = kinetra::setCustomBaudRate(fd_, settings.baudrate);
