@@ -1,4 +1,5 @@
 #include <kinetra/can_frame.h>
+#include <kinetra/imu.h>
 
 #include <cmath>
 #include <cstring>
@@ -134,6 +135,8 @@ template void canSetSignal<unsigned short>(can_frame_data&, const unsigned short
 template void canSetSignal<int>(can_frame_data&, const int&, unsigned char, unsigned char, bool);
 template void canSetSignal<unsigned int>(can_frame_data&, const unsigned int&, unsigned char, unsigned char, bool);
 template void canSetSignal<float>(can_frame_data&, const float&, unsigned char, unsigned char, bool);
+template void canSetSignal<IMU::sensor_report>(can_frame_data&, const IMU::sensor_report&, unsigned char,
+                                                unsigned char, bool);
 
 template void canSetSignal<unsigned char>(can_frame_data&, const float&, unsigned char, unsigned char, bool, float,
                                           float);

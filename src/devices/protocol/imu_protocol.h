@@ -1,5 +1,8 @@
 #pragma once
-// The protocol of the IMU: command identifiers and the reply routing table.
+// The protocol of the IMU: command identifiers, request lengths, the fixed-point
+// scales of its values and the reply routing table.
+
+#include <kinetra/imu.h>
 
 #include "devices/protocol/common_commands.h"
 #include "devices/protocol/reply_layout.h"
@@ -34,6 +37,62 @@ constexpr uint8_t kClearDCD = 0x52;
 constexpr uint8_t kTareYaw = 0x5F;
 constexpr uint8_t kTareAll = 0x60;
 constexpr uint8_t kClearTare = 0x61;
+
+/// The sensor values travel as 16-bit fixed-point numbers in one of two scales;
+/// the host converts them as (float)raw * scale in single precision.
+constexpr float kCentiScale = 0.01f;   // bit pattern 0x3C23D70A
+constexpr float kMilliScale = 0.001f;  // bit pattern 0x3A83126F
+
+/// The scale of a sensor query's values (and of the orientation set point, which
+/// shares the rotation vector's scale). 0 for commands that carry no fixed-point values.
+constexpr float fixedPointScale(uint8_t command) {
+    switch (command) {
+        case kGetLinearAccelerometerData:
+        case kGetAccelerometerData:
+        case kGetGyroData:
+        case kGetMagnetometerData:
+        case kGetEulerAngles: return kCentiScale;
+        case kGetRotationVectorData:
+        case kGetRotationVectorAccuracy:
+        case kGetUncalibratedGyroData:
+        case kGetUncalibratedGyroBiasData:
+        case kGetGravityData:
+        case kSetOrientation: return kMilliScale;
+        default: return 0.0f;
+    }
+}
+
+/// Request lengths of the commands that carry a payload.
+constexpr uint8_t kSetOrientationDlc = 8;
+constexpr uint8_t kStartCalibrationDlc = 1;
+/// The rotation-vector queries go out as data frames of eight zero bytes.
+constexpr uint8_t kRotationVectorQueryDlc = 8;
+
+/// The report command's length is fixed per method, not by its payload (always
+/// selector and rate in the first three bytes): the devices expect these.
+struct ReportCommandDlc {
+    uint8_t enable;
+    uint8_t disable;
+};
+constexpr ReportCommandDlc reportCommandDlc(IMU::sensor_report selector) {
+    switch (selector) {
+        case IMU::ENABLE_ROTATION_VECTOR: return {3, 3};
+        case IMU::ENABLE_RAW_ACCELEROMETER:
+        case IMU::ENABLE_RAW_GYRO:
+        case IMU::ENABLE_RAW_MAGNETOMETER:
+        case IMU::ENABLE_UNCALIBRATED_GYRO:
+        case IMU::ENABLE_GRAVITY: return {3, 8};
+        case IMU::ENABLE_LINEAR_ACCELEROMETER:
+        case IMU::ENABLE_ACCELEROMETER:
+        case IMU::ENABLE_GYRO:
+        case IMU::ENABLE_MAGNETOMETER: return {8, 8};
+    }
+    return {8, 8};
+}
+
+/// Bit positions of the report command's payload.
+constexpr unsigned char kReportSelectorBit = 0;
+constexpr unsigned char kReportRateBit = 8;
 
 using u8 = unsigned char;
 using u16 = unsigned short;
