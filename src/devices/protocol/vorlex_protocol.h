@@ -1,6 +1,7 @@
 #pragma once
-// The protocol of the Vorlex magnetic encoder: command identifiers and the reply
-// routing table.
+// The protocol of the Vorlex magnetic encoder: command identifiers, request
+// lengths and the reply routing table. Its values travel as single-precision
+// floats, so there is no scaling on either side.
 
 #include "devices/protocol/common_commands.h"
 #include "devices/protocol/reply_layout.h"
@@ -41,6 +42,16 @@ constexpr uint8_t kSetCANBaudRate = 0x5A;
 constexpr uint8_t kGetCANBaudRate = 0x5B;
 constexpr uint8_t kGetErrorCode = 0x60;
 constexpr uint8_t kClearEncoderErrors = 0x6F;
+
+/// Request lengths of the commands that carry a payload.
+constexpr uint8_t kConfigureEncoderDlc = 5;       // type u8, resolution i32
+constexpr uint8_t kSetEncoderDirectionDlc = 1;
+constexpr uint8_t kSetFilterWindowLengthDlc = 4;
+constexpr uint8_t kSetMAxxxSPIRegisterDlc = 2;    // address, value
+constexpr uint8_t kGetMAxxxSPIRegisterDlc = 1;    // address; the one query sent as a data frame
+constexpr uint8_t kSetScalingFactorDlc = 4;
+constexpr uint8_t kSetLinearCountDlc = 4;
+constexpr uint8_t kSetCANBaudRateDlc = 4;         // bit rate in bit/s
 
 using u8 = unsigned char;
 using u16 = unsigned short;
