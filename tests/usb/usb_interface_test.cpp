@@ -67,7 +67,11 @@ protected:
     // the one with the lowest node id, whatever id the frame carries.
     void enterDeviceMode(RecordingProxy& proxy) {
         auto assigned = std::async(std::launch::async, [this] { return iface.setAsDevice(); });
-        ASSERT_TRUE(pty.writeToMaster("T000001810\r"));  // a heartbeat from node 3
+        // Heartbeats from node 3 until device mode has learnt the id: one that
+        // arrives before setAsDevice() has switched modes teaches nothing.
+        do {
+            ASSERT_TRUE(pty.writeToMaster("T000001810\r"));
+        } while (assigned.wait_for(milliseconds(50)) != std::future_status::ready);
         EXPECT_EQ(assigned.get(), 3u);
         // The heartbeat may still be on its way to the proxy: let it pass.
         ASSERT_TRUE(pty.writeToMaster("t0050\r"));
