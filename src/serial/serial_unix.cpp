@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <stdexcept>
 #include <system_error>
 
@@ -45,6 +46,15 @@ int pollTimeoutUntil(std::chrono::steady_clock::time_point deadline) {
 std::chrono::steady_clock::time_point deadlineAfter(std::chrono::steady_clock::time_point from, uint64_t ms) {
     constexpr uint64_t kYear = 365ULL * 24 * 3600 * 1000;  // longer than any real wait
     return from + std::chrono::milliseconds(std::min(ms, kYear));
+}
+
+/// Milliseconds a write of `size` bytes may take: constant + multiplier * size,
+/// saturating rather than wrapping around for absurd sizes.
+uint64_t writeBudget(const Timeout& timeout, std::size_t size) {
+    const uint64_t multiplier = timeout.write_timeout_multiplier;
+    const uint64_t limit = UINT64_MAX - timeout.write_timeout_constant;
+    if (multiplier != 0 && size > limit / multiplier) return UINT64_MAX;
+    return timeout.write_timeout_constant + multiplier * size;
 }
 
 /// Whether `fd` is the slave side of a pseudo-terminal, which ignores the baud rate.
@@ -172,19 +182,17 @@ void Serial::SerialImpl::close() {
     closing_.fetch_sub(1, std::memory_order_acq_rel);
 }
 
-void Serial::SerialImpl::closeLocked() {
+void Serial::SerialImpl::closeLocked() noexcept {
     if (fd_ < 0) return;
     open_.store(false, std::memory_order_release);
     rx_.clear();
     // The exclusive flag outlives this descriptor while others hold the tty open.
     ::ioctl(fd_, TIOCNXCL);
-    const int fd = fd_;
+    // Linux releases the descriptor even when close() reports an error (say EIO
+    // after an unplug), so the port is closed either way. Not throwing keeps
+    // close() safe in destructors and shutdown paths.
+    ::close(fd_);
     fd_ = -1;
-    // Linux releases the descriptor even when close() reports an error, so the
-    // port counts as closed either way; the error is still reported.
-    if (::close(fd) != 0 && errno != EINTR) {
-        throw systemError(__LINE__, "Error while closing serial port", errno);
-    }
 }
 
 void Serial::SerialImpl::setPort(const std::string& port) {
@@ -266,7 +274,7 @@ bool Serial::SerialImpl::readAvailable() {
     }
 }
 
-bool Serial::SerialImpl::waitFor(short events, Clock::time_point deadline) {
+short Serial::SerialImpl::waitFor(short events, Clock::time_point deadline) {
     for (;;) {
         pollfd fds[2] = {{fd_, events, 0}, {wakeup_.fd(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, pollTimeoutUntil(deadline));
@@ -274,10 +282,10 @@ bool Serial::SerialImpl::waitFor(short events, Clock::time_point deadline) {
             if (errno == EINTR) continue;
             throw systemError(__LINE__, "Error while waiting for the serial port", errno);
         }
-        if (ready == 0 || fds[1].revents != 0) return false;
+        if (ready == 0 || fds[1].revents != 0) return 0;
         if (fds[0].revents & POLLNVAL) throw systemError(__LINE__, "Error while waiting for the serial port", EBADF);
-        // Readable, writable, or hung up / failed: the next read or write tells which.
-        return fds[0].revents != 0;
+        // Ready, or hung up / failed: the next read or write tells which.
+        return fds[0].revents;
     }
 }
 
@@ -297,6 +305,7 @@ size_t Serial::SerialImpl::readline(std::string& buffer, size_t size, const std:
     const uint64_t between_bytes = has_inter_byte ? std::min<uint64_t>(per_byte, timeout.inter_byte_timeout) : per_byte;
 
     std::size_t scanned = 0;
+    short revents = 0;  // what the last wait reported about the port
     Clock::time_point last_arrival = Clock::now();
     for (;;) {
         const std::size_t line = rx_.findLine(size, eol, scanned);
@@ -307,11 +316,16 @@ size_t Serial::SerialImpl::readline(std::string& buffer, size_t size, const std:
         if (closing_.load(std::memory_order_acquire) > 0) break;
         if (readAvailable()) {
             last_arrival = Clock::now();
+            revents = 0;
             continue;
         }
+        // Hung up yet nothing to read and no error from read(): waiting again
+        // would return at once, over and over. Report the port as gone instead.
+        if (revents & (POLLHUP | POLLERR)) throw systemError(__LINE__, "Error while reading from the serial port", EIO);
         const auto deadline = deadlineAfter(last_arrival, rx_.empty() ? per_byte : between_bytes);
         if (Clock::now() >= deadline) break;
-        if (!waitFor(POLLIN, deadline) && Clock::now() >= deadline) break;
+        revents = waitFor(POLLIN, deadline);
+        if (revents == 0 && Clock::now() >= deadline) break;
         // Otherwise data (or a hang-up, which the next read reports) arrived, or
         // the wake-up fired and closing_ ends the loop.
     }
@@ -330,23 +344,27 @@ size_t Serial::SerialImpl::write(const uint8_t* data, size_t size) {
         std::lock_guard<std::mutex> lock(settings_mutex_);
         timeout = timeout_;
     }
-    const uint64_t budget = uint64_t{timeout.write_timeout_constant} + uint64_t{timeout.write_timeout_multiplier} * size;
+    const uint64_t budget = writeBudget(timeout, size);
     const auto deadline = deadlineAfter(Clock::now(), budget);
 
     std::size_t done = 0;
+    short revents = 0;  // what the last wait reported about the port
     while (done < size) {
         if (closing_.load(std::memory_order_acquire) > 0) return done;
         const ssize_t n = ::write(fd_, data + done, size - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
+            revents = 0;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) throw systemError(__LINE__, "Error while writing to the serial port", errno);
+        // A hang-up without a write error would make every wait return at once.
+        if (revents & (POLLHUP | POLLERR)) throw systemError(__LINE__, "Error while writing to the serial port", EIO);
         // No room in the output queue. Without a write time-out, do not wait.
         if (budget == 0) return done;
         if (Clock::now() >= deadline) throw IOException(kSourceFile, __LINE__, "Write timeout.");
-        waitFor(POLLOUT, deadline);
+        revents = waitFor(POLLOUT, deadline);
     }
     return done;
 }

@@ -52,13 +52,14 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void openLocked();
-    void closeLocked();
+    void closeLocked() noexcept;
     void applyLineSettingsLocked(const kinetra::LineSettings& settings);
     /// Reads what has arrived into rx_; false when nothing was there (EAGAIN).
     bool readAvailable();
     /// Waits until the port is ready for `events` or the wake-up fires or
-    /// `deadline` passes; true only when the port became ready.
-    bool waitFor(short events, Clock::time_point deadline);
+    /// `deadline` passes; returns the port's poll events, 0 when it did not become
+    /// ready (time-out or wake-up).
+    short waitFor(short events, Clock::time_point deadline);
 
     std::string port_;
     int fd_ = -1;

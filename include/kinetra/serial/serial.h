@@ -78,7 +78,10 @@ public:
     void open();
     /// Whether the port is open.
     bool isOpen() const;
-    /// Closes the port; wakes a reader blocked in readline(). No effect when closed.
+    /// Closes the port; wakes a reader blocked in readline() (it returns what it
+    /// had) and a writer waiting for room (it returns the count written). No
+    /// effect when closed. Never reports an error: Linux releases the port even
+    /// when closing it fails.
     void close();
 
     /// Sets the port name; reopens the port if it was open.
