@@ -68,11 +68,15 @@ DecodedLine decodeFrame(std::string_view body, bool extended, bool remote) {
     if (dlc > kMaxDlc) return withKind(LineKind::BadLength);
 
     const std::size_t data_position = dlc_position + 1;
-    const std::size_t expected_length = data_position + 2 * dlc;
+    // Classic SLCAN adapters send a remote request without data digits: it has
+    // no data on the bus. This library writes them, so both forms are read.
+    const bool bare_remote = remote && body.size() == data_position;
+    const std::size_t data_bytes = bare_remote ? 0 : dlc;
+    const std::size_t expected_length = data_position + 2 * data_bytes;
     if (body.size() < expected_length) return withKind(LineKind::Truncated);
 
     DecodedLine decoded;
-    for (std::size_t i = 0; i < dlc; ++i) {
+    for (std::size_t i = 0; i < data_bytes; ++i) {
         uint32_t byte = 0;
         if (!readHex(body.data() + data_position + 2 * i, 2, byte)) return withKind(LineKind::BadDigit);
         decoded.frame.data[i] = static_cast<uint8_t>(byte);

@@ -61,7 +61,8 @@ std::string encodeFrame(const can_frame_data& frame);
 /// `line`. Upper- and lower-case hex digits are accepted; extended identifiers are
 /// masked to 29 bits, standard ones carry 12 bits. A frame is produced only from a
 /// line that holds exactly the letter, the id digits, the length digit (0-8) and
-/// two hex digits per data byte. Reply fields are single characters minus '0',
+/// two hex digits per data byte; a remote request may also stop right after its
+/// length digit (the classic SLCAN form), then with no data bytes. Reply fields are single characters minus '0',
 /// not validated, as the adapter sends them; "V" needs 15 characters (the tag is
 /// positions 7-14), "H" 6, "G" 2.
 DecodedLine decodeLine(std::string_view line);

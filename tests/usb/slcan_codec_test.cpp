@@ -73,6 +73,9 @@ TEST(SlcanDecode, DecodesFrameLines) {
         {"tFFF0\r", 0xFFF, 0, {}},
         {"t1230", 0x123, 0, {}},  // cut by a time-out right before the terminator
         {"TFFFFFFFF0\r", 0x80000000u | 0x1FFFFFFFu, 0, {}},  // masked to 29 bits
+        // Remote requests in the classic form, without data digits.
+        {"R000002C68\r", 0xC00002C6u, 8, {}},
+        {"r1232\r", 0x40000123u, 2, {}},
     };
     for (const auto& c : cases) {
         const DecodedLine decoded = decodeLine(c.line);
@@ -100,6 +103,8 @@ TEST(SlcanDecode, RejectsMalformedFrameLines) {
         {"T12345678\r", LineKind::Truncated},
         {"t1232AA\r", LineKind::Truncated},
         {"t1232AAB\r", LineKind::Truncated},
+        {"t1232\r", LineKind::Truncated},  // only a remote request may omit its data
+        {"r1232AA\r", LineKind::Truncated},
         {"T123456788001122334455667\r", LineKind::Truncated},
         {"t12G0\r", LineKind::BadDigit},
         {"t123X\r", LineKind::BadDigit},
@@ -181,7 +186,8 @@ TEST(SlcanDecode, ClassifiesOtherLines) {
 // --- Garbage -----------------------------------------------------------------
 
 // An independent statement of what a frame line (without terminator) looks like:
-// letter, 3 or 8 hex id digits, a length digit 0-8, exactly two hex digits a byte.
+// letter, 3 or 8 hex id digits, a length digit 0-8, exactly two hex digits a byte
+// (or none at all for a remote request).
 bool isWellFormedFrameLine(const std::string& body) {
     const std::string hex = "0123456789abcdefABCDEF";
     if (body.empty() || std::string("tTrR").find(body[0]) == std::string::npos) return false;
@@ -189,7 +195,9 @@ bool isWellFormedFrameLine(const std::string& body) {
     if (body.size() < id_digits + 2) return false;
     const char length = body[id_digits + 1];
     if (length < '0' || length > '8') return false;
-    if (body.size() != id_digits + 2 + 2 * static_cast<std::size_t>(length - '0')) return false;
+    const bool remote = body[0] == 'r' || body[0] == 'R';
+    const std::size_t with_data = id_digits + 2 + 2 * static_cast<std::size_t>(length - '0');
+    if (body.size() != with_data && !(remote && body.size() == id_digits + 2)) return false;
     for (std::size_t i = 1; i < body.size(); ++i) {
         if (hex.find(body[i]) == std::string::npos) return false;
     }
