@@ -1,0 +1,99 @@
+#pragma once
+/// @file simulator.h
+/// A simulated Kinetra bus behind a virtual SLCAN adapter on a pseudo-terminal,
+/// for tests, benchmarks, examples and the kinetra-sim program.
+///
+///     kinetra::sim::Simulator sim({{NodeKind::Driver, 1}, {NodeKind::Imu, 3}});
+///     sim.start();
+///     sim.registerAsAdapter();          // USBInterface accepts sim.portName()
+///     sim.node(1).setHeartbeatsEnabled(false);
+///     sim.stop();
+
+#include "kinetra_sim/adapter_protocol.h"
+#include "kinetra_sim/node.h"
+#include "kinetra_sim/specs.h"
+#include "kinetra_sim/traffic.h"
+#include "kinetra_sim/virtual_bus.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kinetra::sim {
+
+class PtyPort;
+
+struct SimulatorOptions {
+    AdapterSpec adapter;
+    /// Sees every line the adapter exchanges with the host, on the simulator's threads.
+    TrafficObserver observer;
+    /// Seeds the garbage the adapter sends when told to.
+    uint32_t seed = 1;
+};
+
+class Simulator {
+public:
+    /// Builds the nodes and opens the pseudo-terminal (so portName() is valid at
+    /// once); nothing runs yet. Throws std::system_error when no pty can be had.
+    explicit Simulator(const std::vector<NodeSpec>& nodes, SimulatorOptions options = {});
+    /// Stops the simulator and closes the pty.
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    /// Starts the adapter's I/O thread and the bus's timing thread: heartbeats
+    /// begin at once. Throws std::logic_error after stop().
+    void start();
+    /// Stops both threads and withdraws the port registration. Idempotent; the
+    /// simulator cannot be started again.
+    void stop();
+    bool running() const { return running_; }
+
+    /// The port the host opens: the pty's slave device, e.g. /dev/pts/7.
+    const std::string& portName() const;
+    /// Lists the port in this process's serial::list_ports() with the adapter's
+    /// description (which names the Kinetra Zarvo), so USBInterface accepts it.
+    void registerAsAdapter();
+
+    /// The first node with this id; throws std::out_of_range when there is none.
+    Node& node(uint32_t node_id);
+    /// The node with this id as its model class; throws std::out_of_range when
+    /// there is none or it is of another class.
+    template <typename Model>
+    Model& nodeAs(uint32_t node_id) {
+        if (auto* model = dynamic_cast<Model*>(&node(node_id))) return *model;
+        throw std::out_of_range("simulated node " + std::to_string(node_id) + " is of another class");
+    }
+    /// The bus with all nodes.
+    VirtualBus& bus() { return bus_; }
+    /// The virtual adapter's state and fault knobs.
+    AdapterProtocol& adapter() { return *adapter_; }
+
+    /// Pulls the adapter out: the pty closes, the host's port fails.
+    void unplug();
+    bool plugged() const;
+    /// Sends `lines` lines of rubbish to the host.
+    void sendGarbage(unsigned lines);
+
+    /// CPU time the adapter's I/O thread has used (zero when it does not run).
+    std::chrono::nanoseconds adapterCpuTime() const;
+    /// CPU time the bus's timing thread has used.
+    std::chrono::nanoseconds timingCpuTime() const { return bus_.timingCpuTime(); }
+
+private:
+    void withdrawRegistration();
+
+    SimulatorOptions options_;
+    VirtualBus bus_;
+    std::unique_ptr<PtyPort> pty_;
+    std::unique_ptr<AdapterProtocol> adapter_;
+    bool running_ = false;
+    bool stopped_ = false;
+    bool registered_ = false;
+    uint32_t garbage_batches_ = 0;
+};
+
+}  // namespace kinetra::sim

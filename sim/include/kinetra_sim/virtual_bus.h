@@ -1,0 +1,77 @@
+#pragma once
+/// @file virtual_bus.h
+/// The simulated CAN bus: its nodes, the timing thread that drives heartbeats and
+/// delayed replies, and the bit-rate gate between the nodes and the adapter.
+
+#include <kinetra/can_frame.h>
+#include <kinetra/types.h>
+
+#include "kinetra_sim/node.h"
+#include "kinetra_sim/node_context.h"
+#include "kinetra_sim/timer_queue.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kinetra::sim {
+
+/// The adapter as the bus sees it.
+class HostPort {
+public:
+    virtual ~HostPort() = default;
+    /// Whether a node running at `rate` is heard by the host now: the channel is
+    /// open and the adapter runs at that rate.
+    virtual bool carries(CANBaudRate rate) const = 0;
+    /// Passes one node frame on to the host.
+    virtual void frameToHost(const can_frame_data& frame) = 0;
+};
+
+class VirtualBus : public NodeContext {
+public:
+    VirtualBus() = default;
+    /// Stops the timing thread before the nodes go.
+    ~VirtualBus() override;
+
+    /// Adds a node (before start()) and returns it.
+    Node& addNode(std::unique_ptr<Node> node);
+    /// The nodes in the order they were added.
+    const std::vector<std::unique_ptr<Node>>& nodes() const { return nodes_; }
+    /// The first node with this id, or nullptr.
+    Node* find(uint32_t node_id) const;
+
+    /// Sets where node frames go (the adapter); nullptr disconnects.
+    void connect(HostPort* port) { port_ = port; }
+    /// Starts the timing thread: every node's heartbeats (the first at once) and ticks.
+    void start();
+    /// Stops the timing thread; queued heartbeats and delayed replies are dropped.
+    void stop();
+
+    /// A frame the host sent while the channel is open at `rate`: every online
+    /// node at that rate hears it if it is addressed to it (its node id, or the
+    /// master flag), or if it has a standard identifier.
+    void deliverFromHost(const can_frame_data& frame, CANBaudRate rate);
+
+    /// Exceptions that node handlers threw (and the bus swallowed).
+    uint64_t handlerErrors() const { return handler_errors_.load(); }
+    /// CPU time of the timing thread.
+    std::chrono::nanoseconds timingCpuTime() const { return timer_.cpuTime(); }
+
+    void transmit(Node& from, const can_frame_data& frame, std::chrono::microseconds delay) override;
+    void schedule(Clock::time_point at, std::function<void()> action) override;
+
+private:
+    void toHost(Node& from, const can_frame_data& frame);
+    void heartbeatAt(Node& node, Clock::time_point at);
+    void tickAt(Node& node, Clock::time_point at);
+
+    // Declared before timer_ so that the timer, whose actions use the nodes, goes first.
+    std::vector<std::unique_ptr<Node>> nodes_;
+    std::atomic<HostPort*> port_{nullptr};
+    std::atomic<uint64_t> handler_errors_{0};
+    TimerQueue timer_;
+};
+
+}  // namespace kinetra::sim

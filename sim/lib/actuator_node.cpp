@@ -1,0 +1,25 @@
+#include "kinetra_sim/actuator_node.h"
+
+#include "devices/protocol/motor_controller_protocol.h"
+
+#include <tuple>
+
+namespace kinetra::sim {
+
+namespace motor = protocol::motor;
+
+NodeIdentity ActuatorNode::defaultIdentity() { return NodeIdentity{{1, 1, 0, 0}, 2, 4, 17, "b7e40d92"}; }
+
+ActuatorNode::ActuatorNode(const NodeSpec& spec)
+    : MotorControllerNode(spec, protocol::DeviceType::Actuator, motor::kActuatorRoutes, defaultIdentity()) {
+    answer(motor::kGetBusVoltageCurrent, [this] { return std::tuple{bus_voltage_, bus_current_}; });
+}
+
+void ActuatorNode::setBus(float voltage, float current) {
+    withState([&] {
+        bus_voltage_ = voltage;
+        bus_current_ = current;
+    });
+}
+
+}  // namespace kinetra::sim

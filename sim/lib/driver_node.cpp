@@ -1,0 +1,25 @@
+#include "kinetra_sim/driver_node.h"
+
+#include "devices/protocol/motor_controller_protocol.h"
+
+#include <tuple>
+
+namespace kinetra::sim {
+
+namespace motor = protocol::motor;
+
+NodeIdentity DriverNode::defaultIdentity() { return NodeIdentity{{1, 3, 0, 0}, 2, 4, 17, "a3f9c2e1"}; }
+
+DriverNode::DriverNode(const NodeSpec& spec)
+    : MotorControllerNode(spec, protocol::DeviceType::Driver, motor::kDriverRoutes, defaultIdentity()) {
+    answer(motor::kGetBusVoltageCurrent, [this] { return std::tuple{bus_voltage_, bus_current_}; });
+}
+
+void DriverNode::setBus(float voltage, float current) {
+    withState([&] {
+        bus_voltage_ = voltage;
+        bus_current_ = current;
+    });
+}
+
+}  // namespace kinetra::sim

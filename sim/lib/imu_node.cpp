@@ -1,0 +1,12 @@
+#include "kinetra_sim/imu_node.h"
+
+#include "devices/protocol/imu_protocol.h"
+
+namespace kinetra::sim {
+
+NodeIdentity ImuNode::defaultIdentity() { return NodeIdentity{{1, 0, 2, 0}, 1, 2, 5, "c0ffee42"}; }
+
+ImuNode::ImuNode(const NodeSpec& spec)
+    : Node(spec, protocol::DeviceType::Imu, protocol::imu::kImuRoutes, defaultIdentity()) {}
+
+}  // namespace kinetra::sim

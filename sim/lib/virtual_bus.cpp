@@ -1,0 +1,99 @@
+#include "kinetra_sim/virtual_bus.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace kinetra::sim {
+namespace {
+
+constexpr uint32_t kExtendedFlag = 1u << 31;
+constexpr uint32_t kMasterFlag = 1u << 25;
+constexpr uint32_t kNodeIdShift = 7;
+constexpr uint32_t kNodeIdMask = 0x3FFFF;
+// Heartbeats of several nodes are spread a little so they do not leave in one burst.
+constexpr auto kHeartbeatStagger = std::chrono::milliseconds(3);
+
+}  // namespace
+
+VirtualBus::~VirtualBus() { stop(); }
+
+Node& VirtualBus::addNode(std::unique_ptr<Node> node) {
+    node->attach(*this);
+    nodes_.push_back(std::move(node));
+    return *nodes_.back();
+}
+
+Node* VirtualBus::find(uint32_t node_id) const {
+    for (const auto& node : nodes_) {
+        if (node->nodeId() == node_id) return node.get();
+    }
+    return nullptr;
+}
+
+void VirtualBus::start() {
+    timer_.start();
+    auto at = Clock::now();
+    for (const auto& node : nodes_) {
+        heartbeatAt(*node, at);
+        if (node->tickPeriod().count() > 0) tickAt(*node, at + node->tickPeriod());
+        at += kHeartbeatStagger;
+    }
+}
+
+void VirtualBus::stop() { timer_.stop(); }
+
+void VirtualBus::deliverFromHost(const can_frame_data& frame, CANBaudRate rate) {
+    const bool extended = (frame.can_id & kExtendedFlag) != 0;
+    const bool to_all = (frame.can_id & kMasterFlag) != 0;
+    const uint32_t addressed = (frame.can_id >> kNodeIdShift) & kNodeIdMask;
+    for (const auto& node : nodes_) {
+        if (!node->online() || node->bitRate() != rate) continue;
+        try {
+            if (!extended) {
+                node->receiveStandard(frame);
+            } else if (to_all || node->nodeId() == addressed) {
+                node->receive(frame);
+            }
+        } catch (const std::exception&) {
+            // A model's fault must not take the adapter's thread down with it.
+            ++handler_errors_;
+        }
+    }
+}
+
+void VirtualBus::transmit(Node& from, const can_frame_data& frame, std::chrono::microseconds delay) {
+    if (delay.count() <= 0) {
+        toHost(from, frame);
+        return;
+    }
+    timer_.schedule(Clock::now() + delay, [this, &from, frame] { toHost(from, frame); });
+}
+
+void VirtualBus::schedule(Clock::time_point at, std::function<void()> action) {
+    timer_.schedule(at, std::move(action));
+}
+
+void VirtualBus::toHost(Node& from, const can_frame_data& frame) {
+    HostPort* port = port_.load();
+    // Checked when the frame leaves: a delayed reply of a node that has since
+    // rebooted or changed its rate is lost, as it would be on a real bus.
+    if (port == nullptr || !from.online() || !port->carries(from.bitRate())) return;
+    port->frameToHost(frame);
+}
+
+void VirtualBus::heartbeatAt(Node& node, Clock::time_point at) {
+    timer_.schedule(at, [this, &node, at] {
+        node.sendHeartbeat();
+        // Kept on the original grid, but never scheduled in the past after a stall.
+        heartbeatAt(node, std::max(at + node.heartbeatPeriod(), Clock::now()));
+    });
+}
+
+void VirtualBus::tickAt(Node& node, Clock::time_point at) {
+    timer_.schedule(at, [this, &node, at] {
+        node.advance(Clock::now());
+        tickAt(node, std::max(at + node.tickPeriod(), Clock::now()));
+    });
+}
+
+}  // namespace kinetra::sim
