@@ -73,9 +73,7 @@ protected:
         ASSERT_TRUE(bus.initInterface("mem"));
         ASSERT_TRUE(eventually([&] { return bus.isRunning(); }));
     }
-    void TearDown() override {
-        if (responder_ >= 0) bus.removeListener(responder_);
-    }
+    void TearDown() override { stopResponding(); }
 
     /// Starts a scripted node of `type` and waits until it is present.
     ScriptedDevice& startNode(protocol::DeviceType type, uint32_t node = kNode) {
@@ -94,10 +92,12 @@ protected:
     }
 
     /// Answers requests to `node` with what `reply` returns for them (nothing
-    /// when it returns no value): the reply carries the request's command id.
+    /// when it returns no value): the reply carries the request's command id,
+    /// `dlc`, and is a remote frame if `remote`.
     using Responder = std::function<std::optional<std::vector<uint8_t>>(const can_frame_data&)>;
-    void respondWith(Responder reply, uint32_t node = kNode, uint8_t dlc = 8) {
-        responder_ = bus.addListener([this, reply, node, dlc](const can_frame_data& sent) {
+    void respondWith(Responder reply, uint8_t dlc = 8, bool remote = false, uint32_t node = kNode) {
+        stopResponding();
+        responder_ = bus.addListener([this, reply, node, dlc, remote](const can_frame_data& sent) {
             can_frame_data request = sent;
             if (getDeviceIdFromFrame(&request) != node) return;
             const auto data = reply(request);
@@ -105,10 +105,17 @@ protected:
             can_frame_data frame{};
             frame.can_id = protocol::nodeFrameId(node, getCommandIdFromFrame(&request),
                                                  static_cast<uint8_t>(protocol::DeviceType::Driver));
+            if (remote) frame.can_id |= 1u << 30;
             frame.can_dlc = dlc;
             for (std::size_t i = 0; i < data->size() && i < 8; ++i) frame.data[i] = (*data)[i];
             bus.inject(frame);
         });
+    }
+
+    /// Removes the responder of respondWith().
+    void stopResponding() {
+        if (responder_ >= 0) bus.removeListener(responder_);
+        responder_ = -1;
     }
 
     /// The frames the library sent to `node`, without heartbeats and acknowledgements.
