@@ -18,9 +18,9 @@ enum ret_interface_t {
     RET_INTERFACE_OK = 1
 };
 
-/// CAN bus bit-rate selector. -1 stands for a rate a device reported that is not
-/// in this table.
-enum CANBaudRate {
+/// CAN bus bit-rate selector. A device that reports a rate outside this table is
+/// read as -1; the fixed underlying type makes that value well defined.
+enum CANBaudRate : int {
     CAN_BAUD_10K = 0,
     CAN_BAUD_20K = 1,
     CAN_BAUD_50K = 2,
