@@ -12,14 +12,10 @@ NodeIdentity ActuatorNode::defaultIdentity() { return NodeIdentity{{1, 1, 0, 0},
 
 ActuatorNode::ActuatorNode(const NodeSpec& spec)
     : MotorControllerNode(spec, protocol::DeviceType::Actuator, motor::kActuatorRoutes, defaultIdentity()) {
-    answer(motor::kGetBusVoltageCurrent, [this] { return std::tuple{bus_voltage_, bus_current_}; });
 }
 
 void ActuatorNode::setBus(float voltage, float current) {
-    withState([&] {
-        bus_voltage_ = voltage;
-        bus_current_ = current;
-    });
+    withFirmware([&](MotorFirmware& firmware) { firmware.setSupply(voltage, current); });
 }
 
 }  // namespace kinetra::sim

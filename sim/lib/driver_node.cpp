@@ -12,14 +12,10 @@ NodeIdentity DriverNode::defaultIdentity() { return NodeIdentity{{1, 3, 0, 0}, 2
 
 DriverNode::DriverNode(const NodeSpec& spec)
     : MotorControllerNode(spec, protocol::DeviceType::Driver, motor::kDriverRoutes, defaultIdentity()) {
-    answer(motor::kGetBusVoltageCurrent, [this] { return std::tuple{bus_voltage_, bus_current_}; });
 }
 
 void DriverNode::setBus(float voltage, float current) {
-    withState([&] {
-        bus_voltage_ = voltage;
-        bus_current_ = current;
-    });
+    withFirmware([&](MotorFirmware& firmware) { firmware.setSupply(voltage, current); });
 }
 
 }  // namespace kinetra::sim

@@ -7,6 +7,8 @@ namespace kinetra::sim {
 NodeIdentity EncoderNode::defaultIdentity() { return NodeIdentity{{1, 0, 1, 0}, 1, 1, 8, "e1c0de77"}; }
 
 EncoderNode::EncoderNode(const NodeSpec& spec)
-    : Node(spec, protocol::DeviceType::Encoder, protocol::vorlex::kVorlexRoutes, defaultIdentity()) {}
+    : Node(spec, protocol::DeviceType::Encoder, protocol::vorlex::kVorlexRoutes, defaultIdentity()) {
+    installCommandSet();
+}
 
 }  // namespace kinetra::sim

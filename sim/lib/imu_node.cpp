@@ -7,6 +7,8 @@ namespace kinetra::sim {
 NodeIdentity ImuNode::defaultIdentity() { return NodeIdentity{{1, 0, 2, 0}, 1, 2, 5, "c0ffee42"}; }
 
 ImuNode::ImuNode(const NodeSpec& spec)
-    : Node(spec, protocol::DeviceType::Imu, protocol::imu::kImuRoutes, defaultIdentity()) {}
+    : Node(spec, protocol::DeviceType::Imu, protocol::imu::kImuRoutes, defaultIdentity()) {
+    installCommandSet();
+}
 
 }  // namespace kinetra::sim

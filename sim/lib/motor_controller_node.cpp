@@ -6,7 +6,9 @@ namespace kinetra::sim {
 
 MotorControllerNode::MotorControllerNode(const NodeSpec& spec, protocol::DeviceType type,
                                          const protocol::RouteTable& routes, NodeIdentity identity)
-    : Node(spec, type, routes, std::move(identity)) {}
+    : Node(spec, type, routes, std::move(identity)) {
+    installCommandSet();
+}
 
 void MotorControllerNode::setHeartbeatStatus(const HeartbeatStatus& status) {
     withState([&] { status_ = status; });

@@ -161,7 +161,7 @@ void Node::receive(const can_frame_data& frame) {
     // Some queries travel as data frames with arguments, so a reply route wins
     // whatever the frame kind; read and write commands never share an id.
     if (queries_[command]) {
-        reply(frame, command, queries_[command]);
+        if (answersQuery(command)) reply(frame, command, queries_[command]);
     } else if (commands_[command]) {
         commands_[command](frame);
     }
@@ -261,6 +261,7 @@ void Node::eraseConfiguration() {
     onErase();
 }
 
+bool Node::answersQuery(uint8_t) { return true; }
 void Node::fillHeartbeat(can_frame_data&) {}
 void Node::onTick(std::chrono::nanoseconds) {}
 void Node::onSave() {}

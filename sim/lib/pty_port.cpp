@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <system_error>
 #include <termios.h>
 #include <unistd.h>
@@ -49,7 +50,10 @@ PtyPort::PtyPort() {
     // open: without one the master reports a hang-up and poll() would never rest.
     slave_fd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (slave_fd_ < 0 || wake_fd_ < 0) {
+    // Watched only after our own open, so every open seen is a host's.
+    watch_fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (slave_fd_ < 0 || wake_fd_ < 0 || watch_fd_ < 0 ||
+        ::inotify_add_watch(watch_fd_, name, IN_OPEN | IN_CLOSE) < 0) {
         const int error = errno;
         closeAll();
         errno = error;
@@ -72,6 +76,7 @@ void PtyPort::closeAll() {
     closeFd(master_fd_);
     closeFd(slave_fd_);
     closeFd(wake_fd_);
+    closeFd(watch_fd_);
     pending_.clear();
 }
 
@@ -93,6 +98,8 @@ void PtyPort::unplug() {
     std::lock_guard<std::mutex> lock(write_mutex_);
     closeFd(master_fd_);
     closeFd(slave_fd_);
+    closeFd(watch_fd_);
+    host_connected_ = false;
     pending_.clear();
 }
 
@@ -111,6 +118,10 @@ void PtyPort::drainWake() {
 void PtyPort::writeToHost(std::string_view bytes) {
     std::lock_guard<std::mutex> lock(write_mutex_);
     if (master_fd_ < 0 || bytes.empty()) return;
+    if (!host_connected_) {
+        bytes_discarded_ += bytes.size();
+        return;
+    }
     if (pending_.empty()) {
         const ssize_t written = ::write(master_fd_, bytes.data(), bytes.size());
         const std::size_t done = written > 0 ? static_cast<std::size_t>(written) : 0;
@@ -138,6 +149,30 @@ void PtyPort::flushPendingLocked() {
     }
 }
 
+void PtyPort::watchHostOpens() {
+    alignas(inotify_event) char events[1024];
+    const ssize_t got = ::read(watch_fd_, events, sizeof events);
+    if (got <= 0) return;
+    for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        if (event->mask & IN_OPEN) ++host_opens_;
+        if ((event->mask & IN_CLOSE) && host_opens_ > 0) --host_opens_;
+        // Lost events leave the count unknown: better to talk to nobody than to
+        // fall silent towards a host.
+        if (event->mask & IN_Q_OVERFLOW) host_opens_ = 1;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+    const bool connected = host_opens_ > 0;
+    if (connected == host_connected_) return;
+    std::lock_guard<std::mutex> lock(write_mutex_);
+    if (connected) {
+        // Whatever a previous host left unread is not for this one.
+        ::tcflush(slave_fd_, TCIFLUSH);
+        pending_.clear();
+    }
+    host_connected_ = connected;
+}
+
 std::chrono::nanoseconds PtyPort::ioCpuTime() const { return threadCpuTime(const_cast<std::thread&>(thread_)); }
 
 void PtyPort::run(const Consumer& consumer) {
@@ -148,14 +183,17 @@ void PtyPort::run(const Consumer& consumer) {
             std::lock_guard<std::mutex> lock(write_mutex_);
             want_room = !pending_.empty();
         }
-        pollfd fds[2] = {{master_fd_, static_cast<short>(POLLIN | (want_room ? POLLOUT : 0)), 0},
-                         {wake_fd_, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, kPollBoundMs);
+        pollfd fds[3] = {{master_fd_, static_cast<short>(POLLIN | (want_room ? POLLOUT : 0)), 0},
+                         {wake_fd_, POLLIN, 0},
+                         {watch_fd_, POLLIN, 0}};
+        const int ready = ::poll(fds, 3, kPollBoundMs);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (fds[1].revents & POLLIN) drainWake();
+        // Before the host's bytes: its open is queued before anything it writes.
+        if (fds[2].revents & POLLIN) watchHostOpens();
         if (fds[0].revents & POLLOUT) {
             std::lock_guard<std::mutex> lock(write_mutex_);
             flushPendingLocked();

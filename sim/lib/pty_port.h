@@ -1,7 +1,11 @@
 #pragma once
 // The virtual adapter's serial side: the master end of a pseudo-terminal, read by
-// one I/O thread that sleeps in poll() until the host writes or the simulator
-// has output queued.
+// one I/O thread that sleeps in poll() until the host writes, opens or closes the
+// port, or the simulator has output queued.
+//
+// Output goes to the host only while a host has the port open, as with a USB
+// adapter, whose frames are lost while no program has its port open: a host that
+// opens the port later starts with the live traffic, not with a backlog.
 
 #include "kinetra_sim/adapter_protocol.h"
 
@@ -46,9 +50,11 @@ public:
     /// kept and written by the I/O thread when it has. Thread-safe.
     void writeToHost(std::string_view bytes) override;
 
+    /// Whether a host has the port open (as far as the I/O thread has seen).
+    bool hostConnected() const { return host_connected_.load(); }
     /// CPU time of the I/O thread; zero when it does not run.
     std::chrono::nanoseconds ioCpuTime() const;
-    /// Bytes discarded because the host did not read them.
+    /// Bytes discarded because no host had the port open or it did not read them.
     uint64_t bytesDiscarded() const { return bytes_discarded_.load(); }
 
 private:
@@ -56,15 +62,19 @@ private:
     void wake();
     void drainWake();
     void flushPendingLocked();
+    void watchHostOpens();
     void closeAll();
 
     int master_fd_ = -1;
     int slave_fd_ = -1;
     int wake_fd_ = -1;
+    int watch_fd_ = -1;   // inotify on the slave device: the host's opens and closes
+    int host_opens_ = 0;  // I/O thread only
     std::string slave_path_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> plugged_{true};
+    std::atomic<bool> host_connected_{false};
     std::atomic<uint64_t> bytes_discarded_{0};
 
     std::mutex write_mutex_;

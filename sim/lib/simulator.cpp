@@ -63,6 +63,8 @@ void Simulator::unplug() {
 
 bool Simulator::plugged() const { return pty_->plugged(); }
 
+bool Simulator::hostConnected() const { return pty_->hostConnected(); }
+
 void Simulator::sendGarbage(unsigned lines) { adapter_->sendGarbage(lines, options_.seed + garbage_batches_++); }
 
 std::chrono::nanoseconds Simulator::adapterCpuTime() const { return pty_->ioCpuTime(); }

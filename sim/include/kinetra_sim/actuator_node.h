@@ -7,7 +7,7 @@
 namespace kinetra::sim {
 
 /// An actuator node: reports device type Actuator and answers by the actuator's
-/// routing table. Its command set and motor model live in actuator_node.cpp.
+/// routing table. Its command set lives in motor_controller_commands.cpp, its motor in MotorModel.
 class ActuatorNode : public MotorControllerNode {
 public:
     /// The versions a simulated actuator reports.
@@ -15,12 +15,9 @@ public:
 
     explicit ActuatorNode(const NodeSpec& spec);
 
-    /// The DC bus the actuator measures.
+    /// The supply: the bus voltage and the current the electronics draw; the
+    /// motor's own current adds to the latter.
     void setBus(float voltage, float current);
-
-private:
-    float bus_voltage_ = 48.0f;
-    float bus_current_ = 0.0f;
 };
 
 }  // namespace kinetra::sim

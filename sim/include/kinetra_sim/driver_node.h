@@ -7,7 +7,7 @@
 namespace kinetra::sim {
 
 /// A motor driver node: reports device type Driver and answers by the driver's
-/// routing table. Its command set and motor model live in driver_node.cpp.
+/// routing table. Its command set lives in motor_controller_commands.cpp, its motor in MotorModel.
 class DriverNode : public MotorControllerNode {
 public:
     /// The versions a simulated driver reports.
@@ -15,12 +15,9 @@ public:
 
     explicit DriverNode(const NodeSpec& spec);
 
-    /// The DC bus the driver measures.
+    /// The supply: the bus voltage and the current the electronics draw; the
+    /// motor's own current adds to the latter.
     void setBus(float voltage, float current);
-
-private:
-    float bus_voltage_ = 24.0f;
-    float bus_current_ = 0.0f;
 };
 
 }  // namespace kinetra::sim

@@ -59,13 +59,14 @@ public:
     void advance(double seconds);
 
     // --- The shaft (test and command-line knobs) --------------------------------
-    void setShaftRate(double degrees_per_second) { rate_ = degrees_per_second; }
+    // Values that are not finite are ignored, so that the model always has an angle.
+    void setShaftRate(double degrees_per_second);
     double shaftRate() const { return rate_; }
-    void setShaftAcceleration(double degrees_per_second2) { acceleration_ = degrees_per_second2; }
+    void setShaftAcceleration(double degrees_per_second2);
     double shaftAcceleration() const { return acceleration_; }
     /// The true mechanical angle, counted over turns.
     double shaftAngle() const { return angle_; }
-    void setShaftAngle(double degrees) { angle_ = degrees; }
+    void setShaftAngle(double degrees);
     void setAngleError(AngleError error) { angle_error_ = std::move(error); }
 
     // --- What the encoder reports ----------------------------------------------

@@ -2,6 +2,7 @@
 /// @file motor_controller_node.h
 /// What the simulated drivers and actuators share: the status their heartbeats carry.
 
+#include "kinetra_sim/motor_firmware.h"
 #include "kinetra_sim/node.h"
 
 #include <cstdint>
@@ -23,6 +24,13 @@ public:
     void setHeartbeatStatus(const HeartbeatStatus& status);
     HeartbeatStatus heartbeatStatus();
 
+    /// Runs `fn` on the firmware state (motor, codes, sensor chips) with the
+    /// node's lock held.
+    template <typename Fn>
+    auto withFirmware(Fn&& fn) {
+        return withState([&] { return fn(firmware_); });
+    }
+
 protected:
     MotorControllerNode(const NodeSpec& spec, protocol::DeviceType type, const protocol::RouteTable& routes,
                         NodeIdentity identity);
@@ -30,9 +38,24 @@ protected:
 
     /// The heartbeat status, for handlers and physics (lock held).
     HeartbeatStatus& status() { return status_; }
+    /// The firmware state, for handlers (lock held).
+    MotorFirmware& firmware() { return firmware_; }
+
+    // The motor and the firmware state follow time and the configuration's life
+    // cycle; defined with the command set in motor_controller_commands.cpp.
+    void onTick(std::chrono::nanoseconds elapsed) override;
+    void onReboot() override;
 
 private:
+    /// Registers the command set of the node's class.
+    void installCommandSet();
+    void installSharedCommands();
+    void installDriverCommands();
+    void installActuatorCommands();
+    void refreshMotorParameters();
+
     HeartbeatStatus status_;
+    MotorFirmware firmware_;
 };
 
 }  // namespace kinetra::sim

@@ -178,6 +178,11 @@ protected:
     virtual void onReboot();
     /// Standard-identifier frames (lock held); the base ignores them.
     virtual void onStandardFrame(const can_frame_data& frame);
+    /// Whether the node answers the query `command` now (lock held). A node that
+    /// declines stays silent and the host's query times out; the base answers all.
+    virtual bool answersQuery(uint8_t command);
+    /// Changes the live bit rate from a handler (lock held).
+    void switchBitRate(CANBaudRate rate) { bit_rate_ = rate; }
     /// Asks the bus for a periodic physics tick (zero: none); call in the constructor.
     void setTickPeriod(std::chrono::microseconds period) { tick_period_ = period; }
 

@@ -75,6 +75,9 @@ public:
     /// Pulls the adapter out: the pty closes, the host's port fails.
     void unplug();
     bool plugged() const;
+    /// Whether a host has the port open. Node frames reach the host only then, as
+    /// with a USB adapter whose port no program has open.
+    bool hostConnected() const;
     /// Sends `lines` lines of rubbish to the host.
     void sendGarbage(unsigned lines);
 
