@@ -1,0 +1,43 @@
+// Fault commands as kinetra-sim's console and --fault take them.
+
+#include "kinetra_sim/console.h"
+#include "kinetra_sim/simulator.h"
+
+#include "devices/protocol/common_commands.h"
+
+#include <gtest/gtest.h>
+
+namespace kinetra::sim {
+namespace {
+
+TEST(SimConsole, CommandsReachTheirKnobs) {
+    Simulator sim({{NodeKind::Driver, 1}, {NodeKind::Imu, 3}});
+    runConsoleCommand(sim, "heartbeats 3 off");
+    EXPECT_FALSE(sim.node(3).heartbeatsEnabled());
+    runConsoleCommand(sim, "  heartbeats 3   on ");
+    EXPECT_TRUE(sim.node(3).heartbeatsEnabled());
+    runConsoleCommand(sim, "period 1 250");
+    EXPECT_EQ(sim.node(1).heartbeatPeriod(), std::chrono::milliseconds(250));
+    runConsoleCommand(sim, "rate 0x1 6");
+    EXPECT_EQ(sim.node(1).bitRate(), CAN_BAUD_500K);
+    runConsoleCommand(sim, "reboot 1 50");
+    EXPECT_FALSE(sim.node(1).online());
+    EXPECT_NE(runConsoleCommand(sim, "status").find("node 3 imu: online"), std::string::npos);
+    EXPECT_EQ(runConsoleCommand(sim, ""), "");
+    runConsoleCommand(sim, "unplug");
+    EXPECT_FALSE(sim.plugged());
+}
+
+TEST(SimConsole, RefusesWhatItCannotDo) {
+    Simulator sim({{NodeKind::Driver, 1}});
+    const char* bad[] = {
+        "explode",          "heartbeats 1",     "heartbeats 1 maybe", "heartbeats 9 off", "drop 1 1.5",
+        "drop 1 -0.1",      "drop 1 x",         "delay 1 -5",         "wrongid 1 0x80",   "rate 1 9",
+        "reboot 1 2 3",     "garbage many",     "period 1",           "clear",            "unplug now",
+    };
+    for (const char* line : bad) EXPECT_THROW(runConsoleCommand(sim, line), std::invalid_argument) << line;
+    EXPECT_TRUE(sim.plugged());
+}
+
+}  // namespace
+}  // namespace kinetra::sim
