@@ -1,8 +1,10 @@
 #include "kinetra_sim/console.h"
 
+#include "kinetra_sim/encoder_node.h"
 #include "kinetra_sim/simulator.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -93,6 +95,7 @@ std::string consoleHelp() {
            "clear <node>                    well-behaved replies again\n"
            "reboot <node> [<ms>]            silent for a while, back with the saved configuration\n"
            "rate <node> <code 0-8>          a node's CAN bit rate\n"
+           "shaft <node> <deg/s>            turn an encoder's shaft at this rate\n"
            "garbage [<lines>]               send rubbish lines to the host\n"
            "unplug                          pull the adapter out (the port closes)\n";
 }
@@ -149,6 +152,16 @@ std::string runConsoleCommand(Simulator& sim, std::string_view line) {
         expectArgs(args, 2, 2, "rate <node> <code 0-8>");
         nodeArg(sim, args[1]).setBitRate(static_cast<CANBaudRate>(number(args[2], "bit rate code", CAN_BAUD_1M)));
         return "node " + args[1] + " runs at bit rate code " + args[2];
+    }
+    if (verb == "shaft") {
+        expectArgs(args, 2, 2, "shaft <node> <deg/s>");
+        char* end = nullptr;
+        const double rate = std::strtod(args[2].c_str(), &end);
+        if (*end != '\0' || !std::isfinite(rate)) throw std::invalid_argument("bad shaft rate: " + args[2]);
+        auto* encoder = dynamic_cast<EncoderNode*>(&nodeArg(sim, args[1]));
+        if (encoder == nullptr) throw std::invalid_argument("node " + args[1] + " is no encoder");
+        encoder->setShaftRate(rate);
+        return "node " + args[1] + " shaft turns at " + args[2] + " deg/s";
     }
     if (verb == "garbage") {
         expectArgs(args, 0, 1, "garbage [<lines>]");

@@ -1,7 +1,10 @@
 // The simulated encoder's physics: angles, count and raw word of a turning shaft,
 // with zero, direction, scaling, filtering and the chip error hook applied.
 
+#include "kinetra_sim/console.h"
 #include "kinetra_sim/encoder_model.h"
+#include "kinetra_sim/encoder_node.h"
+#include "kinetra_sim/simulator.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +105,15 @@ TEST(EncoderModelTest, TheChipErrorHookSeesItsRegistersAndShiftsTheMeasurement) 
     model.registers().write(2, 50);
     EXPECT_NEAR(model.absoluteAngle(), 100.0 + 0.5 * std::sin(100.0 * M_PI / 180.0), 1e-4);
     EXPECT_EQ(model.rawData(), static_cast<uint32_t>((100.0 + 0.5 * std::sin(100.0 * M_PI / 180.0)) / 360 * 65536));
+}
+
+TEST(EncoderModelTest, TheConsoleSetsTheShaftRateOfEncodersOnly) {
+    Simulator sim({{NodeKind::Encoder, 4}, {NodeKind::Imu, 3}});
+    runConsoleCommand(sim, "shaft 4 -45.5");
+    EXPECT_EQ(sim.nodeAs<EncoderNode>(4).withModel([](EncoderModel& m) { return m.shaftRate(); }), -45.5);
+    EXPECT_THROW(runConsoleCommand(sim, "shaft 3 10"), std::invalid_argument);
+    EXPECT_THROW(runConsoleCommand(sim, "shaft 4 fast"), std::invalid_argument);
+    EXPECT_THROW(runConsoleCommand(sim, "shaft 4 nan"), std::invalid_argument);
 }
 
 }  // namespace
