@@ -1,0 +1,134 @@
+// The first thing to run: a simulated bus with a driver, an actuator, an IMU and
+// an encoder behind a simulated Zarvo adapter, used through the library exactly
+// as an application uses real hardware. Exits 0 when every step worked.
+
+#include <kinetra/actuator.h>
+#include <kinetra/driver.h>
+#include <kinetra/imu.h>
+#include <kinetra/usb_interface.h>
+#include <kinetra/vorlex.h>
+
+#include "kinetra_sim/simulator.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::mutex print_mutex;
+
+template <typename... Args>
+void say(const char* format, Args... args) {
+    std::lock_guard<std::mutex> lock(print_mutex);
+    std::printf(format, args...);
+    std::fflush(stdout);
+}
+
+const char* typeName(unsigned char type) {
+    switch (type) {
+        case 1: return "Driver";
+        case 2: return "Actuator";
+        case 3: return "IMU";
+        case 4: return "Vorlex encoder";
+        default: return "unknown device";
+    }
+}
+
+const char* bitRateName(CANBaudRate rate) {
+    static const char* const names[] = {"10 kbit/s",  "20 kbit/s",  "50 kbit/s",  "100 kbit/s", "125 kbit/s",
+                                        "250 kbit/s", "500 kbit/s", "750 kbit/s", "1 Mbit/s"};
+    const int index = static_cast<int>(rate);
+    return index >= 0 && index <= 8 ? names[index] : "unknown";
+}
+
+/// Reads and prints one device's versions through its proxy; false on failure.
+template <typename Proxy>
+bool printVersions(Proxy& device, unsigned int node, const char* name) {
+    unsigned char a = 0, b = 0, c = 0, d = 0;
+    unsigned char major = 0, minor = 0;
+    unsigned short patch = 0;
+    const ret_status_t hardware = device.getHardwareVersion(&a, &b, &c, &d);
+    const ret_status_t firmware = device.getFirmwareVersion(&major, &minor, &patch);
+    if (hardware != RET_OK || firmware != RET_OK) {
+        say("Node %u %s: version query failed (%d, %d)\n", node, name, hardware, firmware);
+        return false;
+    }
+    say("Node %u %-15s hardware %u.%u.%u.%u, firmware %u.%u.%u\n", node, name, a, b, c, d, major, minor, patch);
+    return true;
+}
+
+int run() {
+    kinetra::sim::Simulator sim({{kinetra::sim::NodeKind::Driver, 1},
+                                 {kinetra::sim::NodeKind::Actuator, 2},
+                                 {kinetra::sim::NodeKind::Imu, 3},
+                                 {kinetra::sim::NodeKind::Encoder, 4}});
+    sim.start();
+    sim.registerAsAdapter();
+    say("kinetra_transport %s demo\n", getLibraryVersion().c_str());
+    say("Simulated Zarvo adapter on %s\n", sim.portName().c_str());
+
+    // From here on: the same code as with a real adapter on, say, /dev/ttyACM0.
+    USBInterface bus;
+    if (!bus.initInterface(
+            sim.portName(),
+            [](unsigned int node, unsigned char type) { say("Node %u appeared: %s\n", node, typeName(type)); },
+            [](unsigned int node) { say("Node %u lost\n", node); })) {
+        say("Could not open %s\n", sim.portName().c_str());
+        return 1;
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (bus.getConnectedDevices().size() < 4 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    const auto present = bus.getConnectedDevices();
+    if (present.size() < 4) {
+        say("Only %zu of 4 nodes appeared\n", present.size());
+        return 1;
+    }
+    say("All 4 nodes present\n");
+
+    uint8_t major = 0, minor = 0, patch = 0;
+    std::string tag;
+    uint8_t hw_major = 0, hw_minor = 0, hw_patch = 0;
+    CANBaudRate rate = CAN_BAUD_10K;
+    if (bus.getFirmwareVersion(&major, &minor, &patch, &tag) != RET_INTERFACE_OK ||
+        bus.getHardwareVersion(&hw_major, &hw_minor, &hw_patch) != RET_INTERFACE_OK ||
+        bus.getCANBaudRate(&rate) != RET_INTERFACE_OK) {
+        say("Adapter query failed\n");
+        return 1;
+    }
+    say("Adapter firmware %u.%u.%u (%s), hardware %u.%u.%u, CAN bit rate %s\n", major, minor, patch, tag.c_str(),
+        hw_major, hw_minor, hw_patch, bitRateName(rate));
+
+    Driver driver(1, &bus);
+    Actuator actuator(2, &bus);
+    IMU imu(3, &bus);
+    Vorlex encoder(4, &bus);
+    bool ok = printVersions(driver, 1, "Driver");
+    ok = printVersions(actuator, 2, "Actuator") && ok;
+    ok = printVersions(imu, 3, "IMU") && ok;
+    ok = printVersions(encoder, 4, "Vorlex encoder") && ok;
+
+    bus.closeInterface();
+    sim.stop();
+    say(ok ? "Closed cleanly\n" : "Closed, with failures\n");
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main() {
+    try {
+        return run();
+    } catch (const std::exception& error) {
+        say("Demo failed: %s\n", error.what());
+        return 1;
+    }
+}
