@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -176,6 +177,7 @@ void PtyPort::watchHostOpens() {
 std::chrono::nanoseconds PtyPort::ioCpuTime() const { return threadCpuTime(const_cast<std::thread&>(thread_)); }
 
 void PtyPort::run(const Consumer& consumer) {
+    ::pthread_setname_np(::pthread_self(), "sim-adapter-io");
     char buffer[kReadChunk];
     while (!stopping_) {
         bool want_room = false;

@@ -2,6 +2,8 @@
 
 #include "thread_cpu_time.h"
 
+#include <pthread.h>
+
 namespace kinetra::sim {
 namespace {
 // An empty queue is re-examined this often; schedule() wakes the thread anyway.
@@ -50,6 +52,7 @@ std::chrono::nanoseconds TimerQueue::cpuTime() const {
 }
 
 void TimerQueue::run() {
+    ::pthread_setname_np(::pthread_self(), "sim-bus-clock");
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         if (queue_.empty()) {
