@@ -63,6 +63,51 @@ bool printVersions(Proxy& device, unsigned int node, const char* name) {
     return true;
 }
 
+// ---- The driver: telemetry, a configuration value, and a position move.
+
+/// Reads the driver's telemetry, sets and reads back its gear ratio, and moves
+/// the motor to a position, printing it on the way; false on failure.
+bool driveMotor(Driver& driver) {
+    float voltage = 0, current = 0, motor_temperature = 0, driver_temperature = 0;
+    if (driver.getBusVoltage(&voltage) != RET_OK || driver.getBusCurrent(&current) != RET_OK ||
+        driver.getMotorTemperature(&motor_temperature) != RET_OK ||
+        driver.getDriverTemperature(&driver_temperature) != RET_OK) {
+        say("Driver telemetry failed\n");
+        return false;
+    }
+    say("Driver bus %.1f V %.2f A, motor %.1f degC, driver %.1f degC\n", voltage, current, motor_temperature,
+        driver_temperature);
+
+    float ratio = 0;
+    if (driver.setGearBoxParameters(4.0f) != RET_OK || driver.getGearBoxParameters(&ratio) != RET_OK) {
+        say("Driver configuration failed\n");
+        return false;
+    }
+    say("Driver gear ratio set to 4, reads back %.1f\n", ratio);
+
+    const float target = 5.0f;
+    if (driver.setDeviceToActive() != RET_OK || driver.setPositionControl(target, 0.0f) != RET_OK) {
+        say("Driver commands failed\n");
+        return false;
+    }
+    say("Driver moving to %.1f turns\n", target);
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    float position = 0, output = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (driver.getMotorPosition(&position) != RET_OK || driver.getOutputPosition(&output) != RET_OK) {
+            say("Driver position read failed\n");
+            return false;
+        }
+        say("  motor %7.3f turns, output %6.3f turns\n", position, output);
+        if (position > target - 0.001f && position < target + 0.001f) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    driver.setDeviceToIdle();
+    const bool arrived = position > target - 0.001f && position < target + 0.001f;
+    say(arrived ? "Driver arrived\n" : "Driver did not arrive\n");
+    return arrived;
+}
+
 int run() {
     kinetra::sim::Simulator sim({{kinetra::sim::NodeKind::Driver, 1},
                                  {kinetra::sim::NodeKind::Actuator, 2},
@@ -115,6 +160,7 @@ int run() {
     ok = printVersions(actuator, 2, "Actuator") && ok;
     ok = printVersions(imu, 3, "IMU") && ok;
     ok = printVersions(encoder, 4, "Vorlex encoder") && ok;
+    ok = driveMotor(driver) && ok;
 
     bus.closeInterface();
     sim.stop();
