@@ -195,7 +195,8 @@ int main(int argc, char** argv) {
         std::string pending;
         for (;;) {
             pollfd fds[2] = {{signal_fd, POLLIN, 0}, {stdin_open ? STDIN_FILENO : -1, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) continue;  // EINTR only: the stop signals are blocked
+            // Woken by a signal or a console line; the bound only re-arms the wait.
+            if (::poll(fds, 2, 1000) <= 0) continue;
             if (fds[0].revents & POLLIN) break;
             if (fds[1].revents & (POLLIN | POLLHUP)) {
                 char buffer[512];
