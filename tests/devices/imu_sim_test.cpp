@@ -42,6 +42,8 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(iface_.initInterface(sim_.portName()));
+        // Operations refuse until the first send (the host's heartbeat) succeeded.
+        ASSERT_TRUE(test::eventually([&] { return iface_.isRunning(); }, 3000ms));
         ASSERT_TRUE(test::eventually([&] { return imu_.isConnected(); }, 3000ms));
     }
     template <typename Fn>

@@ -33,6 +33,8 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(iface_.initInterface(sim_.portName()));
+        // Operations refuse until the first send (the host's heartbeat) succeeded.
+        ASSERT_TRUE(test::eventually([&] { return iface_.isRunning(); }, 3000ms));
         ASSERT_TRUE(test::eventually([&] { return encoder_.isConnected(); }, 3000ms));
         node().setShaftRate(kRate);
     }
