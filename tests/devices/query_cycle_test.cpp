@@ -254,6 +254,7 @@ TEST_F(QueryCycleTest, UnroutedCommandsAreLoggedAndUnansweredRepliesAreNot) {
     for (uint8_t command : {uint8_t{0}, uint8_t{7}, uint8_t{111}, motor::kGetBusVoltageCurrent}) {
         can_frame_data frame{};
         frame.can_id = kinetra::protocol::nodeFrameId(5, command, kDriverType);
+        frame.can_dlc = 8;
         actuator.canMsgCallback(&frame);
     }
     EXPECT_EQ(log.str(), "Unknown Command Id.\nUnknown Command Id.\nUnknown Command Id.\n");
