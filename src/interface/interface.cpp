@@ -45,12 +45,14 @@ unsigned char Interface::initInterface(std::string port,
         return false;
     }
 
+    // Stored before the threads start: a node whose first heartbeat arrived in
+    // between would otherwise be present without ever being reported.
+    impl_->storeCallbacks(std::move(newDeviceCallback), std::move(deviceLostCallback));
     impl_->log.line("Starting receive thread...");
     impl_->startRecvThread();
     impl_->log.line("Starting heartbeat thread...");
     impl_->startMasterHeartbeatThread();
     impl_->log.line("CAN Init Success");
-    impl_->storeCallbacks(std::move(newDeviceCallback), std::move(deviceLostCallback));
     return true;
 }
 

@@ -45,6 +45,9 @@ void Interface::InterfaceImpl::stopThreads() {
     // get() rather than wait(): an exception that ended a thread reaches the caller.
     if (recv_future.valid()) recv_future.get();
     if (heartbeat_future.valid()) heartbeat_future.get();
+    // The heartbeat thread clears the table as it ends, but the receive thread may
+    // still have handled a last heartbeat after that.
+    presence.clear();
 }
 
 void Interface::InterfaceImpl::storeCallbacks(std::function<void(unsigned int, unsigned char)> new_device,
@@ -59,7 +62,10 @@ void Interface::InterfaceImpl::recvThread() {
     can_frame_data frame{};
     while (!stop.requested()) {
         try {
-            if (owner->recvData(&frame) != 0) canMsgCallback(&frame);
+            // A frame that arrives once closing has begun is not handled: the
+            // heartbeat thread may already have cleared the presence table, and the
+            // node would be reported new while the interface closes.
+            if (owner->recvData(&frame) != 0 && !stop.requested()) canMsgCallback(&frame);
         } catch (const std::exception& error) {
             // A failing transport must not end the thread for good: the adapter may
             // come back, and closeInterface() must still find a thread to join.

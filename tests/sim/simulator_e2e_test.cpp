@@ -74,6 +74,8 @@ protected:
     std::vector<std::pair<unsigned, Clock::time_point>> lost_;
 };
 
+// Also pins a fault: callbacks stored after the threads started missed the nodes
+// whose first heartbeat came in between.
 TEST_F(SimulatorEndToEnd, NodesAppearOnceWithTheirDeviceTypes) {
     openAndWaitForNodes();
     std::this_thread::sleep_for(400ms);  // a few more heartbeats each
@@ -82,6 +84,16 @@ TEST_F(SimulatorEndToEnd, NodesAppearOnceWithTheirDeviceTypes) {
     const std::vector<std::pair<unsigned, unsigned char>> expected = {{1, 1}, {2, 2}, {3, 3}, {4, 4}};
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(iface_.getConnectedDevices(), (std::map<unsigned, unsigned char>{{1, 1}, {2, 2}, {3, 3}, {4, 4}}));
+}
+
+// Regression: a heartbeat read while the interface closed was reported as a new
+// node and left the node present after closeInterface().
+TEST_F(SimulatorEndToEnd, ClosingReportsNothingAndLeavesNoNodePresent) {
+    openAndWaitForNodes();
+    const std::size_t reported = appeared().size();
+    iface_.closeInterface();
+    EXPECT_EQ(appeared().size(), reported);
+    EXPECT_TRUE(iface_.getConnectedDevices().empty());
 }
 
 TEST_F(SimulatorEndToEnd, ANodeWhoseHeartbeatsStopIsLostAndComesBack) {
