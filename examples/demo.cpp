@@ -8,6 +8,7 @@
 #include <kinetra/usb_interface.h>
 #include <kinetra/vorlex.h>
 
+#include "kinetra_sim/encoder_node.h"
 #include "kinetra_sim/simulator.h"
 
 #include <chrono>
@@ -108,6 +109,48 @@ bool driveMotor(Driver& driver) {
     return arrived;
 }
 
+// ---- The IMU and the encoder: orientation, and the angle of a turning shaft.
+
+/// Switches the IMU's orientation and gyroscope reports on, then reads the IMU's
+/// orientation and the encoder's angle and velocity a few times while the shaft
+/// turns; false on failure.
+bool readImuAndEncoder(IMU& imu, Vorlex& encoder) {
+    constexpr unsigned short kReportRate = 100;
+    if (imu.enableRotationVector(kReportRate) != RET_OK || imu.enableGyro(kReportRate) != RET_OK) {
+        say("IMU report switching failed\n");
+        return false;
+    }
+    // The unit answers a report's query only while that report is on.
+    float qw = 0, qx = 0, qy = 0, qz = 0;
+    if (imu.disableRotationVector() != RET_OK || imu.getRotationVectorData(&qw, &qx, &qy, &qz) != RET_TIMEOUT ||
+        imu.enableRotationVector(kReportRate) != RET_OK) {
+        say("IMU answered a report that was off\n");
+        return false;
+    }
+    say("IMU rotation vector off: its query times out, as it should; on again\n");
+    for (int sample = 0; sample < 5; ++sample) {
+        if (sample > 0) std::this_thread::sleep_for(200ms);
+        float roll = 0, pitch = 0, yaw = 0, gx = 0, gy = 0, gz = 0;
+        unsigned char gyro_status = 0;
+        float absolute = 0, multiturn = 0, velocity = 0;
+        if (imu.getRotationVectorData(&qw, &qx, &qy, &qz) != RET_OK ||
+            imu.getEulerAngles(&roll, &pitch, &yaw) != RET_OK ||
+            imu.getGyroData(&gx, &gy, &gz, &gyro_status) != RET_OK) {
+            say("IMU read failed\n");
+            return false;
+        }
+        if (encoder.getAbsoluteAngle(&absolute) != RET_OK || encoder.getMultiturnAngle(&multiturn) != RET_OK ||
+            encoder.getScaledFilteredVelocity(&velocity) != RET_OK) {
+            say("Encoder read failed\n");
+            return false;
+        }
+        say("  IMU roll %6.2f pitch %6.2f yaw %7.2f deg (q %.3f %.3f %.3f %.3f), yaw rate %.3f rad/s | "
+            "encoder %6.2f deg, %8.2f deg over turns, %.1f deg/s\n",
+            roll, pitch, yaw, qw, qx, qy, qz, gz, absolute, multiturn, velocity);
+    }
+    return true;
+}
+
 int run() {
     kinetra::sim::Simulator sim({{kinetra::sim::NodeKind::Driver, 1},
                                  {kinetra::sim::NodeKind::Actuator, 2},
@@ -115,6 +158,8 @@ int run() {
                                  {kinetra::sim::NodeKind::Encoder, 4}});
     sim.start();
     sim.registerAsAdapter();
+    // A simulation knob: the encoder's shaft turns at 90 degrees per second.
+    sim.nodeAs<kinetra::sim::EncoderNode>(4).setShaftRate(90.0);
     say("kinetra_transport %s demo\n", getLibraryVersion().c_str());
     say("Simulated Zarvo adapter on %s\n", sim.portName().c_str());
 
@@ -161,6 +206,7 @@ int run() {
     ok = printVersions(imu, 3, "IMU") && ok;
     ok = printVersions(encoder, 4, "Vorlex encoder") && ok;
     ok = driveMotor(driver) && ok;
+    ok = readImuAndEncoder(imu, encoder) && ok;
 
     bus.closeInterface();
     sim.stop();
