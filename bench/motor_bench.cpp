@@ -40,10 +40,12 @@ struct Rig {
         sim.registerAsAdapter();
         if (!bus.initInterface(sim.portName())) return;
         const auto deadline = Clock::now() + std::chrono::seconds(3);
-        while (!bus.isDeviceConnected(kNode) && Clock::now() < deadline) {
+        // Running turns true with the interface's first heartbeat, which may come
+        // after the node's first one.
+        while (!(bus.isRunning() && bus.isDeviceConnected(kNode)) && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        ready = bus.isDeviceConnected(kNode);
+        ready = bus.isRunning() && bus.isDeviceConnected(kNode);
     }
     ~Rig() {
         bus.closeInterface();

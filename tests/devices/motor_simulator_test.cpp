@@ -46,8 +46,14 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(iface.initInterface(sim.portName()));
-        ASSERT_TRUE(eventually([&] { return iface.isDeviceConnected(kDriverNode) && iface.isDeviceConnected(kActuatorNode); },
-                               3000ms));
+        // Running turns true with the interface's first heartbeat, which may come
+        // after the nodes' first ones.
+        ASSERT_TRUE(eventually(
+            [&] {
+                return iface.isRunning() && iface.isDeviceConnected(kDriverNode) &&
+                       iface.isDeviceConnected(kActuatorNode);
+            },
+            3000ms));
     }
 
     /// Reads `read` until `done` holds for its value, at most `timeout`.
