@@ -112,8 +112,8 @@ void BM_ControlLoop(benchmark::State& state) {
         float position = 0.0f;
         float velocity = 0.0f;
         const auto start = Clock::now();
-        const bool ok = driver.setPositionControl(target, 0.0f) == RET_OK && driver.getMotorPosition(&position) == RET_OK &&
-                        driver.getMotorVelocity(&velocity) == RET_OK;
+        const bool ok = driver.setPositionControl(target, 0.0f) == RET_OK &&
+                        driver.getMotorPosition(&position) == RET_OK && driver.getMotorVelocity(&velocity) == RET_OK;
         const std::chrono::duration<double> took = Clock::now() - start;
         if (!ok) {
             state.SkipWithError("a loop step failed");

@@ -100,8 +100,7 @@ void MotorControllerNode::refreshMotorParameters() {
         (void)current_limit;
         parameters.pole_pairs = pole_pairs;
         parameters.kv = kv;
-        parameters.phase_resistance =
-            std::get<0>(valuesOf<float>(registers().word(motor::kGetMotorPhaseParameters)));
+        parameters.phase_resistance = std::get<0>(valuesOf<float>(registers().word(motor::kGetMotorPhaseParameters)));
     } else {
         parameters.gear_ratio = kActuatorGearRatio;
         parameters.torque_limit = kActuatorTorqueLimit;
@@ -204,8 +203,9 @@ void MotorControllerNode::installSharedCommands() {
     answer(motor::kGetControllerState, [&m] { return static_cast<u8>(m.state()); });
     answer(motor::kGetControllerMode, [&m] { return static_cast<u16>(m.mode()); });
     // Calibrated, and armed.
-    answer(motor::kGetMotorState,
-           [this, &m] { return std::tuple{firmware_.motorCalibrated(), m.state() == ControllerState::Active}; });
+    answer(motor::kGetMotorState, [this, &m] {
+        return std::tuple{firmware_.motorCalibrated(), m.state() == ControllerState::Active};
+    });
     answer(motor::kGetTrajectoryDoneStatus, [&m] { return m.trajectoryDone(); });
     // The bus is fine, and the controller is not error-passive.
     answer(motor::kGetCANCommunicationStatus, [] { return std::tuple{true, false}; });
@@ -231,7 +231,8 @@ void MotorControllerNode::installDriverCommands() {
     bindRegister(motor::kGetMotorEncoderConfiguration, motor::kConfigureMotorEncoder,
                  packWord(motor::kEncoderTypeMA7xx, int32_t{16384}, false));
     // Disabling writes type 0, which is how the driver knows the output encoder is off.
-    bindRegister(motor::kGetOutputEncoderConfiguration, motor::kConfigureOutputEncoder, packWord(u8{0}, int32_t{0}, false));
+    bindRegister(motor::kGetOutputEncoderConfiguration, motor::kConfigureOutputEncoder,
+                 packWord(u8{0}, int32_t{0}, false));
     // The bit rate is a setting: it reads back at once and is saved with the rest.
     bindRegister(motor::kGetCANBaudRate, motor::kSetCANBaudRate, packWord(bit_rate));
 
@@ -296,8 +297,9 @@ void MotorControllerNode::installDriverCommands() {
         (void)c;
         firmware_.motor().velocityControl(velocity, ramp, 0.0f, ControlMode::OpenLoopVelocity);
     });
-    onCommand(motor::kSetCurrentPositionAs,
-              [this](const can_frame_data& frame) { firmware_.motor().setPosition(std::get<0>(argumentsOf<float>(frame))); });
+    onCommand(motor::kSetCurrentPositionAs, [this](const can_frame_data& frame) {
+        firmware_.motor().setPosition(std::get<0>(argumentsOf<float>(frame)));
+    });
     onCommand(motor::kRunEncoderIndexSearch, [this](const can_frame_data&) {
         firmware_.motor().calibrate(MotorFirmware::kCalibrationSeconds);
         firmware_.setIndexFound(true);
@@ -372,19 +374,22 @@ void MotorControllerNode::installActuatorCommands() {
     });
     onCommand(motor::kSetMotorThermalLimit, [this](const can_frame_data& frame) {
         const auto [upper, enabled] = argumentsOf<u16, bool>(frame);
-        registers().setWord(motor::kGetMotorThermistorConfiguration,
-                            packWord(upper, static_cast<u16>(upper - motor::kThermistorHysteresis), u8{0}, u8{0},
-                                     enabled));
+        registers().setWord(
+            motor::kGetMotorThermistorConfiguration,
+            packWord(upper, static_cast<u16>(upper - motor::kThermistorHysteresis), u8{0}, u8{0}, enabled));
     });
-    answer(motor::kGetMotorPhaseParameters, [] { return std::tuple{kActuatorPhaseResistance, kActuatorPhaseInductance}; });
+    answer(motor::kGetMotorPhaseParameters, [] {
+        return std::tuple{kActuatorPhaseResistance, kActuatorPhaseInductance};
+    });
     answer(motor::kGetMotorEncoderRawData,
            [this] { return encoderCount(firmware_.motor().encoderPosition(), kActuatorEncoderCounts); });
     answer(motor::kGetOutputEncoderRawData, [this] {
         return encoderCount(firmware_.motor().encoderPosition() / kActuatorGearRatio, kActuatorEncoderCounts);
     });
     // Calibrated, index found.
-    answer(motor::kGetMotorEncoderState,
-           [this] { return std::tuple{firmware_.motorCalibrated(), firmware_.indexFound()}; });
+    answer(motor::kGetMotorEncoderState, [this] {
+        return std::tuple{firmware_.motorCalibrated(), firmware_.indexFound()};
+    });
     // The built-in output encoder is always there and delivering.
     answer(motor::kGetOutputEncoderState, [] { return std::tuple{true, true}; });
 }

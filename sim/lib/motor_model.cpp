@@ -151,14 +151,16 @@ void MotorModel::step(double dt) {
         case ControllerState::Active: {
             if (mode_ == ControlMode::Torque || mode_ == ControlMode::TorqueRamp) {
                 const double delta = target_torque_ - commanded_torque_;
-                const double step_limit = ramp_ > 0.0 && mode_ == ControlMode::TorqueRamp ? ramp_ * dt : std::fabs(delta);
+                const double step_limit =
+                    ramp_ > 0.0 && mode_ == ControlMode::TorqueRamp ? ramp_ * dt : std::fabs(delta);
                 commanded_torque_ += std::clamp(delta, -step_limit, step_limit);
                 torque_ = std::clamp(commanded_torque_, -limit, limit);
                 acceleration = (torque_ - friction(velocity_)) / inertiaTurns();
             } else {
                 // The controller asks for an acceleration; the torque limit bounds it.
                 const double wanted = commandedAcceleration(dt);
-                torque_ = std::clamp(wanted * inertiaTurns() + friction(velocity_) + torque_feed_forward_, -limit, limit);
+                torque_ =
+                    std::clamp(wanted * inertiaTurns() + friction(velocity_) + torque_feed_forward_, -limit, limit);
                 acceleration = (torque_ - friction(velocity_)) / inertiaTurns();
             }
             break;
@@ -198,8 +200,8 @@ double MotorModel::commandedAcceleration(double dt) {
         case ControlMode::PositionFeedForward:
         case ControlMode::OpenLoopPosition: {
             // A critically damped loop around the set point.
-            const double gain = std::clamp(static_cast<double>(std::fabs(parameters_.position_gain)), 0.1,
-                                           kMaxPositionGain);
+            const double gain =
+                std::clamp(static_cast<double>(std::fabs(parameters_.position_gain)), 0.1, kMaxPositionGain);
             return gain * gain * (target_position_ - position_) - 2.0 * gain * velocity_;
         }
         case ControlMode::VelocityRamp:
@@ -261,8 +263,7 @@ void MotorModel::finishTrajectoryIfArrived() {
 void MotorModel::updateThermal(double dt) {
     const double current = iq();
     const double loss = 1.5 * current * current * parameters_.phase_resistance;
-    motor_temperature_ +=
-        (loss * kMotorThermalResistance - (motor_temperature_ - kAmbient)) * dt / kMotorThermalTime;
+    motor_temperature_ += (loss * kMotorThermalResistance - (motor_temperature_ - kAmbient)) * dt / kMotorThermalTime;
     const double driver_loss = kDriverStandbyPower + 0.1 * loss;
     driver_temperature_ +=
         (driver_loss * kDriverThermalResistance - (driver_temperature_ - kAmbient)) * dt / kDriverThermalTime;

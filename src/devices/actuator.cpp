@@ -13,8 +13,8 @@ struct Actuator::ActuatorImpl : kinetra::MotorController<kinetra::ActuatorTraits
     /// Passed through as sent: the actuator's codes are not the driver's table.
     ret_status_t getErrorCode(unsigned int* code) { return getRawErrorCode(code); }
 
-    ret_status_t getMotorThermistorConfiguration(bool* enabled, unsigned short* b, unsigned short* c,
-                                                 unsigned char* d, unsigned char* e) {
+    ret_status_t getMotorThermistorConfiguration(bool* enabled, unsigned short* b, unsigned short* c, unsigned char* d,
+                                                 unsigned char* e) {
         return query<kinetra::protocol::motor::kGetMotorThermistorConfiguration>(b, c, d, e, enabled);
     }
     ret_status_t getMotorEncoderState(bool* a, bool* b) {
@@ -86,49 +86,27 @@ ret_status_t Actuator::setScurveTrajectoryControl(float position, float b, float
     return forwardTo(impl_, &ActuatorImpl::setScurveTrajectoryControl, position, b, c, d);
 }
 
-ret_status_t Actuator::setDeviceToIdle() {
-    return forwardTo(impl_, &ActuatorImpl::setDeviceToIdle);
-}
+ret_status_t Actuator::setDeviceToIdle() { return forwardTo(impl_, &ActuatorImpl::setDeviceToIdle); }
 
-ret_status_t Actuator::setDeviceToActive() {
-    return forwardTo(impl_, &ActuatorImpl::setDeviceToActive);
-}
+ret_status_t Actuator::setDeviceToActive() { return forwardTo(impl_, &ActuatorImpl::setDeviceToActive); }
 
-ret_status_t Actuator::emergencyStop() {
-    return forwardTo(impl_, &ActuatorImpl::emergencyStop);
-}
+ret_status_t Actuator::emergencyStop() { return forwardTo(impl_, &ActuatorImpl::emergencyStop); }
 
-ret_status_t Actuator::clearActuatorErrors() {
-    return forwardTo(impl_, &ActuatorImpl::clearErrors);
-}
+ret_status_t Actuator::clearActuatorErrors() { return forwardTo(impl_, &ActuatorImpl::clearErrors); }
 
-ret_status_t Actuator::rebootActuator() {
-    return forwardTo(impl_, &ActuatorImpl::reboot);
-}
+ret_status_t Actuator::rebootActuator() { return forwardTo(impl_, &ActuatorImpl::reboot); }
 
-ret_status_t Actuator::runCalibrationSequence() {
-    return forwardTo(impl_, &ActuatorImpl::runCalibrationSequence);
-}
+ret_status_t Actuator::runCalibrationSequence() { return forwardTo(impl_, &ActuatorImpl::runCalibrationSequence); }
 
-ret_status_t Actuator::setCurrentPostionToZero() {
-    return forwardTo(impl_, &ActuatorImpl::setCurrentPositionToZero);
-}
+ret_status_t Actuator::setCurrentPostionToZero() { return forwardTo(impl_, &ActuatorImpl::setCurrentPositionToZero); }
 
-ret_status_t Actuator::saveConfigurations() {
-    return forwardTo(impl_, &ActuatorImpl::saveConfigurations);
-}
+ret_status_t Actuator::saveConfigurations() { return forwardTo(impl_, &ActuatorImpl::saveConfigurations); }
 
-ret_status_t Actuator::eraseConfigurations() {
-    return forwardTo(impl_, &ActuatorImpl::eraseConfigurations);
-}
+ret_status_t Actuator::eraseConfigurations() { return forwardTo(impl_, &ActuatorImpl::eraseConfigurations); }
 
-ret_status_t Actuator::getNodeId(unsigned int* id) {
-    return forwardTo(impl_, &ActuatorImpl::getNodeId, id);
-}
+ret_status_t Actuator::getNodeId(unsigned int* id) { return forwardTo(impl_, &ActuatorImpl::getNodeId, id); }
 
-ret_status_t Actuator::setNodeId(unsigned int id) {
-    return forwardTo(impl_, &ActuatorImpl::setNodeId, id);
-}
+ret_status_t Actuator::setNodeId(unsigned int id) { return forwardTo(impl_, &ActuatorImpl::setNodeId, id); }
 
 ret_status_t Actuator::getHardwareVersion(unsigned char* a, unsigned char* b, unsigned char* c, unsigned char* d) {
     return forwardTo(impl_, &ActuatorImpl::getHardwareVersion, a, b, c, d);
@@ -142,13 +120,9 @@ ret_status_t Actuator::getFirmwareCommit(std::string* commit) {
     return forwardTo(impl_, &ActuatorImpl::getFirmwareCommit, commit);
 }
 
-ret_status_t Actuator::getBusVoltage(float* voltage) {
-    return forwardTo(impl_, &ActuatorImpl::getBusVoltage, voltage);
-}
+ret_status_t Actuator::getBusVoltage(float* voltage) { return forwardTo(impl_, &ActuatorImpl::getBusVoltage, voltage); }
 
-ret_status_t Actuator::getBusCurrent(float* current) {
-    return forwardTo(impl_, &ActuatorImpl::getBusCurrent, current);
-}
+ret_status_t Actuator::getBusCurrent(float* current) { return forwardTo(impl_, &ActuatorImpl::getBusCurrent, current); }
 
 ret_status_t Actuator::getMotorTemperature(float* temperature) {
     return forwardTo(impl_, &ActuatorImpl::getMotorTemperature, temperature);
@@ -182,9 +156,7 @@ ret_status_t Actuator::getMotorAcceleration(float* acceleration) {
     return forwardTo(impl_, &ActuatorImpl::getMotorAcceleration, acceleration);
 }
 
-ret_status_t Actuator::getMotorTorque(float* torque) {
-    return forwardTo(impl_, &ActuatorImpl::getMotorTorque, torque);
-}
+ret_status_t Actuator::getMotorTorque(float* torque) { return forwardTo(impl_, &ActuatorImpl::getMotorTorque, torque); }
 
 ret_status_t Actuator::getOutputPosition(float* position) {
     return forwardTo(impl_, &ActuatorImpl::getOutputPosition, position);
@@ -218,9 +190,7 @@ ret_status_t Actuator::getControllerMode(unsigned short* mode) {
     return forwardTo(impl_, &ActuatorImpl::getControllerMode, mode);
 }
 
-ret_status_t Actuator::getMotorState(bool* a, bool* b) {
-    return forwardTo(impl_, &ActuatorImpl::getMotorState, a, b);
-}
+ret_status_t Actuator::getMotorState(bool* a, bool* b) { return forwardTo(impl_, &ActuatorImpl::getMotorState, a, b); }
 
 ret_status_t Actuator::getTrajectoryDoneStatus(bool* done) {
     return forwardTo(impl_, &ActuatorImpl::getTrajectoryDoneStatus, done);
@@ -238,7 +208,8 @@ ret_status_t Actuator::getErrorCode(unsigned int* error) {
     return forwardTo(impl_, &ActuatorImpl::getErrorCode, error);
 }
 
-ret_status_t Actuator::getDebugErrorCode(unsigned long long* e1, unsigned long long* e2, unsigned long long* e3, unsigned long long* e4, unsigned long long* e5, unsigned long long* e6) {
+ret_status_t Actuator::getDebugErrorCode(unsigned long long* e1, unsigned long long* e2, unsigned long long* e3,
+                                         unsigned long long* e4, unsigned long long* e5, unsigned long long* e6) {
     return forwardTo(impl_, &ActuatorImpl::getDebugErrorCode, e1, e2, e3, e4, e5, e6);
 }
 
@@ -302,11 +273,10 @@ ret_status_t Actuator::enableMotorThermalLimit(unsigned short upper_limit) {
     return forwardTo(impl_, &ActuatorImpl::enableMotorThermalLimit, upper_limit);
 }
 
-ret_status_t Actuator::disableMotorThermalLimit() {
-    return forwardTo(impl_, &ActuatorImpl::disableMotorThermalLimit);
-}
+ret_status_t Actuator::disableMotorThermalLimit() { return forwardTo(impl_, &ActuatorImpl::disableMotorThermalLimit); }
 
-ret_status_t Actuator::getMotorThermistorConfiguration(bool* enabled, unsigned short* b, unsigned short* c, unsigned char* d, unsigned char* e) {
+ret_status_t Actuator::getMotorThermistorConfiguration(bool* enabled, unsigned short* b, unsigned short* c,
+                                                       unsigned char* d, unsigned char* e) {
     return forwardTo(impl_, &ActuatorImpl::getMotorThermistorConfiguration, enabled, b, c, d, e);
 }
 

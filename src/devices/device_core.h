@@ -113,13 +113,10 @@ public:
             return;
         }
         // A remote frame carries no data, and a reply shorter than its layout would
-        // hand out bytes the device never sent: neither is an answer, so the query
-        // ends as if none had come. Text replies end at their first zero byte and
-        // may be short.
-        if (!isUsableReply(*frame, *layout)) {
-            log_.line("Unusable reply for command id ", static_cast<unsigned>(command));
-            return;
-        }
+        // hand out bytes the device never sent: neither is an answer, so it is
+        // dropped like any reply without a pending query, and the query ends as if
+        // none had come. Text replies end at their first zero byte and may be short.
+        if (!isUsableReply(*frame, *layout)) return;
         engine_.getDataCallback(*frame, command, *layout);
     }
 

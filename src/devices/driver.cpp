@@ -90,69 +90,39 @@ ret_status_t Driver::setOpenLoopVelocityControl(short a, short b, float c) {
     return forwardTo(impl_, &DriverImpl::setOpenLoopVelocityControl, a, b, c);
 }
 
-ret_status_t Driver::setDeviceToIdle() {
-    return forwardTo(impl_, &DriverImpl::setDeviceToIdle);
-}
+ret_status_t Driver::setDeviceToIdle() { return forwardTo(impl_, &DriverImpl::setDeviceToIdle); }
 
-ret_status_t Driver::setDeviceToActive() {
-    return forwardTo(impl_, &DriverImpl::setDeviceToActive);
-}
+ret_status_t Driver::setDeviceToActive() { return forwardTo(impl_, &DriverImpl::setDeviceToActive); }
 
-ret_status_t Driver::emergencyStop() {
-    return forwardTo(impl_, &DriverImpl::emergencyStop);
-}
+ret_status_t Driver::emergencyStop() { return forwardTo(impl_, &DriverImpl::emergencyStop); }
 
-ret_status_t Driver::clearDriverErrors() {
-    return forwardTo(impl_, &DriverImpl::clearErrors);
-}
+ret_status_t Driver::clearDriverErrors() { return forwardTo(impl_, &DriverImpl::clearErrors); }
 
-ret_status_t Driver::rebootDriver() {
-    return forwardTo(impl_, &DriverImpl::reboot);
-}
+ret_status_t Driver::rebootDriver() { return forwardTo(impl_, &DriverImpl::reboot); }
 
-ret_status_t Driver::runCalibrationSequence() {
-    return forwardTo(impl_, &DriverImpl::runCalibrationSequence);
-}
+ret_status_t Driver::runCalibrationSequence() { return forwardTo(impl_, &DriverImpl::runCalibrationSequence); }
 
-ret_status_t Driver::runEncoderIndexSearch() {
-    return forwardTo(impl_, &DriverImpl::runEncoderIndexSearch);
-}
+ret_status_t Driver::runEncoderIndexSearch() { return forwardTo(impl_, &DriverImpl::runEncoderIndexSearch); }
 
-ret_status_t Driver::runEncoderMatching() {
-    return forwardTo(impl_, &DriverImpl::runEncoderMatching);
-}
+ret_status_t Driver::runEncoderMatching() { return forwardTo(impl_, &DriverImpl::runEncoderMatching); }
 
-ret_status_t Driver::runEncoderCalibration() {
-    return forwardTo(impl_, &DriverImpl::runEncoderCalibration);
-}
+ret_status_t Driver::runEncoderCalibration() { return forwardTo(impl_, &DriverImpl::runEncoderCalibration); }
 
-ret_status_t Driver::setCurrentPositionToZero() {
-    return forwardTo(impl_, &DriverImpl::setCurrentPositionToZero);
-}
+ret_status_t Driver::setCurrentPositionToZero() { return forwardTo(impl_, &DriverImpl::setCurrentPositionToZero); }
 
 ret_status_t Driver::setCurrentPositionAs(float position) {
     return forwardTo(impl_, &DriverImpl::setCurrentPositionAs, position);
 }
 
-ret_status_t Driver::enterDFUMode() {
-    return forwardTo(impl_, &DriverImpl::enterDFUMode);
-}
+ret_status_t Driver::enterDFUMode() { return forwardTo(impl_, &DriverImpl::enterDFUMode); }
 
-ret_status_t Driver::saveConfigurations() {
-    return forwardTo(impl_, &DriverImpl::saveConfigurations);
-}
+ret_status_t Driver::saveConfigurations() { return forwardTo(impl_, &DriverImpl::saveConfigurations); }
 
-ret_status_t Driver::eraseConfigurations() {
-    return forwardTo(impl_, &DriverImpl::eraseConfigurations);
-}
+ret_status_t Driver::eraseConfigurations() { return forwardTo(impl_, &DriverImpl::eraseConfigurations); }
 
-ret_status_t Driver::getNodeId(unsigned int* id) {
-    return forwardTo(impl_, &DriverImpl::getNodeId, id);
-}
+ret_status_t Driver::getNodeId(unsigned int* id) { return forwardTo(impl_, &DriverImpl::getNodeId, id); }
 
-ret_status_t Driver::setNodeId(unsigned int id) {
-    return forwardTo(impl_, &DriverImpl::setNodeId, id);
-}
+ret_status_t Driver::setNodeId(unsigned int id) { return forwardTo(impl_, &DriverImpl::setNodeId, id); }
 
 ret_status_t Driver::getHardwareVersion(unsigned char* a, unsigned char* b, unsigned char* c, unsigned char* d) {
     return forwardTo(impl_, &DriverImpl::getHardwareVersion, a, b, c, d);
@@ -166,17 +136,11 @@ ret_status_t Driver::getFirmwareCommit(std::string* commit) {
     return forwardTo(impl_, &DriverImpl::getFirmwareCommit, commit);
 }
 
-ret_status_t Driver::getBusVoltage(float* voltage) {
-    return forwardTo(impl_, &DriverImpl::getBusVoltage, voltage);
-}
+ret_status_t Driver::getBusVoltage(float* voltage) { return forwardTo(impl_, &DriverImpl::getBusVoltage, voltage); }
 
-ret_status_t Driver::getBusCurrent(float* current) {
-    return forwardTo(impl_, &DriverImpl::getBusCurrent, current);
-}
+ret_status_t Driver::getBusCurrent(float* current) { return forwardTo(impl_, &DriverImpl::getBusCurrent, current); }
 
-ret_status_t Driver::getBrakeCurrent(float* current) {
-    return forwardTo(impl_, &DriverImpl::getBrakeCurrent, current);
-}
+ret_status_t Driver::getBrakeCurrent(float* current) { return forwardTo(impl_, &DriverImpl::getBrakeCurrent, current); }
 
 ret_status_t Driver::getMotorTemperature(float* temperature) {
     return forwardTo(impl_, &DriverImpl::getMotorTemperature, temperature);
@@ -194,9 +158,7 @@ ret_status_t Driver::getDCCalibPhaseCurrents(float* a, float* b, float* c) {
     return forwardTo(impl_, &DriverImpl::getDCCalibPhaseCurrents, a, b, c);
 }
 
-ret_status_t Driver::getIdqCurrents(float* d, float* q) {
-    return forwardTo(impl_, &DriverImpl::getIdqCurrents, d, q);
-}
+ret_status_t Driver::getIdqCurrents(float* d, float* q) { return forwardTo(impl_, &DriverImpl::getIdqCurrents, d, q); }
 
 ret_status_t Driver::getMotorPosition(float* position) {
     return forwardTo(impl_, &DriverImpl::getMotorPosition, position);
@@ -210,9 +172,7 @@ ret_status_t Driver::getMotorAcceleration(float* acceleration) {
     return forwardTo(impl_, &DriverImpl::getMotorAcceleration, acceleration);
 }
 
-ret_status_t Driver::getMotorTorque(float* torque) {
-    return forwardTo(impl_, &DriverImpl::getMotorTorque, torque);
-}
+ret_status_t Driver::getMotorTorque(float* torque) { return forwardTo(impl_, &DriverImpl::getMotorTorque, torque); }
 
 ret_status_t Driver::getOutputPosition(float* position) {
     return forwardTo(impl_, &DriverImpl::getOutputPosition, position);
@@ -226,9 +186,7 @@ ret_status_t Driver::getOutputAcceleration(float* acceleration) {
     return forwardTo(impl_, &DriverImpl::getOutputAcceleration, acceleration);
 }
 
-ret_status_t Driver::getOutputTorque(float* torque) {
-    return forwardTo(impl_, &DriverImpl::getOutputTorque, torque);
-}
+ret_status_t Driver::getOutputTorque(float* torque) { return forwardTo(impl_, &DriverImpl::getOutputTorque, torque); }
 
 ret_status_t Driver::getMotorEncoderRawData(int* raw) {
     return forwardTo(impl_, &DriverImpl::getMotorEncoderRawData, raw);
@@ -246,9 +204,7 @@ ret_status_t Driver::getControllerMode(unsigned short* mode) {
     return forwardTo(impl_, &DriverImpl::getControllerMode, mode);
 }
 
-ret_status_t Driver::getMotorState(bool* a, bool* b) {
-    return forwardTo(impl_, &DriverImpl::getMotorState, a, b);
-}
+ret_status_t Driver::getMotorState(bool* a, bool* b) { return forwardTo(impl_, &DriverImpl::getMotorState, a, b); }
 
 ret_status_t Driver::getTrajectoryDoneStatus(bool* done) {
     return forwardTo(impl_, &DriverImpl::getTrajectoryDoneStatus, done);
@@ -262,11 +218,10 @@ ret_status_t Driver::getDriverFault(unsigned int* fault) {
     return forwardTo(impl_, &DriverImpl::getDriverFault, fault);
 }
 
-ret_status_t Driver::getErrorCode(driver_error_t* error) {
-    return forwardTo(impl_, &DriverImpl::getErrorCode, error);
-}
+ret_status_t Driver::getErrorCode(driver_error_t* error) { return forwardTo(impl_, &DriverImpl::getErrorCode, error); }
 
-ret_status_t Driver::getDebugErrorCode(unsigned long long* e1, unsigned long long* e2, unsigned long long* e3, unsigned long long* e4, unsigned long long* e5, unsigned long long* e6) {
+ret_status_t Driver::getDebugErrorCode(unsigned long long* e1, unsigned long long* e2, unsigned long long* e3,
+                                       unsigned long long* e4, unsigned long long* e5, unsigned long long* e6) {
     return forwardTo(impl_, &DriverImpl::getDebugErrorCode, e1, e2, e3, e4, e5, e6);
 }
 
@@ -282,9 +237,7 @@ ret_status_t Driver::enableBrakeResistor(float resistance) {
     return forwardTo(impl_, &DriverImpl::enableBrakeResistor, resistance);
 }
 
-ret_status_t Driver::disableBrakeResistor() {
-    return forwardTo(impl_, &DriverImpl::disableBrakeResistor);
-}
+ret_status_t Driver::disableBrakeResistor() { return forwardTo(impl_, &DriverImpl::disableBrakeResistor); }
 
 ret_status_t Driver::getBrakeResistorState(bool* enabled, float* resistance, bool* c, bool* d) {
     return forwardTo(impl_, &DriverImpl::getBrakeResistorState, enabled, resistance, c, d);
@@ -370,21 +323,17 @@ ret_status_t Driver::enableMotorThermalLimit(unsigned short upper_limit) {
     return forwardTo(impl_, &DriverImpl::enableMotorThermalLimit, upper_limit);
 }
 
-ret_status_t Driver::disableMotorThermalLimit() {
-    return forwardTo(impl_, &DriverImpl::disableMotorThermalLimit);
+ret_status_t Driver::disableMotorThermalLimit() { return forwardTo(impl_, &DriverImpl::disableMotorThermalLimit); }
+
+ret_status_t Driver::getMotorThermistorConfiguration(bool* enabled, float* r_ref, unsigned short* beta,
+                                                     unsigned char* upper_limit, unsigned char* lower_limit) {
+    return forwardTo(impl_, &DriverImpl::getMotorThermistorConfiguration, enabled, r_ref, beta, upper_limit,
+                     lower_limit);
 }
 
-ret_status_t Driver::getMotorThermistorConfiguration(bool* enabled, float* r_ref, unsigned short* beta, unsigned char* upper_limit, unsigned char* lower_limit) {
-    return forwardTo(impl_, &DriverImpl::getMotorThermistorConfiguration, enabled, r_ref, beta, upper_limit, lower_limit);
-}
+ret_status_t Driver::setCurrentFilter(float filter) { return forwardTo(impl_, &DriverImpl::setCurrentFilter, filter); }
 
-ret_status_t Driver::setCurrentFilter(float filter) {
-    return forwardTo(impl_, &DriverImpl::setCurrentFilter, filter);
-}
-
-ret_status_t Driver::getCurrentFilter(float* filter) {
-    return forwardTo(impl_, &DriverImpl::getCurrentFilter, filter);
-}
+ret_status_t Driver::getCurrentFilter(float* filter) { return forwardTo(impl_, &DriverImpl::getCurrentFilter, filter); }
 
 ret_status_t Driver::setEncoderDataFilter(float filter) {
     return forwardTo(impl_, &DriverImpl::setEncoderDataFilter, filter);
@@ -418,21 +367,13 @@ ret_status_t Driver::getMotorTorqueLimit(float* limit) {
     return forwardTo(impl_, &DriverImpl::getMotorTorqueLimit, limit);
 }
 
-ret_status_t Driver::setMotorType(unsigned char type) {
-    return forwardTo(impl_, &DriverImpl::setMotorType, type);
-}
+ret_status_t Driver::setMotorType(unsigned char type) { return forwardTo(impl_, &DriverImpl::setMotorType, type); }
 
-ret_status_t Driver::getMotorType(unsigned char* type) {
-    return forwardTo(impl_, &DriverImpl::getMotorType, type);
-}
+ret_status_t Driver::getMotorType(unsigned char* type) { return forwardTo(impl_, &DriverImpl::getMotorType, type); }
 
-ret_status_t Driver::setCANBaudRate(CANBaudRate rate) {
-    return forwardTo(impl_, &DriverImpl::setCANBaudRate, rate);
-}
+ret_status_t Driver::setCANBaudRate(CANBaudRate rate) { return forwardTo(impl_, &DriverImpl::setCANBaudRate, rate); }
 
-ret_status_t Driver::getCANBaudRate(CANBaudRate* rate) {
-    return forwardTo(impl_, &DriverImpl::getCANBaudRate, rate);
-}
+ret_status_t Driver::getCANBaudRate(CANBaudRate* rate) { return forwardTo(impl_, &DriverImpl::getCANBaudRate, rate); }
 
 ret_status_t Driver::configureMotorEncoder(unsigned char type, int resolution, bool use_index) {
     return forwardTo(impl_, &DriverImpl::configureMotorEncoder, type, resolution, use_index);
@@ -446,9 +387,7 @@ ret_status_t Driver::configureOutputEncoder(unsigned char type, int resolution, 
     return forwardTo(impl_, &DriverImpl::configureOutputEncoder, type, resolution, use_index);
 }
 
-ret_status_t Driver::disableOutputEncoder() {
-    return forwardTo(impl_, &DriverImpl::disableOutputEncoder);
-}
+ret_status_t Driver::disableOutputEncoder() { return forwardTo(impl_, &DriverImpl::disableOutputEncoder); }
 
 ret_status_t Driver::getOutputEncoderConfiguration(unsigned char* type, int* resolution, bool* use_index) {
     return forwardTo(impl_, &DriverImpl::getOutputEncoderConfiguration, type, resolution, use_index);
@@ -466,7 +405,9 @@ ret_status_t Driver::getHallEncoderState(unsigned char* state) {
     return forwardTo(impl_, &DriverImpl::getHallEncoderState, state);
 }
 
-ret_status_t Driver::getHallEncoderStateCounts(unsigned short* c1, unsigned short* c2, unsigned short* c3, unsigned short* c4, unsigned short* c5, unsigned short* c6, unsigned short* c7, unsigned short* c8) {
+ret_status_t Driver::getHallEncoderStateCounts(unsigned short* c1, unsigned short* c2, unsigned short* c3,
+                                               unsigned short* c4, unsigned short* c5, unsigned short* c6,
+                                               unsigned short* c7, unsigned short* c8) {
     return forwardTo(impl_, &DriverImpl::getHallEncoderStateCounts, c1, c2, c3, c4, c5, c6, c7, c8);
 }
 
@@ -501,4 +442,3 @@ ret_status_t Driver::getMAxxxTrimmingSettings(bool output, bool* first, bool* se
 ret_status_t Driver::setMAxxxTrimmingSettings(bool output, bool first, bool second) {
     return forwardTo(impl_, &DriverImpl::setMAxxxTrimmingSettings, output, first, second);
 }
-

@@ -119,14 +119,24 @@ public:
     ret_status_t getEncoderDataFilter(float* filter) {
         return this->template query<protocol::motor::kGetEncoderDataFilter>(filter);
     }
-    ret_status_t getOutputPosition(float* value) { return this->template query<protocol::motor::kGetOutputPosition>(value); }
-    ret_status_t getOutputVelocity(float* value) { return this->template query<protocol::motor::kGetOutputVelocity>(value); }
+    ret_status_t getOutputPosition(float* value) {
+        return this->template query<protocol::motor::kGetOutputPosition>(value);
+    }
+    ret_status_t getOutputVelocity(float* value) {
+        return this->template query<protocol::motor::kGetOutputVelocity>(value);
+    }
     ret_status_t getOutputAcceleration(float* value) {
         return this->template query<protocol::motor::kGetOutputAcceleration>(value);
     }
-    ret_status_t getOutputTorque(float* value) { return this->template query<protocol::motor::kGetOutputTorque>(value); }
-    ret_status_t getMotorPosition(float* value) { return this->template query<protocol::motor::kGetMotorPosition>(value); }
-    ret_status_t getMotorVelocity(float* value) { return this->template query<protocol::motor::kGetMotorVelocity>(value); }
+    ret_status_t getOutputTorque(float* value) {
+        return this->template query<protocol::motor::kGetOutputTorque>(value);
+    }
+    ret_status_t getMotorPosition(float* value) {
+        return this->template query<protocol::motor::kGetMotorPosition>(value);
+    }
+    ret_status_t getMotorVelocity(float* value) {
+        return this->template query<protocol::motor::kGetMotorVelocity>(value);
+    }
     ret_status_t getMotorAcceleration(float* value) {
         return this->template query<protocol::motor::kGetMotorAcceleration>(value);
     }
@@ -136,7 +146,9 @@ public:
     ret_status_t getMotorTemperature(float* temperature) {
         return this->template query<protocol::motor::kGetTemperatures>(temperature);
     }
-    ret_status_t getDriverTemperature(float* temperature) { return secondOfPair<protocol::motor::kGetTemperatures>(temperature); }
+    ret_status_t getDriverTemperature(float* temperature) {
+        return secondOfPair<protocol::motor::kGetTemperatures>(temperature);
+    }
 
     /// The device measures two phases; the third follows from their sum being zero.
     ret_status_t getMotorPhaseCurrents(float* a, float* b, float* c) {
@@ -152,7 +164,9 @@ public:
     }
     ret_status_t getBusCurrent(float* current) { return secondOfPair<protocol::motor::kGetBusVoltageCurrent>(current); }
 
-    ret_status_t getIdqCurrents(float* d, float* q) { return this->template query<protocol::motor::kGetIdqCurrents>(d, q); }
+    ret_status_t getIdqCurrents(float* d, float* q) {
+        return this->template query<protocol::motor::kGetIdqCurrents>(d, q);
+    }
     ret_status_t getControllerState(unsigned char* state) {
         return this->template query<protocol::motor::kGetControllerState>(state);
     }
@@ -163,7 +177,9 @@ public:
     ret_status_t getMotorPhaseParameters(float* resistance, float* inductance) {
         return this->template query<protocol::motor::kGetMotorPhaseParameters>(resistance, inductance);
     }
-    ret_status_t getMotorEncoderRawData(int* raw) { return this->template query<protocol::motor::kGetMotorEncoderRawData>(raw); }
+    ret_status_t getMotorEncoderRawData(int* raw) {
+        return this->template query<protocol::motor::kGetMotorEncoderRawData>(raw);
+    }
     ret_status_t getOutputEncoderRawData(int* raw) {
         return this->template query<protocol::motor::kGetOutputEncoderRawData>(raw);
     }
@@ -173,9 +189,13 @@ public:
     ret_status_t getControllerMode(unsigned short* mode) {
         return this->template query<protocol::motor::kGetControllerMode>(mode);
     }
-    ret_status_t getDriverFault(unsigned int* fault) { return this->template query<protocol::motor::kGetDriverFault>(fault); }
+    ret_status_t getDriverFault(unsigned int* fault) {
+        return this->template query<protocol::motor::kGetDriverFault>(fault);
+    }
     /// The error code as the device sends it; the driver maps it to driver_error_t.
-    ret_status_t getRawErrorCode(unsigned int* code) { return this->template query<protocol::motor::kGetErrorCode>(code); }
+    ret_status_t getRawErrorCode(unsigned int* code) {
+        return this->template query<protocol::motor::kGetErrorCode>(code);
+    }
 
     /// The commit text is the first seven reply bytes taken as characters (a zero
     /// byte stays a character); the eighth is not part of it. Written only on

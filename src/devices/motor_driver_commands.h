@@ -36,7 +36,8 @@ public:
     // ---- Modes only the driver has.
 
     ret_status_t setTorqueRampControl(float torque, float b, float c) {
-        return send(protocol::motor::kTorqueRampFrame, MotorPayload().f32(torque).scaled16(b, 0.001f).scaled16(c, 1.0f));
+        return send(protocol::motor::kTorqueRampFrame,
+                    MotorPayload().f32(torque).scaled16(b, 0.001f).scaled16(c, 1.0f));
     }
     ret_status_t setSensorlessVelocityControl(float velocity, float b, float c) {
         return send(protocol::motor::kSensorlessVelocityFrame,
@@ -84,7 +85,9 @@ public:
     ret_status_t setMotorTorqueLimit(float limit) {
         return send(protocol::motor::kMotorTorqueLimitFrame, MotorPayload().f32(limit));
     }
-    ret_status_t setMotorType(unsigned char type) { return send(protocol::motor::kMotorTypeFrame, MotorPayload().u8(type)); }
+    ret_status_t setMotorType(unsigned char type) {
+        return send(protocol::motor::kMotorTypeFrame, MotorPayload().u8(type));
+    }
 
     /// A selector outside the table is refused before anything is sent.
     ret_status_t setCANBaudRate(CANBaudRate rate) {
@@ -140,7 +143,8 @@ public:
     // ---- Encoders and hall sensors.
 
     ret_status_t configureMotorEncoder(unsigned char type, int resolution, bool use_index) {
-        return send(protocol::motor::kConfigureMotorEncoderFrame, MotorPayload().u8(type).i32(resolution).flag(use_index));
+        return send(protocol::motor::kConfigureMotorEncoderFrame,
+                    MotorPayload().u8(type).i32(resolution).flag(use_index));
     }
     ret_status_t getMotorEncoderConfiguration(unsigned char* type, int* resolution, bool* use_index) {
         return query<protocol::motor::kGetMotorEncoderConfiguration>(type, resolution, use_index);
@@ -157,8 +161,12 @@ public:
     ret_status_t getMotorEncoderState(bool* a, bool* b, bool* c) {
         return query<protocol::motor::kGetMotorEncoderState>(a, b, c);
     }
-    ret_status_t getOutputEncoderState(bool* a, bool* b) { return query<protocol::motor::kGetOutputEncoderState>(a, b); }
-    ret_status_t getHallEncoderState(unsigned char* state) { return query<protocol::motor::kGetHallEncoderState>(state); }
+    ret_status_t getOutputEncoderState(bool* a, bool* b) {
+        return query<protocol::motor::kGetOutputEncoderState>(a, b);
+    }
+    ret_status_t getHallEncoderState(unsigned char* state) {
+        return query<protocol::motor::kGetHallEncoderState>(state);
+    }
 
     /// Two exchanges of four counts each. The second is made even when the first
     /// timed out, but the result reports the first failure: RET_OK means all

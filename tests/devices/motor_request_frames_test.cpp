@@ -135,7 +135,8 @@ std::vector<FrameCase> commandCases() {
              {data(0x29, 4, {0x00, 0x00, 0x00, 0x3F})}),
         both("encoder filter", [](auto& p) { return p.setEncoderDataFilter(0.25f); },
              {data(0x2B, 4, {0x00, 0x00, 0x80, 0x3E})}),
-        driverOnly("start-up", [](Driver& d) { return d.setStartupConfigs(true, false, true); }, {data(0x2D, 1, {0x05})}),
+        driverOnly("start-up", [](Driver& d) { return d.setStartupConfigs(true, false, true); },
+                   {data(0x2D, 1, {0x05})}),
         driverOnly("phase parameters", [](Driver& d) { return d.setMotorPhaseParameters(0.5f, 0.25f); },
                    {data(0x31, 8, {0x00, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x80, 0x3E})}),
         driverOnly("torque limit", [](Driver& d) { return d.setMotorTorqueLimit(2.0f); },
@@ -164,9 +165,11 @@ std::vector<FrameCase> commandCases() {
                    {data(0x2F, 3, {0x05, 0x00, 0x01})}),
         driverOnly("filter window write", [](Driver& d) { return d.setMAxxxFilterWindow(false, 5); },
                    {data(0x2F, 3, {0x1C, 0x0A, 0x00})}),
-        driverOnly("trimming write, both flags", [](Driver& d) { return d.setMAxxxTrimmingSettings(false, true, true); },
+        driverOnly("trimming write, both flags",
+                   [](Driver& d) { return d.setMAxxxTrimmingSettings(false, true, true); },
                    {data(0x2F, 3, {0x06, 0x06, 0x00})}),
-        driverOnly("trimming write, second flag", [](Driver& d) { return d.setMAxxxTrimmingSettings(true, false, true); },
+        driverOnly("trimming write, second flag",
+                   [](Driver& d) { return d.setMAxxxTrimmingSettings(true, false, true); },
                    {data(0x2F, 3, {0x07, 0x04, 0x00})}),
     };
 }
@@ -247,12 +250,19 @@ std::vector<FrameCase> readCases() {
                          return a.getMotorThermistorConfiguration(&e, &b, &c, &d, &f);
                      },
                      {readOf(0x28)}),
-        driverOnly("brake resistor", [](Driver& d) { bool e, c, x; float r; return d.getBrakeResistorState(&e, &r, &c, &x); },
+        driverOnly("brake resistor",
+                   [](Driver& d) { bool e, c, x; float r; return d.getBrakeResistorState(&e, &r, &c, &x); },
                    {readOf(0x0E)}),
         driverOnly("motor parameters",
-                   [](Driver& d) { unsigned char a; unsigned short b; float c; return d.getMotorParameters(&a, &b, &c); },
+                   [](Driver& d) {
+                       unsigned char a;
+                       unsigned short b;
+                       float c;
+                       return d.getMotorParameters(&a, &b, &c);
+                   },
                    {readOf(0x12)}),
-        driverOnly("calibration parameters", [](Driver& d) { float a, b; return d.getMotorCalibrationParameters(&a, &b); },
+        driverOnly("calibration parameters",
+                   [](Driver& d) { float a, b; return d.getMotorCalibrationParameters(&a, &b); },
                    {readOf(0x14)}),
         driverOnly("gear box", [](Driver& d) { float v; return d.getGearBoxParameters(&v); }, {readOf(0x18)}),
         driverOnly("start-up", [](Driver& d) { bool a, b, c; return d.getStartupConfigs(&a, &b, &c); }, {readOf(0x2E)}),
@@ -264,7 +274,12 @@ std::vector<FrameCase> readCases() {
                    [](Driver& d) { unsigned char t; int r; bool i; return d.getMotorEncoderConfiguration(&t, &r, &i); },
                    {readOf(0x16)}),
         driverOnly("output encoder configuration",
-                   [](Driver& d) { unsigned char t; int r; bool i; return d.getOutputEncoderConfiguration(&t, &r, &i); },
+                   [](Driver& d) {
+                       unsigned char t;
+                       int r;
+                       bool i;
+                       return d.getOutputEncoderConfiguration(&t, &r, &i);
+                   },
                    {readOf(0x1A)}),
         driverOnly("motor encoder state", [](Driver& d) { bool a, b, c; return d.getMotorEncoderState(&a, &b, &c); },
                    {readOf(0x52)}),
@@ -312,7 +327,9 @@ protected:
             ASSERT_EQ((c.*op)(proxy), RET_OK);
             const auto sent = requestsTo();
             ASSERT_EQ(sent.size(), c.frames.size());
-            for (std::size_t i = 0; i < sent.size(); ++i) kinetra::test::expectMotorRequest(sent[i], kNode, c.frames[i]);
+            for (std::size_t i = 0; i < sent.size(); ++i) {
+                kinetra::test::expectMotorRequest(sent[i], kNode, c.frames[i]);
+            }
         }
     }
 };

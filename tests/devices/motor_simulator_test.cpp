@@ -329,8 +329,8 @@ TEST_F(MotorSimulatorTest, EmergencyStopHaltsUntilErrorsAreCleared) {
     EXPECT_TRUE(readUntil<float>([&](float* v) { return driver.getMotorVelocity(v); },
                                  [](float v) { return std::fabs(v - 5.0f) < 0.05f; }, 2000ms));
     ASSERT_EQ(driver.emergencyStop(), RET_OK);
-    EXPECT_TRUE(readUntil<float>([&](float* v) { return driver.getMotorVelocity(v); }, [](float v) { return v == 0.0f; },
-                                 2000ms));
+    EXPECT_TRUE(readUntil<float>([&](float* v) { return driver.getMotorVelocity(v); },
+                                 [](float v) { return v == 0.0f; }, 2000ms));
     ASSERT_EQ(driver.setDeviceToActive(), RET_OK);
     unsigned char state = 0;
     ASSERT_EQ(driver.getControllerState(&state), RET_OK);
