@@ -93,9 +93,6 @@ public:
             layouts_[index] = route.reply;
         }
     }
-    /// Whether the table has an entry for `command`. Usable in static_assert even
-    /// in sanitizer builds, where comparing find()'s pointer is not a constant.
-    constexpr bool contains(uint8_t command) const { return command < 128 && present_[command]; }
     /// The reply layout of `command`, or nullptr when the table has no entry.
     constexpr const ReplyLayout* find(uint8_t command) const {
         return command < 128 && present_[command] ? &layouts_[command] : nullptr;
