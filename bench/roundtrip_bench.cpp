@@ -194,8 +194,8 @@ public:
 void BM_SimulatorWorkPerQuery(benchmark::State& state) {
     NullWire wire;
     kinetra::sim::VirtualBus bus;
-    bus.addNode(std::make_unique<kinetra::sim::DriverNode>(kinetra::sim::NodeSpec{NodeKind::Driver, kNode}));
-    kinetra::sim::AdapterProtocol adapter(kinetra::sim::AdapterSpec{}, wire, bus);
+    bus.addNode(std::make_unique<kinetra::sim::DriverNode>(kinetra::sim::NodeSetup{NodeKind::Driver, kNode}));
+    kinetra::sim::AdapterProtocol adapter(kinetra::sim::AdapterSetup{}, wire, bus);
     bus.connect(&adapter);
     can_frame_data query{};
     query.can_id = kinetra::protocol::hostFrameId(kNode, kinetra::protocol::common::kGetHardwareVersion,

@@ -26,10 +26,10 @@
 namespace {
 
 using kinetra::sim::NodeKind;
-using kinetra::sim::NodeSpec;
+using kinetra::sim::NodeSetup;
 
 struct Options {
-    std::vector<NodeSpec> nodes;
+    std::vector<NodeSetup> nodes;
     std::vector<std::string> faults;
     int verbosity = 0;
     CANBaudRate bit_rate = CAN_BAUD_1M;
@@ -98,7 +98,7 @@ Options parseArguments(int argc, char** argv) {
     if (nodes.empty()) {
         nodes = {{NodeKind::Driver, 1}, {NodeKind::Actuator, 2}, {NodeKind::Imu, 3}, {NodeKind::Encoder, 4}};
     }
-    for (const auto& node : nodes) options.nodes.push_back(NodeSpec{node.first, node.second, options.bit_rate,
+    for (const auto& node : nodes) options.nodes.push_back(NodeSetup{node.first, node.second, options.bit_rate,
                                                                      options.heartbeat});
     return options;
 }

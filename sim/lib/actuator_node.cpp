@@ -10,8 +10,8 @@ namespace motor = protocol::motor;
 
 NodeIdentity ActuatorNode::defaultIdentity() { return NodeIdentity{{1, 1, 0, 0}, 2, 4, 17, "b7e40d92"}; }
 
-ActuatorNode::ActuatorNode(const NodeSpec& spec)
-    : MotorControllerNode(spec, protocol::DeviceType::Actuator, motor::kActuatorRoutes, defaultIdentity()) {
+ActuatorNode::ActuatorNode(const NodeSetup& setup)
+    : MotorControllerNode(setup, protocol::DeviceType::Actuator, motor::kActuatorRoutes, defaultIdentity()) {
 }
 
 void ActuatorNode::setBus(float voltage, float current) {

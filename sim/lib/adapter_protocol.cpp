@@ -29,8 +29,8 @@ constexpr std::size_t kRandomGarbageMax = 40;
 
 }  // namespace
 
-AdapterProtocol::AdapterProtocol(AdapterSpec spec, HostWire& wire, VirtualBus& bus)
-    : spec_(std::move(spec)), wire_(wire), bus_(bus), bit_rate_(spec_.bit_rate), saved_bit_rate_(spec_.bit_rate) {
+AdapterProtocol::AdapterProtocol(AdapterSetup setup, HostWire& wire, VirtualBus& bus)
+    : setup_(std::move(setup)), wire_(wire), bus_(bus), bit_rate_(setup_.bit_rate), saved_bit_rate_(setup_.bit_rate) {
     partial_.reserve(kMaxHostLine);
 }
 
@@ -100,11 +100,11 @@ void AdapterProtocol::handleLine(std::string_view line) {
             dfu_ = true;
             return answer(slcan::dfuInfoReply());
         case HostLineKind::FirmwareVersionQuery:
-            return answer(slcan::firmwareVersionReply(spec_.firmware_major, spec_.firmware_minor,
-                                                      spec_.firmware_patch, spec_.firmware_tag));
+            return answer(slcan::firmwareVersionReply(setup_.firmware_major, setup_.firmware_minor,
+                                                      setup_.firmware_patch, setup_.firmware_tag));
         case HostLineKind::HardwareVersionQuery:
-            return answer(slcan::hardwareVersionReply(spec_.hardware_major, spec_.hardware_minor,
-                                                      spec_.hardware_patch));
+            return answer(slcan::hardwareVersionReply(setup_.hardware_major, setup_.hardware_minor,
+                                                      setup_.hardware_patch));
         case HostLineKind::BitRateQuery: return answer(slcan::bitRateReply(bit_rate_.load()));
         case HostLineKind::Empty: return;
         case HostLineKind::Malformed:
@@ -121,7 +121,7 @@ void AdapterProtocol::handleFrameLine(std::string_view, const can_frame_data& fr
 bool AdapterProtocol::handleConfiguration(uint8_t action) {
     switch (static_cast<slcan::ConfigurationAction>(action)) {
         case slcan::ConfigurationAction::Save: saved_bit_rate_ = bit_rate_.load(); return true;
-        case slcan::ConfigurationAction::Erase: saved_bit_rate_ = spec_.bit_rate; return true;
+        case slcan::ConfigurationAction::Erase: saved_bit_rate_ = setup_.bit_rate; return true;
         case slcan::ConfigurationAction::Reboot:
             bit_rate_ = saved_bit_rate_.load();
             dfu_ = false;

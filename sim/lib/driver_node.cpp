@@ -10,8 +10,8 @@ namespace motor = protocol::motor;
 
 NodeIdentity DriverNode::defaultIdentity() { return NodeIdentity{{1, 3, 0, 0}, 2, 4, 17, "a3f9c2e1"}; }
 
-DriverNode::DriverNode(const NodeSpec& spec)
-    : MotorControllerNode(spec, protocol::DeviceType::Driver, motor::kDriverRoutes, defaultIdentity()) {
+DriverNode::DriverNode(const NodeSetup& setup)
+    : MotorControllerNode(setup, protocol::DeviceType::Driver, motor::kDriverRoutes, defaultIdentity()) {
 }
 
 void DriverNode::setBus(float voltage, float current) {

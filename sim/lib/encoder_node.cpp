@@ -6,8 +6,8 @@ namespace kinetra::sim {
 
 NodeIdentity EncoderNode::defaultIdentity() { return NodeIdentity{{1, 0, 1, 0}, 1, 1, 8, "e1c0de77"}; }
 
-EncoderNode::EncoderNode(const NodeSpec& spec)
-    : Node(spec, protocol::DeviceType::Encoder, protocol::vorlex::kVorlexRoutes, defaultIdentity()) {
+EncoderNode::EncoderNode(const NodeSetup& setup)
+    : Node(setup, protocol::DeviceType::Encoder, protocol::vorlex::kVorlexRoutes, defaultIdentity()) {
     installCommandSet();
 }
 

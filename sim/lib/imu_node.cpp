@@ -6,8 +6,8 @@ namespace kinetra::sim {
 
 NodeIdentity ImuNode::defaultIdentity() { return NodeIdentity{{1, 0, 2, 0}, 1, 2, 5, "c0ffee42"}; }
 
-ImuNode::ImuNode(const NodeSpec& spec)
-    : Node(spec, protocol::DeviceType::Imu, protocol::imu::kImuRoutes, defaultIdentity()) {
+ImuNode::ImuNode(const NodeSetup& setup)
+    : Node(setup, protocol::DeviceType::Imu, protocol::imu::kImuRoutes, defaultIdentity()) {
     installCommandSet();
 }
 

@@ -217,7 +217,7 @@ void MotorControllerNode::installSharedCommands() {
 }
 
 void MotorControllerNode::installDriverCommands() {
-    const u32 bit_rate = bitRateOf(spec().bit_rate);
+    const u32 bit_rate = bitRateOf(setup().bit_rate);
 
     // ---- Configuration only the driver keeps.
     bindRegister(motor::kGetBrakeResistorState, motor::kSetBrakeResistor, packWord(2.0f, false));

@@ -4,9 +4,9 @@
 
 namespace kinetra::sim {
 
-MotorControllerNode::MotorControllerNode(const NodeSpec& spec, protocol::DeviceType type,
+MotorControllerNode::MotorControllerNode(const NodeSetup& setup, protocol::DeviceType type,
                                          const protocol::RouteTable& routes, NodeIdentity identity)
-    : Node(spec, type, routes, std::move(identity)) {
+    : Node(setup, type, routes, std::move(identity)) {
     installCommandSet();
 }
 

@@ -29,22 +29,22 @@ bool sameLayout(const protocol::ReplyLayout& a, const protocol::ReplyLayout& b) 
 }
 
 // The seed mixes the node id in so that nodes with the same faults drop different replies.
-uint32_t seedFor(const NodeSpec& spec) { return 0x9E3779B9u ^ (spec.node_id * 2654435761u); }
+uint32_t seedFor(const NodeSetup& setup) { return 0x9E3779B9u ^ (setup.node_id * 2654435761u); }
 
 }  // namespace
 
-Node::Node(const NodeSpec& spec, protocol::DeviceType type, const protocol::RouteTable& routes,
+Node::Node(const NodeSetup& setup, protocol::DeviceType type, const protocol::RouteTable& routes,
            NodeIdentity identity)
-    : spec_(spec),
+    : setup_(setup),
       device_type_(type),
       routes_(routes),
       identity_(std::move(identity)),
-      node_id_(spec.node_id),
-      bit_rate_(spec.bit_rate),
-      heartbeat_period_(spec.heartbeat_period),
-      saved_bit_rate_(spec.bit_rate),
-      saved_node_id_(spec.node_id),
-      random_(seedFor(spec)),
+      node_id_(setup.node_id),
+      bit_rate_(setup.bit_rate),
+      heartbeat_period_(setup.heartbeat_period),
+      saved_bit_rate_(setup.bit_rate),
+      saved_node_id_(setup.node_id),
+      random_(seedFor(setup)),
       last_advance_(Clock::now()) {
     answer(common::kGetHardwareVersion, [this] {
         const auto& h = identity_.hardware;
@@ -220,11 +220,11 @@ void Node::onCommand(uint8_t command, CommandHandler handler) { commands_[comman
 void Node::registerQuery(uint8_t command, const protocol::ReplyLayout& layout, QueryHandler handler) {
     const protocol::ReplyLayout* route = routes_.find(command);
     if (route == nullptr) {
-        throw std::logic_error("simulated " + std::string(nodeKindName(spec_.kind)) + " answers command " +
+        throw std::logic_error("simulated " + std::string(nodeKindName(setup_.kind)) + " answers command " +
                                commandName(command) + ", which its class's routing table does not list");
     }
     if (!sameLayout(*route, layout)) {
-        throw std::logic_error("simulated " + std::string(nodeKindName(spec_.kind)) + " answers command " +
+        throw std::logic_error("simulated " + std::string(nodeKindName(setup_.kind)) + " answers command " +
                                commandName(command) + " with values other than its reply layout");
     }
     queries_[command & kCommandMask] = std::move(handler);
@@ -256,8 +256,8 @@ void Node::eraseConfiguration() {
     registers_.erase();
     // Communication settings return to the factory values at the next boot, so
     // that the node does not drop off the bus in the middle of a session.
-    saved_bit_rate_ = spec_.bit_rate;
-    saved_node_id_ = spec_.node_id;
+    saved_bit_rate_ = setup_.bit_rate;
+    saved_node_id_ = setup_.node_id;
     onErase();
 }
 

@@ -17,12 +17,12 @@ const char* nodeKindName(NodeKind kind) {
     return "unknown";
 }
 
-std::unique_ptr<Node> makeNode(const NodeSpec& spec) {
-    switch (spec.kind) {
-        case NodeKind::Driver: return std::make_unique<DriverNode>(spec);
-        case NodeKind::Actuator: return std::make_unique<ActuatorNode>(spec);
-        case NodeKind::Imu: return std::make_unique<ImuNode>(spec);
-        case NodeKind::Encoder: return std::make_unique<EncoderNode>(spec);
+std::unique_ptr<Node> makeNode(const NodeSetup& setup) {
+    switch (setup.kind) {
+        case NodeKind::Driver: return std::make_unique<DriverNode>(setup);
+        case NodeKind::Actuator: return std::make_unique<ActuatorNode>(setup);
+        case NodeKind::Imu: return std::make_unique<ImuNode>(setup);
+        case NodeKind::Encoder: return std::make_unique<EncoderNode>(setup);
     }
     throw std::invalid_argument("unknown node kind");
 }

@@ -7,9 +7,9 @@
 
 namespace kinetra::sim {
 
-Simulator::Simulator(const std::vector<NodeSpec>& nodes, SimulatorOptions options)
+Simulator::Simulator(const std::vector<NodeSetup>& nodes, SimulatorOptions options)
     : options_(std::move(options)), pty_(std::make_unique<PtyPort>()) {
-    for (const NodeSpec& spec : nodes) bus_.addNode(makeNode(spec));
+    for (const NodeSetup& setup : nodes) bus_.addNode(makeNode(setup));
     adapter_ = std::make_unique<AdapterProtocol>(options_.adapter, *pty_, bus_);
     adapter_->setObserver(options_.observer);
     bus_.connect(adapter_.get());

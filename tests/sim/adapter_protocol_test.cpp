@@ -47,9 +47,9 @@ std::string queryLine(uint32_t node, uint8_t command) {
 
 class AdapterProtocolTest : public ::testing::Test {
 protected:
-    AdapterProtocolTest() : adapter_(AdapterSpec{}, wire_, bus_) {
-        bus_.addNode(std::make_unique<DriverNode>(NodeSpec{NodeKind::Driver, 1, CAN_BAUD_1M}));
-        bus_.addNode(std::make_unique<ImuNode>(NodeSpec{NodeKind::Imu, 3, CAN_BAUD_500K}));
+    AdapterProtocolTest() : adapter_(AdapterSetup{}, wire_, bus_) {
+        bus_.addNode(std::make_unique<DriverNode>(NodeSetup{NodeKind::Driver, 1, CAN_BAUD_1M}));
+        bus_.addNode(std::make_unique<ImuNode>(NodeSetup{NodeKind::Imu, 3, CAN_BAUD_500K}));
         bus_.connect(&adapter_);
     }
     /// Feeds `text` and returns what the adapter wrote back.

@@ -52,7 +52,7 @@ can_frame_data request(uint32_t node, uint8_t command, protocol::FrameKind kind 
 }
 
 struct Attached {
-    explicit Attached(const NodeSpec& spec) : node(makeNode(spec)) { node->attach(context); }
+    explicit Attached(const NodeSetup& setup) : node(makeNode(setup)) { node->attach(context); }
     /// Sends a query and returns the reply's payload word; fails when none came.
     uint64_t ask(uint8_t command) {
         context.sent.clear();
@@ -69,7 +69,7 @@ TEST(SimNodeModel, EveryClassAnswersIdentityQueriesByItsRoutingTable) {
     const protocol::DeviceType types[] = {protocol::DeviceType::Driver, protocol::DeviceType::Actuator,
                                           protocol::DeviceType::Imu, protocol::DeviceType::Encoder};
     for (std::size_t i = 0; i < std::size(kinds); ++i) {
-        Attached sim(NodeSpec{kinds[i], 0x2A5});
+        Attached sim(NodeSetup{kinds[i], 0x2A5});
         const NodeIdentity& id = sim.node->identity();
         SCOPED_TRACE(nodeKindName(kinds[i]));
 
@@ -90,7 +90,7 @@ TEST(SimNodeModel, EveryClassAnswersIdentityQueriesByItsRoutingTable) {
 }
 
 TEST(SimNodeModel, IgnoresWhatItCannotAnswer) {
-    Attached sim(NodeSpec{NodeKind::Imu, 3});
+    Attached sim(NodeSetup{NodeKind::Imu, 3});
     const can_frame_data frames[] = {
         request(3, motor::kGetBusVoltageCurrent),  // no route in the IMU's table
         request(3, 0x7B),                           // no route at all
@@ -103,7 +103,7 @@ TEST(SimNodeModel, IgnoresWhatItCannotAnswer) {
 }
 
 TEST(SimNodeModel, MotorControllerHeartbeatCarriesTheStatus) {
-    Attached sim(NodeSpec{NodeKind::Actuator, 9});
+    Attached sim(NodeSetup{NodeKind::Actuator, 9});
     auto& actuator = static_cast<ActuatorNode&>(*sim.node);
     actuator.setHeartbeatStatus({0x12345678u, 2, 3});
     actuator.sendHeartbeat();
@@ -121,14 +121,14 @@ TEST(SimNodeModel, MotorControllerHeartbeatCarriesTheStatus) {
 /// A driver with one configuration register, as the command-set models add them.
 class RegisterDriver : public DriverNode {
 public:
-    explicit RegisterDriver(const NodeSpec& spec) : DriverNode(spec) {
+    explicit RegisterDriver(const NodeSetup& setup) : DriverNode(setup) {
         bindRegister(motor::kGetCurrentFilter, motor::kSetCurrentFilter, packWord(1.5f));
     }
 };
 
 TEST(SimNodeModel, ConfigurationSurvivesRebootOnlyWhenSaved) {
     FakeContext context;
-    RegisterDriver node(NodeSpec{NodeKind::Driver, 1, CAN_BAUD_1M});
+    RegisterDriver node(NodeSetup{NodeKind::Driver, 1, CAN_BAUD_1M});
     node.attach(context);
     auto write = [&](float value) {
         node.receive(request(1, motor::kSetCurrentFilter, protocol::FrameKind::Data, packWord(value)));
@@ -172,7 +172,7 @@ TEST(SimNodeModel, ConfigurationSurvivesRebootOnlyWhenSaved) {
 }
 
 TEST(SimNodeModel, AFasterSecondRebootIsNotCutShortByTheFirst) {
-    Attached sim(NodeSpec{NodeKind::Encoder, 4});
+    Attached sim(NodeSetup{NodeKind::Encoder, 4});
     sim.node->reboot(std::chrono::milliseconds(10));
     auto first = std::exchange(sim.context.actions, {});
     sim.node->reboot(std::chrono::milliseconds(10));
@@ -183,7 +183,7 @@ TEST(SimNodeModel, AFasterSecondRebootIsNotCutShortByTheFirst) {
 }
 
 TEST(SimNodeModel, ReplyFaultsDropDelayAndRelabelReplies) {
-    Attached sim(NodeSpec{NodeKind::Driver, 1});
+    Attached sim(NodeSetup{NodeKind::Driver, 1});
     Node& node = *sim.node;
     auto queryCount = [&](uint8_t command, int times) {
         sim.context.sent.clear();
@@ -217,20 +217,20 @@ TEST(SimNodeModel, ReplyFaultsDropDelayAndRelabelReplies) {
 /// Models whose handlers disagree with the routing table.
 class WrongLayoutDriver : public DriverNode {
 public:
-    explicit WrongLayoutDriver(const NodeSpec& spec) : DriverNode(spec) {
+    explicit WrongLayoutDriver(const NodeSetup& setup) : DriverNode(setup) {
         answer(motor::kGetBusVoltageCurrent, [] { return 1.0f; });  // the table says two floats
     }
 };
 class UnroutedImu : public ImuNode {
 public:
-    explicit UnroutedImu(const NodeSpec& spec) : ImuNode(spec) {
+    explicit UnroutedImu(const NodeSetup& setup) : ImuNode(setup) {
         answer(motor::kGetBusVoltageCurrent, [] { return std::tuple{1.0f, 2.0f}; });
     }
 };
 
 TEST(SimNodeModel, HandlersMustMatchTheRoutingTable) {
-    EXPECT_THROW(WrongLayoutDriver(NodeSpec{}), std::logic_error);
-    EXPECT_THROW(UnroutedImu(NodeSpec{NodeKind::Imu, 3}), std::logic_error);
+    EXPECT_THROW(WrongLayoutDriver(NodeSetup{}), std::logic_error);
+    EXPECT_THROW(UnroutedImu(NodeSetup{NodeKind::Imu, 3}), std::logic_error);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 namespace common = protocol::common;
 
-const std::vector<NodeSpec> kFourNodes = {
+const std::vector<NodeSetup> kFourNodes = {
     {NodeKind::Driver, 1}, {NodeKind::Actuator, 2}, {NodeKind::Imu, 3}, {NodeKind::Encoder, 4}};
 
 class SimulatorEndToEnd : public ::testing::Test {
@@ -118,11 +118,11 @@ TEST_F(SimulatorEndToEnd, AdapterQueriesReturnTheSimulatorsVersionsAndBitRate) {
     uint8_t major = 0, minor = 0, patch = 0;
     std::string tag;
     ASSERT_EQ(iface_.getFirmwareVersion(&major, &minor, &patch, &tag), RET_INTERFACE_OK);
-    const AdapterSpec& spec = sim_.adapter().spec();
+    const AdapterSetup& setup = sim_.adapter().setup();
     EXPECT_EQ(std::tie(major, minor, patch, tag),
-              std::tie(spec.firmware_major, spec.firmware_minor, spec.firmware_patch, spec.firmware_tag));
+              std::tie(setup.firmware_major, setup.firmware_minor, setup.firmware_patch, setup.firmware_tag));
     ASSERT_EQ(iface_.getHardwareVersion(&major, &minor, &patch), RET_INTERFACE_OK);
-    EXPECT_EQ(std::tie(major, minor, patch), std::tie(spec.hardware_major, spec.hardware_minor, spec.hardware_patch));
+    EXPECT_EQ(std::tie(major, minor, patch), std::tie(setup.hardware_major, setup.hardware_minor, setup.hardware_patch));
     CANBaudRate rate = CAN_BAUD_10K;
     ASSERT_EQ(iface_.getCANBaudRate(&rate), RET_INTERFACE_OK);
     EXPECT_EQ(rate, CAN_BAUD_1M);

@@ -13,7 +13,7 @@ public:
     /// The versions a simulated actuator reports.
     static NodeIdentity defaultIdentity();
 
-    explicit ActuatorNode(const NodeSpec& spec);
+    explicit ActuatorNode(const NodeSetup& setup);
 
     /// The supply: the bus voltage and the current the electronics draw; the
     /// motor's own current adds to the latter.

@@ -6,7 +6,7 @@
 #include <kinetra/can_frame.h>
 #include <kinetra/types.h>
 
-#include "kinetra_sim/specs.h"
+#include "kinetra_sim/setups.h"
 #include "kinetra_sim/traffic.h"
 #include "kinetra_sim/virtual_bus.h"
 
@@ -39,14 +39,14 @@ public:
 ///
 /// The adapter powers up with the channel open at the saved bit rate (the
 /// library never sends "O" on opening). "Z0" saves the current bit rate, "Z1"
-/// returns the saved one to the spec's, "Z2" reboots: back at the saved rate,
+/// returns the saved one to the setup's, "Z2" reboots: back at the saved rate,
 /// channel open, out of the firmware-update mode.
 class AdapterProtocol : public HostPort {
 public:
     /// Longest line taken from the host; longer ones are refused whole.
     static constexpr std::size_t kMaxHostLine = 64;
 
-    AdapterProtocol(AdapterSpec spec, HostWire& wire, VirtualBus& bus);
+    AdapterProtocol(AdapterSetup setup, HostWire& wire, VirtualBus& bus);
 
     /// Reports every line exchanged; set before traffic starts.
     void setObserver(TrafficObserver observer) { observer_ = std::move(observer); }
@@ -57,7 +57,7 @@ public:
     /// Handles one complete host line without its terminator. One thread at a time.
     void handleLine(std::string_view line);
 
-    const AdapterSpec& spec() const { return spec_; }
+    const AdapterSetup& setup() const { return setup_; }
     bool channelOpen() const { return open_.load(); }
     CANBaudRate bitRate() const { return bit_rate_.load(); }
     CANBaudRate savedBitRate() const { return saved_bit_rate_.load(); }
@@ -84,7 +84,7 @@ private:
     void handleFrameLine(std::string_view line, const can_frame_data& frame);
     bool handleConfiguration(uint8_t action);
 
-    const AdapterSpec spec_;
+    const AdapterSetup setup_;
     HostWire& wire_;
     VirtualBus& bus_;
     TrafficObserver observer_;

@@ -13,7 +13,7 @@ public:
     /// The versions a simulated driver reports.
     static NodeIdentity defaultIdentity();
 
-    explicit DriverNode(const NodeSpec& spec);
+    explicit DriverNode(const NodeSetup& setup);
 
     /// The supply: the bus voltage and the current the electronics draw; the
     /// motor's own current adds to the latter.

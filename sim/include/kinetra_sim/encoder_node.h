@@ -15,7 +15,7 @@ public:
     /// The versions a simulated encoder reports.
     static NodeIdentity defaultIdentity();
 
-    explicit EncoderNode(const NodeSpec& spec);
+    explicit EncoderNode(const NodeSetup& setup);
 
     /// Runs `fn` on the encoder's model with the node's lock held.
     template <typename Fn>

@@ -14,7 +14,7 @@ public:
     /// The versions a simulated IMU reports.
     static NodeIdentity defaultIdentity();
 
-    explicit ImuNode(const NodeSpec& spec);
+    explicit ImuNode(const NodeSetup& setup);
 
     /// Runs `fn` on the unit's model with the node's lock held.
     template <typename Fn>

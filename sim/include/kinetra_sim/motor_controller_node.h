@@ -32,7 +32,7 @@ public:
     }
 
 protected:
-    MotorControllerNode(const NodeSpec& spec, protocol::DeviceType type, const protocol::RouteTable& routes,
+    MotorControllerNode(const NodeSetup& setup, protocol::DeviceType type, const protocol::RouteTable& routes,
                         NodeIdentity identity);
     void fillHeartbeat(can_frame_data& frame) override;
 

@@ -12,7 +12,7 @@
 #include "kinetra_sim/node_context.h"
 #include "kinetra_sim/payload_values.h"
 #include "kinetra_sim/reply_faults.h"
-#include "kinetra_sim/specs.h"
+#include "kinetra_sim/setups.h"
 
 #include <array>
 #include <atomic>
@@ -63,7 +63,7 @@ public:
     Node& operator=(const Node&) = delete;
 
     /// The device class this node models.
-    NodeKind kind() const { return spec_.kind; }
+    NodeKind kind() const { return setup_.kind; }
     /// The type the node reports in its heartbeat.
     protocol::DeviceType deviceType() const { return device_type_; }
     /// The node id it answers to and sends with.
@@ -71,7 +71,7 @@ public:
     /// The versions the node reports.
     const NodeIdentity& identity() const { return identity_; }
     /// The factory settings it was built with.
-    const NodeSpec& spec() const { return spec_; }
+    const NodeSetup& setup() const { return setup_; }
 
     /// The node's live CAN bit rate.
     CANBaudRate bitRate() const { return bit_rate_.load(); }
@@ -148,7 +148,7 @@ protected:
     /// checked against. Registers the handlers every class shares: hardware and
     /// firmware versions, commit, node id, save and erase of the configuration,
     /// reboot.
-    Node(const NodeSpec& spec, protocol::DeviceType type, const protocol::RouteTable& routes,
+    Node(const NodeSetup& setup, protocol::DeviceType type, const protocol::RouteTable& routes,
          NodeIdentity identity);
 
     /// Registers the reply to the query `command`: `fn` (taking the request frame,
@@ -196,7 +196,7 @@ private:
     void saveConfiguration();
     void eraseConfiguration();
 
-    const NodeSpec spec_;
+    const NodeSetup setup_;
     const protocol::DeviceType device_type_;
     const protocol::RouteTable& routes_;
     const NodeIdentity identity_;

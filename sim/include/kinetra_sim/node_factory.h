@@ -1,15 +1,15 @@
 #pragma once
 /// @file node_factory.h
-/// Builds the node model of a spec's kind.
+/// Builds the node model of a setup's kind.
 
 #include "kinetra_sim/node.h"
-#include "kinetra_sim/specs.h"
+#include "kinetra_sim/setups.h"
 
 #include <memory>
 
 namespace kinetra::sim {
 
-/// A new node of `spec.kind` with `spec`'s factory settings.
-std::unique_ptr<Node> makeNode(const NodeSpec& spec);
+/// A new node of `setup.kind` with `setup`'s factory settings.
+std::unique_ptr<Node> makeNode(const NodeSetup& setup);
 
 }  // namespace kinetra::sim

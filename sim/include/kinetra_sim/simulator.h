@@ -11,7 +11,7 @@
 
 #include "kinetra_sim/adapter_protocol.h"
 #include "kinetra_sim/node.h"
-#include "kinetra_sim/specs.h"
+#include "kinetra_sim/setups.h"
 #include "kinetra_sim/traffic.h"
 #include "kinetra_sim/virtual_bus.h"
 
@@ -27,7 +27,7 @@ namespace kinetra::sim {
 class PtyPort;
 
 struct SimulatorOptions {
-    AdapterSpec adapter;
+    AdapterSetup adapter;
     /// Sees every line the adapter exchanges with the host, on the simulator's threads.
     TrafficObserver observer;
     /// Seeds the garbage the adapter sends when told to.
@@ -38,7 +38,7 @@ class Simulator {
 public:
     /// Builds the nodes and opens the pseudo-terminal (so portName() is valid at
     /// once); nothing runs yet. Throws std::system_error when no pty can be had.
-    explicit Simulator(const std::vector<NodeSpec>& nodes, SimulatorOptions options = {});
+    explicit Simulator(const std::vector<NodeSetup>& nodes, SimulatorOptions options = {});
     /// Stops the simulator and closes the pty.
     ~Simulator();
     Simulator(const Simulator&) = delete;

@@ -1,5 +1,5 @@
 #pragma once
-/// @file specs.h
+/// @file setups.h
 /// What a simulated bus is made of: the node kinds, a node's factory settings and
 /// the virtual adapter's identity.
 
@@ -19,7 +19,7 @@ const char* nodeKindName(NodeKind kind);
 
 /// One simulated node as it leaves the factory: these are also the values that
 /// erasing its configuration restores.
-struct NodeSpec {
+struct NodeSetup {
     NodeKind kind = NodeKind::Driver;
     uint32_t node_id = 1;
     /// The node hears and is heard only while the adapter runs at this rate.
@@ -28,7 +28,7 @@ struct NodeSpec {
 };
 
 /// The virtual adapter's identity and power-on settings.
-struct AdapterSpec {
+struct AdapterSetup {
     uint8_t firmware_major = 1;
     uint8_t firmware_minor = 2;
     uint8_t firmware_patch = 3;
