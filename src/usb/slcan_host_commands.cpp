@@ -6,9 +6,6 @@ namespace kinetra::slcan {
 namespace {
 
 constexpr std::size_t kTagLength = 8;
-constexpr uint32_t kExtendedFlag = 1u << 31;
-constexpr uint32_t kRemoteFlag = 1u << 30;
-constexpr uint32_t kExtendedIdMask = 0x1FFFFFFFu;
 
 HostLine withKind(HostLineKind kind) {
     HostLine parsed;
@@ -28,44 +25,12 @@ bool codeDigit(std::string_view body, char highest, uint8_t& code) {
     return true;
 }
 
-bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
-
-uint32_t hexValue(char c) {
-    if (c <= '9') return static_cast<uint32_t>(c - '0');
-    if (c <= 'F') return static_cast<uint32_t>(c - 'A' + 10);
-    return static_cast<uint32_t>(c - 'a' + 10);
-}
-
-// Classic SLCAN hosts send a remote request as letter, id and length digit only;
-// the frame codec wants the data digits this library writes, so such a line is
-// taken here, with no data bytes.
-bool bareRemoteRequest(std::string_view body, can_frame_data& frame) {
-    const bool extended = body[0] == 'R';
-    const std::size_t id_digits = extended ? 8 : 3;
-    if (body.size() != id_digits + 2) return false;
-    uint32_t id = 0;
-    for (std::size_t i = 1; i <= id_digits; ++i) {
-        if (!isHex(body[i])) return false;
-        id = (id << 4) | hexValue(body[i]);
-    }
-    const char length = body[id_digits + 1];
-    if (length < '0' || length > '8') return false;
-    frame = can_frame_data{};
-    frame.can_id = (extended ? kExtendedFlag | (id & kExtendedIdMask) : id) | kRemoteFlag;
-    frame.can_dlc = static_cast<uint8_t>(length - '0');
-    return true;
-}
-
 HostLine frameLine(std::string_view body) {
     const DecodedLine decoded = decodeLine(body);
     HostLine parsed;
     if (decoded.kind == LineKind::Frame) {
         parsed.kind = HostLineKind::Frame;
         parsed.frame = decoded.frame;
-        return parsed;
-    }
-    if ((body[0] == 'r' || body[0] == 'R') && bareRemoteRequest(body, parsed.frame)) {
-        parsed.kind = HostLineKind::Frame;
         return parsed;
     }
     parsed.kind = HostLineKind::Malformed;
