@@ -1,8 +1,9 @@
 #include <kinetra/can_frame.h>
 #include <kinetra/imu.h>
 
+#include "can/payload_bits.h"
+
 #include <cmath>
-#include <cstring>
 #include <type_traits>
 
 NullStream _ns;
@@ -26,21 +27,14 @@ unsigned int getExtendedIdFromFrame(can_frame_data* frame) { return frame->can_i
 
 namespace {
 
-constexpr bool kHostIsBigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
-
-// The payload word is read and written with one memcpy and, for big-endian
-// fields, one byte swap: these run for every frame and every signal.
+// A big-endian field is addressed in the byte-reversed word.
 uint64_t loadWord(const can_frame_data& frame, bool little_endian) {
-    uint64_t word;
-    std::memcpy(&word, frame.data, sizeof word);
-    if constexpr (kHostIsBigEndian) word = __builtin_bswap64(word);
+    const uint64_t word = kinetra::loadPayloadWord(frame);
     return little_endian ? word : __builtin_bswap64(word);
 }
 
 void storeWord(can_frame_data& frame, uint64_t word, bool little_endian) {
-    if (!little_endian) word = __builtin_bswap64(word);
-    if constexpr (kHostIsBigEndian) word = __builtin_bswap64(word);
-    std::memcpy(frame.data, &word, sizeof word);
+    kinetra::storePayloadWord(frame, little_endian ? word : __builtin_bswap64(word));
 }
 
 uint64_t fieldMask(unsigned length) { return length >= 64 ? ~uint64_t{0} : (uint64_t{1} << length) - 1; }
@@ -61,46 +55,23 @@ void writeField(can_frame_data& frame, uint64_t raw, unsigned start, unsigned le
     storeWord(frame, word, little_endian);
 }
 
-template <typename T>
-uint64_t rawBits(const T& value) {
-    if constexpr (std::is_same_v<T, float>) {
-        uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        return bits;
-    } else if constexpr (std::is_enum_v<T>) {
-        return static_cast<uint32_t>(value);
-    } else if constexpr (std::is_same_v<T, bool>) {
-        return value ? 1 : 0;
-    } else {
-        return static_cast<std::make_unsigned_t<T>>(value);
-    }
-}
-
-template <typename T>
-T fromRaw(uint64_t raw) {
-    if constexpr (std::is_same_v<T, float>) {
-        const auto bits = static_cast<uint32_t>(raw);
-        float value;
-        std::memcpy(&value, &bits, sizeof value);
-        return value;
-    } else if constexpr (std::is_same_v<T, bool>) {
-        return (raw & 0xFFu) != 0;
-    } else {
-        return static_cast<T>(static_cast<std::make_unsigned_t<T>>(raw));
-    }
-}
-
 }  // namespace
 
 template <typename T>
 T canGetSignal(can_frame_data frame, unsigned char start, unsigned char length, bool little_endian) {
-    return fromRaw<T>(readField(frame, start, length, little_endian));
+    const uint64_t raw = readField(frame, start, length, little_endian);
+    // A bool keeps the low eight bits of the field, so any non-zero byte is true.
+    if constexpr (std::is_same_v<T, bool>) {
+        return (raw & 0xFFu) != 0;
+    } else {
+        return kinetra::fromBits<T>(raw);
+    }
 }
 
 template <typename T>
 void canSetSignal(can_frame_data& frame, const T& value, unsigned char start, unsigned char length,
                   bool little_endian) {
-    writeField(frame, rawBits(value), start, length, little_endian);
+    writeField(frame, kinetra::toBits(value), start, length, little_endian);
 }
 
 template <typename T>

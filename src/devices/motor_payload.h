@@ -31,19 +31,14 @@ public:
     /// A frame carrying the payload; identifier and DLC are the sender's.
     can_frame_data frame() const {
         can_frame_data frame{};
-        protocol::setPayloadWord(frame, word_);
+        protocol::setPayloadWord(frame, packer_.word());
         return frame;
     }
 
 private:
     template <typename T>
     MotorPayload& put(const T& value) {
-        constexpr unsigned width = protocol::bitWidth(protocol::kindOf<T>());
-        if (offset_ < 64) {
-            const uint64_t mask = width >= 64 ? ~uint64_t{0} : (uint64_t{1} << width) - 1;
-            word_ |= (protocol::toBits(value) & mask) << offset_;
-        }
-        offset_ += width;
+        packer_.put(value);
         return *this;
     }
 
@@ -55,8 +50,7 @@ private:
         return canGetSignal<T>(scratch, 0, bits, true);
     }
 
-    uint64_t word_ = 0;
-    unsigned offset_ = 0;
+    protocol::PayloadPacker packer_;
 };
 
 }  // namespace kinetra

@@ -4,54 +4,22 @@
 
 #include <kinetra/can_frame.h>
 
+#include "can/payload_bits.h"
 #include "devices/protocol/reply_layout.h"
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 namespace kinetra::protocol {
 
 /// The eight data bytes as one little-endian word.
-inline uint64_t payloadWord(const can_frame_data& frame) {
-    uint64_t word = 0;
-    for (int i = 7; i >= 0; --i) word = (word << 8) | frame.data[i];
-    return word;
-}
+inline uint64_t payloadWord(const can_frame_data& frame) { return loadPayloadWord(frame); }
 
 /// Stores a little-endian word into the eight data bytes.
-inline void setPayloadWord(can_frame_data& frame, uint64_t word) {
-    for (int i = 0; i < 8; ++i) frame.data[i] = static_cast<uint8_t>(word >> (8 * i));
-}
+inline void setPayloadWord(can_frame_data& frame, uint64_t word) { storePayloadWord(frame, word); }
 
-/// The raw bits of `value` as its payload kind carries them.
-template <typename T>
-uint64_t toBits(const T& value) {
-    if constexpr (std::is_same_v<T, float>) {
-        uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        return bits;
-    } else if constexpr (std::is_same_v<T, bool>) {
-        return value ? 1 : 0;
-    } else {
-        return static_cast<std::make_unsigned_t<T>>(value);
-    }
-}
-
-/// A value of type T read from `bits` (the payload shifted to the value's start).
-template <typename T>
-T fromBits(uint64_t bits) {
-    if constexpr (std::is_same_v<T, float>) {
-        const auto raw = static_cast<uint32_t>(bits);
-        float value;
-        std::memcpy(&value, &raw, sizeof value);
-        return value;
-    } else if constexpr (std::is_same_v<T, bool>) {
-        return (bits & 1u) != 0;
-    } else {
-        return static_cast<T>(static_cast<std::make_unsigned_t<T>>(bits));
-    }
-}
+using kinetra::fromBits;
+using kinetra::toBits;
 
 /// Text replies: the data bytes up to the first zero byte, at most eight.
 inline std::string textFromFrame(const can_frame_data& frame) {
@@ -60,17 +28,12 @@ inline std::string textFromFrame(const can_frame_data& frame) {
     return std::string(reinterpret_cast<const char*>(frame.data), length);
 }
 
-/// Writes values end to end from payload bit 0.
-class PayloadWriter {
+/// Packs values end to end from payload bit 0 into one word.
+class PayloadPacker {
 public:
-    explicit PayloadWriter(can_frame_data& frame) : frame_(frame) {}
-    ~PayloadWriter() { setPayloadWord(frame_, word_); }
-    PayloadWriter(const PayloadWriter&) = delete;
-    PayloadWriter& operator=(const PayloadWriter&) = delete;
-
     /// Appends one value; bits that would fall beyond the payload are dropped.
     template <typename T>
-    PayloadWriter& put(const T& value) {
+    PayloadPacker& put(const T& value) {
         constexpr unsigned width = bitWidth(kindOf<T>());
         if (offset_ < 64) {
             const uint64_t mask = width >= 64 ? ~uint64_t{0} : (uint64_t{1} << width) - 1;
@@ -80,15 +43,41 @@ public:
         return *this;
     }
     /// Skips bits that carry no signal (they stay zero).
-    PayloadWriter& skip(unsigned bits) {
+    PayloadPacker& skip(unsigned bits) {
         offset_ += bits;
+        return *this;
+    }
+    /// The packed payload word.
+    uint64_t word() const { return word_; }
+
+private:
+    uint64_t word_ = 0;
+    unsigned offset_ = 0;
+};
+
+/// Packs values into a frame's payload, stored when the writer goes out of scope.
+class PayloadWriter {
+public:
+    explicit PayloadWriter(can_frame_data& frame) : frame_(frame) {}
+    ~PayloadWriter() { setPayloadWord(frame_, packer_.word()); }
+    PayloadWriter(const PayloadWriter&) = delete;
+    PayloadWriter& operator=(const PayloadWriter&) = delete;
+
+    /// Appends one value; bits that would fall beyond the payload are dropped.
+    template <typename T>
+    PayloadWriter& put(const T& value) {
+        packer_.put(value);
+        return *this;
+    }
+    /// Skips bits that carry no signal (they stay zero).
+    PayloadWriter& skip(unsigned bits) {
+        packer_.skip(bits);
         return *this;
     }
 
 private:
     can_frame_data& frame_;
-    uint64_t word_ = 0;
-    unsigned offset_ = 0;
+    PayloadPacker packer_;
 };
 
 }  // namespace kinetra::protocol
