@@ -21,12 +21,9 @@ namespace kinetra::sim {
 /// The payload word holding `values` end to end from bit 0.
 template <typename... T>
 uint64_t packWord(const T&... values) {
-    can_frame_data frame{};
-    {
-        protocol::PayloadWriter writer(frame);
-        (writer.put(values), ...);
-    }
-    return protocol::payloadWord(frame);
+    protocol::PayloadPacker packer;
+    (packer.put(values), ...);
+    return packer.word();
 }
 
 /// The values of types T... read end to end from bit 0 of `word`.
