@@ -77,14 +77,7 @@ public:
     /// A query matched by an arbitrary identifier word (the bootloader's replies
     /// during a firmware update), each carrying one u32.
     ret_status_t exchangeById(int pending_id, const can_frame_data& request, unsigned int* out) {
-        const ret_status_t status = guard();
-        if (status != RET_OK) return status;
-        engine_.arm(pending_id);
-        can_frame_data frame = request;
-        iface_->sendFrame(&frame);
-        const ret_status_t result = engine_.parseData(pending_id, out);
-        engine_.disarm();
-        return result;
+        return awaitReply(pending_id, request, out);
     }
 
     /// Routes one received frame: bootloader replies during a firmware update,
@@ -93,8 +86,8 @@ public:
         if constexpr (Traits::kMotorController) {
             if (engine_.flash_mode.load()) {
                 const uint32_t id = frame->can_id;
-                if (std::find(std::begin(protocol::motor::kFlashReplyIds), std::end(protocol::motor::kFlashReplyIds), id) !=
-                    std::end(protocol::motor::kFlashReplyIds)) {
+                const auto& flash_ids = protocol::motor::kFlashReplyIds;
+                if (std::find(std::begin(flash_ids), std::end(flash_ids), id) != std::end(flash_ids)) {
                     engine_.getDataCallback(*frame, static_cast<int>(id), kFlashReplyLayout);
                 } else {
                     log_.line("[FLASH] Unknown Command Id:", id);
@@ -176,14 +169,20 @@ private:
     template <typename... T>
     ret_status_t runQuery(uint8_t command, protocol::FrameKind kind, uint8_t dlc, const can_frame_data& payload,
                           T*... out) {
-        const ret_status_t status = guard();
-        if (status != RET_OK) return status;
-        engine_.arm(command);
         can_frame_data frame = payload;
         frame.can_id = protocol::hostFrameId(node_, command, kind);
         frame.can_dlc = dlc;
+        return awaitReply(command, frame, out...);
+    }
+
+    // The query cycle: guard, arm the slot for `pending_id`, send, wait, disarm.
+    template <typename... T>
+    ret_status_t awaitReply(int pending_id, can_frame_data frame, T*... out) {
+        const ret_status_t status = guard();
+        if (status != RET_OK) return status;
+        engine_.arm(pending_id);
         iface_->sendFrame(&frame);
-        const ret_status_t result = engine_.parseData(command, out...);
+        const ret_status_t result = engine_.parseData(pending_id, out...);
         engine_.disarm();
         return result;
     }
