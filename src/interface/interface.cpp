@@ -26,22 +26,22 @@ unsigned char Interface::initInterface(std::string port,
     impl_->running = false;
     impl_->stop.reset();
 
+    // No thread runs at this point, so a failed open only has to release the
+    // transport, whether init() refused or threw.
+    const auto closeAfterFailedOpen = [this] {
+        impl_->log.line("Closing CAN Socket");
+        impl_->stop.request();
+        closeIface();
+    };
     bool opened = false;
     try {
         opened = init(port) == 1;
     } catch (...) {
-        impl_->log.line("Closing CAN Socket");
-        impl_->stop.request();
-        impl_->running = false;
-        closeIface();
+        closeAfterFailedOpen();
         throw;
     }
     if (!opened) {
-        impl_->log.line("Closing CAN Socket");
-        impl_->stop.request();
-        impl_->running = false;
-        impl_->stopThreads();
-        closeIface();
+        closeAfterFailedOpen();
         return false;
     }
 
