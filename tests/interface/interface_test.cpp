@@ -3,6 +3,7 @@
 
 #include "devices/protocol/bus.h"
 #include "support/memory_interface.h"
+#include "support/recording_proxy.h"
 #include "support/scripted_device.h"
 #include "support/wait.h"
 
@@ -18,6 +19,7 @@ namespace {
 
 using kinetra::test::eventually;
 using kinetra::test::MemoryInterface;
+using kinetra::test::RecordingProxy;
 using kinetra::test::ScriptedDevice;
 using namespace std::chrono_literals;
 
@@ -27,29 +29,6 @@ can_frame_data nodeFrame(uint32_t node, uint8_t command, uint8_t type = 1) {
     frame.can_dlc = 8;
     return frame;
 }
-
-// A proxy that records what the receive thread hands it.
-class RecordingProxy : public CANDeviceType {
-public:
-    RecordingProxy(unsigned int node, Interface& iface) : iface_(iface) {
-        node_id_ = node;
-        iface_.registerCANMsgCallback(this);
-    }
-    ~RecordingProxy() override { iface_.unregisterCANMsgCallback(this); }
-    void canMsgCallback(can_frame_data* frame) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        frames_.push_back(*frame);
-    }
-    std::vector<can_frame_data> frames() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return frames_;
-    }
-
-private:
-    Interface& iface_;
-    std::mutex mutex_;
-    std::vector<can_frame_data> frames_;
-};
 
 class InterfaceTest : public ::testing::Test {
 protected:
@@ -166,7 +145,7 @@ TEST_F(InterfaceTest, NodeAppearsOnceAndIsLostOnceAfterSilence) {
 TEST_F(InterfaceTest, RoutesFramesByNodeAndLogsWhatHasNoProxy) {
     bus.setOutputLogStream(&log);
     open();
-    RecordingProxy proxy(5, bus);
+    RecordingProxy proxy(bus, 5);
     bus.inject(nodeFrame(5, 0x46));
     bus.inject(nodeFrame(6, 0x46));                              // no proxy for node 6
     bus.inject(nodeFrame(5, kinetra::protocol::kAcknowledgement));  // acknowledgements are not handed on
@@ -198,8 +177,8 @@ TEST_F(InterfaceTest, WithoutProxiesFramesOnlyUpdatePresence) {
 TEST_F(InterfaceTest, ReplacingAProxyRoutesToTheNewOneUntilTheOldIsDestroyed) {
     bus.setOutputLogStream(&log);
     open();
-    auto first = std::make_unique<RecordingProxy>(5, bus);
-    RecordingProxy second(5, bus);
+    auto first = std::make_unique<RecordingProxy>(bus, 5);
+    RecordingProxy second(bus, 5);
     EXPECT_NE(log.str().find("Device already exists with same id. Hence updating CANMsgCallback().\n"),
               std::string::npos);
     bus.inject(nodeFrame(5, 0x46));
@@ -214,8 +193,8 @@ TEST_F(InterfaceTest, ReplacingAProxyRoutesToTheNewOneUntilTheOldIsDestroyed) {
 TEST_F(InterfaceTest, FlashModeFansOutPausesHeartbeatsAndFreezesPresence) {
     bus.setOutputLogStream(&log);
     open();
-    RecordingProxy low(2, bus);
-    RecordingProxy high(9, bus);
+    RecordingProxy low(bus, 2);
+    RecordingProxy high(bus, 9);
     bus.inject(nodeFrame(2, kinetra::protocol::kHeartbeat));
     ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(2); }));
 
@@ -242,8 +221,8 @@ TEST_F(InterfaceTest, FlashModeFansOutPausesHeartbeatsAndFreezesPresence) {
 TEST_F(InterfaceTest, DeviceModeRoutesEverythingButAcksToTheLowestProxy) {
     bus.setOutputLogStream(&log);
     open();
-    RecordingProxy low(3, bus);
-    RecordingProxy high(8, bus);
+    RecordingProxy low(bus, 3);
+    RecordingProxy high(bus, 8);
     std::thread beat([&] {
         std::this_thread::sleep_for(50ms);
         bus.inject(nodeFrame(9, kinetra::protocol::kHeartbeat));
@@ -284,7 +263,7 @@ TEST_F(InterfaceTest, ReopeningStartsFreshThreads) {
 
 TEST_F(InterfaceTest, FramesWithAnOversizedDlcAreClampedBeforeDispatch) {
     open();
-    RecordingProxy proxy(5, bus);
+    RecordingProxy proxy(bus, 5);
     can_frame_data frame = nodeFrame(5, 0x46);
     frame.can_dlc = 15;
     bus.inject(frame);
@@ -307,7 +286,7 @@ TEST_F(InterfaceTest, ProxiesComeAndGoWhileFramesArrive) {
         }
     });
     for (int round = 0; round < 300; ++round) {
-        RecordingProxy a(1 + round % 4, bus);
+        RecordingProxy a(bus, 1 + round % 4);
         Driver b(1 + (round + 1) % 4, &bus);
         std::this_thread::yield();
     }
