@@ -4,14 +4,8 @@
 // query at once, and a hook to answer requests by their content (for the reads
 // whose request carries an index or register number).
 
-#include "devices/protocol/bus.h"
 #include "devices/protocol/payload.h"
-#include "devices/protocol/reply_layout.h"
-#include "support/memory_interface.h"
-#include "support/scripted_device.h"
-#include "support/wait.h"
-
-#include <gtest/gtest.h>
+#include "support/node_bus_test.h"
 
 #include <array>
 #include <cstdint>
@@ -24,18 +18,7 @@
 
 namespace kinetra::test {
 
-/// What a request frame should look like on the bus.
-struct MotorRequest {
-    uint8_t command;
-    bool remote;
-    uint8_t dlc;
-    std::array<uint8_t, 8> data;  ///< bytes without a signal are zero
-};
-
-inline std::ostream& operator<<(std::ostream& os, const MotorRequest& r) {
-    return os << "cmd 0x" << std::hex << int(r.command) << std::dec << (r.remote ? " remote" : " data") << " dlc "
-              << int(r.dlc);
-}
+using MotorRequest = ExpectedRequest;
 
 /// A read request: remote frame, DLC 8, no data.
 inline MotorRequest readOf(uint8_t command) { return MotorRequest{command, true, 8, {}}; }
@@ -55,24 +38,10 @@ inline std::vector<uint8_t> twoFloats(float first, float second) {
     return data;
 }
 
-/// Checks one sent frame against `expected` for the proxy of `node`.
-inline void expectMotorRequest(const can_frame_data& frame, uint32_t node, const MotorRequest& expected) {
-    EXPECT_EQ(frame.can_id, protocol::hostFrameId(node, expected.command,
-                                                  expected.remote ? protocol::FrameKind::Remote
-                                                                  : protocol::FrameKind::Data))
-        << expected;
-    EXPECT_EQ(frame.can_dlc, expected.dlc) << expected;
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(frame.data[i], expected.data[i]) << expected << ", data byte " << i;
-}
-
-class MotorNodeTest : public ::testing::Test {
+class MotorNodeTest : public NodeBusTest {
 protected:
     static constexpr uint32_t kNode = 9;
 
-    void SetUp() override {
-        ASSERT_TRUE(bus.initInterface("mem"));
-        ASSERT_TRUE(eventually([&] { return bus.isRunning(); }));
-    }
     void TearDown() override { stopResponding(); }
 
     /// Starts a scripted node of `type` and waits until it is present.
@@ -80,15 +49,6 @@ protected:
         devices_.push_back(std::make_unique<ScriptedDevice>(bus, node, static_cast<uint8_t>(type)));
         EXPECT_TRUE(eventually([&] { return bus.isDeviceConnected(node); }));
         return *devices_.back();
-    }
-
-    /// Makes `device` answer every routed query with eight zero bytes.
-    static void answerEveryQuery(ScriptedDevice& device, const protocol::RouteTable& routes) {
-        for (unsigned command = 0; command < 128; ++command) {
-            if (command != protocol::kHeartbeat && routes.find(static_cast<uint8_t>(command)) != nullptr) {
-                device.answer(static_cast<uint8_t>(command), std::vector<uint8_t>(8, 0));
-            }
-        }
     }
 
     /// Answers requests to `node` with what `reply` returns for them (nothing
@@ -119,17 +79,7 @@ protected:
     }
 
     /// The frames the library sent to `node`, without heartbeats and acknowledgements.
-    std::vector<can_frame_data> requestsTo(uint32_t node = kNode) {
-        std::vector<can_frame_data> frames;
-        for (can_frame_data frame : bus.sentExceptHeartbeats()) {
-            if (getDeviceIdFromFrame(&frame) == node && getCommandIdFromFrame(&frame) != protocol::kAcknowledgement) {
-                frames.push_back(frame);
-            }
-        }
-        return frames;
-    }
-
-    MemoryInterface bus;
+    std::vector<can_frame_data> requestsTo(uint32_t node = kNode) { return NodeBusTest::requestsTo(node); }
 
 private:
     std::vector<std::unique_ptr<ScriptedDevice>> devices_;

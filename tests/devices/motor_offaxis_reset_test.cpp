@@ -74,7 +74,7 @@ protected:
         ASSERT_EQ(sent.size(), expected.size());
         for (std::size_t i = 0; i < sent.size(); ++i) {
             SCOPED_TRACE(i);
-            kinetra::test::expectMotorRequest(sent[i], kNode, expected[i]);
+            kinetra::test::expectRequest(sent[i], kNode, expected[i]);
         }
     }
 

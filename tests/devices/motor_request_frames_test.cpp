@@ -328,7 +328,7 @@ protected:
             const auto sent = requestsTo();
             ASSERT_EQ(sent.size(), c.frames.size());
             for (std::size_t i = 0; i < sent.size(); ++i) {
-                kinetra::test::expectMotorRequest(sent[i], kNode, c.frames[i]);
+                kinetra::test::expectRequest(sent[i], kNode, c.frames[i]);
             }
         }
     }
