@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake make pkg-config
   libboost-dev nlohmann-json3-dev libeigen3-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev ccache
 )
 
 missing=()
