@@ -198,13 +198,14 @@ public:
     }
 
     /// The commit text is the first seven reply bytes taken as characters (a zero
-    /// byte stays a character); the eighth is not part of it. Written only on
-    /// RET_OK, like every other out-parameter.
+    /// byte stays a character); the eighth is not part of it. A query that was sent
+    /// and timed out writes seven zero characters, so a caller never prints a
+    /// stale commit; a refused guard sends nothing and writes nothing.
     ret_status_t getFirmwareCommit(std::string* commit) {
         std::array<unsigned char, 8> bytes{};
         const ret_status_t status = this->template query<protocol::common::kGetFirmwareCommit>(
             &bytes[0], &bytes[1], &bytes[2], &bytes[3], &bytes[4], &bytes[5], &bytes[6], &bytes[7]);
-        if (status == RET_OK) commit->assign(bytes.begin(), bytes.begin() + 7);
+        if (status == RET_OK || status == RET_TIMEOUT) commit->assign(bytes.begin(), bytes.begin() + 7);
         return status;
     }
 

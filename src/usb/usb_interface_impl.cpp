@@ -82,7 +82,8 @@ std::string USBInterface::USBInterfaceImpl::getDeviceDescription(std::string por
 }
 
 bool USBInterface::USBInterfaceImpl::writeLine(const char* data, std::size_t length) {
-    if (!serial.isOpen()) return false;
+    // A closed port is left to the serial layer, whose refusal is logged like any
+    // other write failure: a caller that logs sees why nothing went out.
     try {
         return serial.write(reinterpret_cast<const uint8_t*>(data), length) == length;
     } catch (const std::exception&) {

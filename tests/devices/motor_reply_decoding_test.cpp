@@ -479,8 +479,8 @@ TEST_F(MotorReplyTest, HallCountsFillAllEight) {
 
 // ---- Failures.
 
-// Values the host derives (phase a, lower limit, commit text, bit rate, error
-// code) are written only when the reply came.
+// Values the host derives (phase a, lower limit, bit rate, error code) are
+// written only when the reply came.
 TEST_F(MotorReplyTest, TimeoutLeavesDerivedValuesUntouched) {
     startNode(DeviceType::Driver);
     Driver driver(kNode, &bus);
@@ -493,15 +493,31 @@ TEST_F(MotorReplyTest, TimeoutLeavesDerivedValuesUntouched) {
     unsigned char upper = 7, lower = 7;
     EXPECT_EQ(driver.getMotorThermistorConfiguration(&enabled, &r, &beta, &upper, &lower), RET_TIMEOUT);
     EXPECT_EQ(lower, 7);
-    std::string commit = "before";
-    EXPECT_EQ(driver.getFirmwareCommit(&commit), RET_TIMEOUT);
-    EXPECT_EQ(commit, "before");
     CANBaudRate rate = CAN_BAUD_250K;
     EXPECT_EQ(driver.getCANBaudRate(&rate), RET_TIMEOUT);
     EXPECT_EQ(rate, CAN_BAUD_250K);
     driver_error_t error = DRIVER_ERROR_3;
     EXPECT_EQ(driver.getErrorCode(&error), RET_TIMEOUT);
     EXPECT_EQ(error, DRIVER_ERROR_3);
+}
+
+// The commit text is the one value a sent, unanswered query overwrites: seven
+// zero characters, never the previous commit; a refused guard writes nothing.
+TEST_F(MotorReplyTest, CommitTimeoutWritesSevenZerosButARefusedGuardNothing) {
+    const std::string zeros(7, '\0');
+    Driver driver(kNode, &bus);
+    Actuator actuator(kNode + 1, &bus);
+    std::string driver_commit = "before", actuator_commit = "before";
+    EXPECT_EQ(driver.getFirmwareCommit(&driver_commit), RET_NOT_CONNECTED);
+    EXPECT_EQ(actuator.getFirmwareCommit(&actuator_commit), RET_NOT_CONNECTED);
+    EXPECT_EQ(driver_commit, "before");
+    EXPECT_EQ(actuator_commit, "before");
+    startNode(DeviceType::Driver);
+    startNode(DeviceType::Actuator, kNode + 1);
+    EXPECT_EQ(driver.getFirmwareCommit(&driver_commit), RET_TIMEOUT);
+    EXPECT_EQ(actuator.getFirmwareCommit(&actuator_commit), RET_TIMEOUT);
+    EXPECT_EQ(driver_commit, zeros);
+    EXPECT_EQ(actuator_commit, zeros);
 }
 
 TEST_F(MotorReplyTest, BitRateOutsideTheTableIsRefusedUnsent) {

@@ -12,8 +12,10 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <utility>
 #include <future>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -437,15 +439,34 @@ TEST(UsbInterfaceOpen, OpeningFailureIsPrintedAndPropagated) {
     }
 }
 
-TEST(UsbInterfaceOpen, ClosedInterfaceRefusesEverythingAtOnce) {
+// A closed port failed every write silently: a caller that logs never learned
+// why nothing reached the bus.
+TEST(UsbInterfaceOpen, ClosedInterfaceRefusesEverythingAtOnceAndLogsTheWrite) {
     USBInterface iface;
     can_frame_data frame = makeFrame(0x123, 0);
     uint8_t major = 0, minor = 0, patch = 0;
+    std::string tag;
+    CANBaudRate rate = CAN_BAUD_1M;
+    const std::vector<std::pair<const char*, std::function<bool()>>> operations = {
+        {"sendData", [&] { return iface.sendData(&frame); }},
+        {"setCANBaudRate", [&] { return iface.setCANBaudRate(CAN_BAUD_500K) == RET_INTERFACE_OK; }},
+        {"getCANBaudRate", [&] { return iface.getCANBaudRate(&rate) == RET_INTERFACE_OK; }},
+        {"getFirmwareVersion", [&] { return iface.getFirmwareVersion(&major, &minor, &patch, &tag) == RET_INTERFACE_OK; }},
+        {"getHardwareVersion", [&] { return iface.getHardwareVersion(&major, &minor, &patch) == RET_INTERFACE_OK; }},
+        {"enterDFUMode", [&] { return iface.enterDFUMode() == RET_INTERFACE_OK; }},
+        {"saveConfiguration", [&] { return iface.saveConfiguration() == RET_INTERFACE_OK; }},
+        {"eraseConfiguration", [&] { return iface.eraseConfiguration() == RET_INTERFACE_OK; }},
+        {"rebootZarvo", [&] { return iface.rebootZarvo() == RET_INTERFACE_OK; }},
+    };
     CoutCapture cout;
-    EXPECT_FALSE(iface.sendData(&frame));
+    for (const auto& [name, operation] : operations) {
+        std::ostringstream log;
+        iface.setOutputLogStream(&log);
+        EXPECT_FALSE(operation()) << name;
+        EXPECT_EQ(log.str(), "Exception on USB write\n") << name;
+    }
+    EXPECT_EQ(rate, CAN_BAUD_1M);
     EXPECT_FALSE(iface.sendData(nullptr));
-    EXPECT_EQ(iface.setCANBaudRate(CAN_BAUD_500K), RET_INTERFACE_FAIL);
-    EXPECT_EQ(iface.getHardwareVersion(&major, &minor, &patch), RET_INTERFACE_FAIL);
     EXPECT_EQ(iface.getHardwareVersion(nullptr, &minor, &patch), RET_INTERFACE_FAIL);
     EXPECT_EQ(cout.text(), "");  // no time-out: nothing was sent, so nothing is awaited
 }
