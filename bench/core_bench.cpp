@@ -6,7 +6,7 @@
 #include <kinetra/driver.h>
 #include <kinetra/interface.h>
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/payload.h"
 

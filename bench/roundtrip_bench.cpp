@@ -13,7 +13,7 @@
 #include <kinetra/driver.h>
 #include <kinetra/usb_interface.h>
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "devices/protocol/common_commands.h"
 #include "usb/slcan_codec.h"
 

@@ -5,7 +5,7 @@
 #include "kinetra_sim/console.h"
 #include "kinetra_sim/simulator.h"
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 
 #include <poll.h>
 #include <signal.h>

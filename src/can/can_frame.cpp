@@ -1,7 +1,6 @@
 #include <kinetra/can_frame.h>
-#include <kinetra/imu.h>
 
-#include "can/payload_bits.h"
+#include "can/signal_field.h"
 
 #include <cmath>
 #include <type_traits>
@@ -25,53 +24,15 @@ bool getExtFromFrame(can_frame_data* frame) { return (frame->can_id >> 31) & 1u;
 bool getRtrFromFrame(can_frame_data* frame) { return (frame->can_id >> 30) & 1u; }
 unsigned int getExtendedIdFromFrame(can_frame_data* frame) { return frame->can_id & 0x1FFFFFFFu; }
 
-namespace {
-
-// A big-endian field is addressed in the byte-reversed word.
-uint64_t loadWord(const can_frame_data& frame, bool little_endian) {
-    const uint64_t word = kinetra::loadPayloadWord(frame);
-    return little_endian ? word : __builtin_bswap64(word);
-}
-
-void storeWord(can_frame_data& frame, uint64_t word, bool little_endian) {
-    kinetra::storePayloadWord(frame, little_endian ? word : __builtin_bswap64(word));
-}
-
-uint64_t fieldMask(unsigned length) { return length >= 64 ? ~uint64_t{0} : (uint64_t{1} << length) - 1; }
-
-unsigned fieldShift(unsigned start, unsigned length, bool little_endian) {
-    return (little_endian ? start : 64u - start - length) & 63u;
-}
-
-uint64_t readField(const can_frame_data& frame, unsigned start, unsigned length, bool little_endian) {
-    return (loadWord(frame, little_endian) >> fieldShift(start, length, little_endian)) & fieldMask(length);
-}
-
-void writeField(can_frame_data& frame, uint64_t raw, unsigned start, unsigned length, bool little_endian) {
-    const unsigned shift = fieldShift(start, length, little_endian);
-    const uint64_t mask = fieldMask(length) << shift;
-    uint64_t word = loadWord(frame, little_endian);
-    word = (word & ~mask) | ((raw << shift) & mask);
-    storeWord(frame, word, little_endian);
-}
-
-}  // namespace
-
 template <typename T>
 T canGetSignal(can_frame_data frame, unsigned char start, unsigned char length, bool little_endian) {
-    const uint64_t raw = readField(frame, start, length, little_endian);
+    const uint64_t raw = kinetra::signal_field::readField(frame, start, length, little_endian);
     // A bool keeps the low eight bits of the field, so any non-zero byte is true.
     if constexpr (std::is_same_v<T, bool>) {
         return (raw & 0xFFu) != 0;
     } else {
         return kinetra::fromBits<T>(raw);
     }
-}
-
-template <typename T>
-void canSetSignal(can_frame_data& frame, const T& value, unsigned char start, unsigned char length,
-                  bool little_endian) {
-    writeField(frame, kinetra::toBits(value), start, length, little_endian);
 }
 
 template <typename T>
@@ -106,8 +67,6 @@ template void canSetSignal<unsigned short>(can_frame_data&, const unsigned short
 template void canSetSignal<int>(can_frame_data&, const int&, unsigned char, unsigned char, bool);
 template void canSetSignal<unsigned int>(can_frame_data&, const unsigned int&, unsigned char, unsigned char, bool);
 template void canSetSignal<float>(can_frame_data&, const float&, unsigned char, unsigned char, bool);
-template void canSetSignal<IMU::sensor_report>(can_frame_data&, const IMU::sensor_report&, unsigned char,
-                                                unsigned char, bool);
 
 template void canSetSignal<unsigned char>(can_frame_data&, const float&, unsigned char, unsigned char, bool, float,
                                           float);

@@ -7,7 +7,7 @@
 #include <kinetra/interface.h>
 #include <kinetra/types.h>
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/payload.h"
 #include "devices/protocol/reply_layout.h"

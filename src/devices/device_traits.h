@@ -3,7 +3,7 @@
 // variant, the routing table, which values they log, and whether heartbeats carry
 // status and bootloader replies are matched.
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "devices/protocol/imu_protocol.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/vorlex_protocol.h"

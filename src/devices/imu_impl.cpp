@@ -1,6 +1,12 @@
 #include "devices/imu_impl.h"
 
+#include "can/signal_field.h"
 #include "devices/protocol/imu_protocol.h"
+
+// The report selector travels through the public signal setter; its
+// instantiation lives with the IMU, which owns the enumeration.
+template void canSetSignal<IMU::sensor_report>(can_frame_data&, const IMU::sensor_report&, unsigned char,
+                                                unsigned char, bool);
 
 namespace {
 

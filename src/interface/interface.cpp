@@ -1,7 +1,7 @@
 #include <kinetra/interface.h>
 
 #include "interface/interface_impl.h"
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 
 Interface::Interface() : impl_(new InterfaceImpl(this)) {}
 

@@ -1,6 +1,6 @@
 #include "interface/interface_impl.h"
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 
 #include <exception>
 #include <vector>

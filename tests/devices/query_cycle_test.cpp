@@ -4,7 +4,7 @@
 
 #include "devices/device_core.h"
 #include "devices/device_traits.h"
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "support/memory_interface.h"
 #include "support/scripted_device.h"

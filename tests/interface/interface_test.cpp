@@ -1,7 +1,7 @@
 #include <kinetra/driver.h>
 #include <kinetra/interface.h>
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "support/memory_interface.h"
 #include "support/recording_proxy.h"
 #include "support/scripted_device.h"

@@ -6,7 +6,7 @@
 #include "kinetra_sim/imu_node.h"
 #include "kinetra_sim/virtual_bus.h"
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "devices/protocol/common_commands.h"
 #include "usb/slcan_codec.h"
 

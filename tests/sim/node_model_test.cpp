@@ -7,7 +7,7 @@
 #include "kinetra_sim/imu_node.h"
 #include "kinetra_sim/node_factory.h"
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "devices/protocol/common_commands.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/payload.h"

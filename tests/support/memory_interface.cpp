@@ -1,6 +1,6 @@
 #include "support/memory_interface.h"
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 
 #include <algorithm>
 

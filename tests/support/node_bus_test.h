@@ -3,7 +3,7 @@
 // sent to a node, scripted devices that answer every routed query at once, and
 // the check of one request frame against what it should be.
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "devices/protocol/reply_layout.h"
 #include "support/memory_interface.h"
 #include "support/scripted_device.h"

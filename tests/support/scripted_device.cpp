@@ -1,6 +1,6 @@
 #include "support/scripted_device.h"
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 
 #include <algorithm>
 

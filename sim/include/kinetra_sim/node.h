@@ -6,7 +6,7 @@
 #include <kinetra/can_frame.h>
 #include <kinetra/types.h>
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "devices/protocol/reply_layout.h"
 #include "kinetra_sim/config_store.h"
 #include "kinetra_sim/node_context.h"

@@ -3,7 +3,7 @@
 // identifiers and the reply routing tables. The two classes share identifiers but
 // not every reply layout, so each keeps its own table.
 
-#include "devices/protocol/bus.h"
+#include "can/bus.h"
 #include "devices/protocol/common_commands.h"
 #include "devices/protocol/reply_layout.h"
 

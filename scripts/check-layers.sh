@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Fails when a source file under src/ includes a header of a layer above its own.
+# The layers, lowest first: can and serial know nothing of the others; the
+# interface builds on the frames; the USB transport on frames, serial port and
+# interface; the devices on frames and interface; the procedures on the devices.
+set -euo pipefail
+src="${1:-$(dirname "$0")/../src}"
+
+declare -A allowed=(
+  [can]=""
+  [serial]=""
+  [interface]="can"
+  [usb]="can serial interface"
+  [devices]="can interface"
+  [flash]="can interface devices"
+  [config]="can interface devices"
+  [calibration]="can interface devices"
+)
+
+status=0
+while IFS= read -r -d '' file; do
+  layer="${file#"$src"/}"
+  layer="${layer%%/*}"
+  if [[ -z "${allowed[$layer]+set}" ]]; then
+    echo "$file: directory '$layer' has no place in the layer list of $0"
+    status=1
+    continue
+  fi
+  while IFS= read -r included; do
+    target="${included%%/*}"
+    [[ "$target" == "$layer" ]] && continue
+    if [[ " ${allowed[$layer]} " != *" $target "* ]]; then
+      echo "$file includes \"$included\": $layer may not depend on $target"
+      status=1
+    fi
+  done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
+done < <(find "$src" -type f \( -name '*.h' -o -name '*.cpp' \) -print0)
+exit $status
