@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct SplitCase {
     std::string eol;
     std::vector<std::string> expected;
 };
+
+// Test listings and failure reports name the case, not a dump of its bytes.
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 
 class LineBufferSplit : public ::testing::TestWithParam<SplitCase> {};
 

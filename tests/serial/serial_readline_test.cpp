@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,9 @@ struct ReadlineCase {
     std::string eol;
     std::vector<std::string> expected;  // successive readline() results; "" = time-out
 };
+
+// Test listings and failure reports name the case, not a dump of its bytes.
+void PrintTo(const ReadlineCase& c, std::ostream* os) { *os << c.name; }
 
 class Readline : public SerialOnPty, public ::testing::WithParamInterface<ReadlineCase> {};
 

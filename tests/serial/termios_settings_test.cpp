@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <ostream>
 #include <string>
 
 namespace kinetra {
@@ -39,6 +40,9 @@ struct FlagCase {
     tcflag_t iflag_mask;
     tcflag_t iflag_expected;
 };
+
+// Test listings and failure reports name the case, not a dump of its bytes.
+void PrintTo(const FlagCase& c, std::ostream* os) { *os << c.name; }
 
 class TermiosFlags : public ::testing::TestWithParam<FlagCase> {};
 

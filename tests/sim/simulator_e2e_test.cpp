@@ -56,7 +56,10 @@ protected:
                 std::lock_guard<std::mutex> lock(mutex_);
                 lost_.emplace_back(node, Clock::now());
             }));
-        ASSERT_TRUE(test::eventually([&] { return iface_.getConnectedDevices().size() == 4; }, 3000ms));
+        // Nodes may be heard before the first master heartbeat has gone out, and
+        // until then the interface does not count as running.
+        ASSERT_TRUE(test::eventually(
+            [&] { return iface_.getConnectedDevices().size() == 4 && iface_.isRunning(); }, 3000ms));
     }
     std::vector<std::pair<unsigned, unsigned char>> appeared() {
         std::lock_guard<std::mutex> lock(mutex_);
