@@ -8,6 +8,7 @@
 #include <kinetra/usb_interface.h>
 #include <kinetra/vorlex.h>
 
+#include "demo_config.h"
 #include "kinetra_sim/encoder_node.h"
 #include "kinetra_sim/simulator.h"
 
@@ -206,6 +207,7 @@ int run() {
     ok = printVersions(imu, 3, "IMU") && ok;
     ok = printVersions(encoder, 4, "Vorlex encoder") && ok;
     ok = driveMotor(driver) && ok;
+    ok = backUpAndRestoreConfiguration(driver) && ok;
     ok = readImuAndEncoder(imu, encoder) && ok;
 
     bus.closeInterface();

@@ -304,6 +304,22 @@ public:
     /// and returns 1 in every case.
     unsigned char clearMAxxxOffAxisCalibration(bool output);
 
+    // ---- Configuration files.
+
+    /// Reads the driver's configuration (19 reads, one exchange each) and returns
+    /// it as the text of a JSON configuration document; empty when a read fails,
+    /// and no read is sent after it. Changes no setting.
+    std::string exportConfiguration();
+    /// Writes the settings of configuration document `config` into the driver,
+    /// group by group with a 50 ms pause after each; a group with a member missing
+    /// or null is skipped, the bit rate goes last. Prints the parsed document on
+    /// standard output. Returns 1 when every group was applied or skipped, 0 when
+    /// a write failed (the later ones are not sent). Throws std::runtime_error
+    /// when the text is not valid JSON, and the JSON library's type error (a
+    /// std::exception) when a member has the wrong type; in both cases nothing is
+    /// sent. Does not save the settings on the device (see saveConfigurations).
+    unsigned char importConfiguration(std::string config);
+
     struct DriverImpl;
 
 private:
