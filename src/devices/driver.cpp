@@ -1,7 +1,5 @@
 #include <kinetra/driver.h>
 
-#include "config/config_export.h"
-#include "config/config_import.h"
 #include "devices/motor_driver_commands.h"
 #include "devices/motor_offaxis_reset.h"
 
@@ -43,12 +41,6 @@ unsigned char Driver::clearMAxxxOffAxisCalibration(bool output) {
     kinetra::clearOffAxisCalibration(impl_, output, std::cout,
                                      [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); });
     return 1;
-}
-
-std::string Driver::exportConfiguration() { return kinetra::config::exportDriverConfiguration(*this); }
-
-unsigned char Driver::importConfiguration(std::string config) {
-    return kinetra::config::importDriverConfiguration(*this, config, std::cout, kinetra::systemProcedureClock());
 }
 
 // The operations: each runs on the implementation, whose classes hold the frames.

@@ -1,0 +1,15 @@
+// Driver's configuration operations live with the configuration code, which
+// builds on the proxy rather than the other way round.
+#include <kinetra/driver.h>
+#include <kinetra/procedure_clock.h>
+
+#include "config/config_export.h"
+#include "config/config_import.h"
+
+#include <iostream>
+
+std::string Driver::exportConfiguration() { return kinetra::config::exportDriverConfiguration(*this); }
+
+unsigned char Driver::importConfiguration(std::string config) {
+    return kinetra::config::importDriverConfiguration(*this, config, std::cout, kinetra::systemProcedureClock());
+}
