@@ -8,6 +8,7 @@
 #include <kinetra/usb_interface.h>
 #include <kinetra/vorlex.h>
 
+#include "demo_flash.h"
 #include "kinetra_sim/encoder_node.h"
 #include "kinetra_sim/simulator.h"
 
@@ -207,6 +208,7 @@ int run() {
     ok = printVersions(encoder, 4, "Vorlex encoder") && ok;
     ok = driveMotor(driver) && ok;
     ok = readImuAndEncoder(imu, encoder) && ok;
+    ok = demo::flashDriverFirmware(sim, bus, driver, 1) && ok;
 
     bus.closeInterface();
     sim.stop();
