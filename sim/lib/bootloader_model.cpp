@@ -49,6 +49,11 @@ void BootloaderModel::restart() {
     write_bytes_.clear();
 }
 
+void BootloaderModel::hang() {
+    // A hung bootloader is restarted by its watchdog: silent, then back at 125 kbit/s.
+    restart();
+}
+
 void BootloaderModel::inject(BootStep step, BootFault fault) {
     if (fault == BootFault::None) {
         faults_.erase(step);
@@ -105,14 +110,15 @@ BootloaderModel::Result BootloaderModel::receive(const can_frame_data& frame) {
 
 void BootloaderModel::handleSync(Result& result) {
     const BootFault fault = takeFault(BootStep::Synchronise);
-    if (fault == BootFault::Silent || fault == BootFault::DropAck) return;
+    if (fault == BootFault::Silent) return hang();
+    if (fault == BootFault::DropAck) return;
     if (state_ == State::WaitSync) state_ = State::Ready;
     result.replies.push_back(ack(boot::kSynchronise, fault == BootFault::Refuse ? boot::kNack : boot::kAck));
 }
 
 void BootloaderModel::handleSpeed(const can_frame_data& frame, Result& result) {
     const BootFault fault = takeFault(BootStep::ChangeSpeed);
-    if (fault == BootFault::Silent) return;
+    if (fault == BootFault::Silent) return hang();
     if (frame.can_dlc != 1 || frame.data[0] != boot::kSpeedCode500K || fault == BootFault::Refuse) {
         result.replies.push_back(ack(boot::kChangeSpeed, boot::kNack));
         return;
@@ -131,7 +137,8 @@ void BootloaderModel::handleErase(const can_frame_data& frame, Result& result) {
     if (state_ == State::Ready) {
         // The announcement: how many sector numbers follow, less one.
         const BootFault fault = takeFault(BootStep::Erase);
-        if (fault == BootFault::Silent || fault == BootFault::DropAck) return;
+        if (fault == BootFault::Silent) return hang();
+    if (fault == BootFault::DropAck) return;
         const bool refused = fault == BootFault::Refuse || frame.data[0] != boot::kEraseOneSector;
         if (!refused) state_ = State::EraseSector;
         if (fault == BootFault::RefuseFinal) write_fault_ = fault;
@@ -173,7 +180,8 @@ bool BootloaderModel::inFlash(uint32_t address, std::size_t length) {
 
 void BootloaderModel::handleWriteCommand(const can_frame_data& frame, Result& result) {
     const BootFault fault = takeFault(BootStep::Write);
-    if (fault == BootFault::Silent || fault == BootFault::DropAck) return;
+    if (fault == BootFault::Silent) return hang();
+    if (fault == BootFault::DropAck) return;
     uint32_t address = 0;
     std::size_t length = 0;
     if (fault == BootFault::Refuse || !addressLength(frame, address, length) || !inFlash(address, length)) {
@@ -217,7 +225,8 @@ void BootloaderModel::handleWriteData(const can_frame_data& frame, Result& resul
 
 void BootloaderModel::handleRead(const can_frame_data& frame, Result& result) {
     const BootFault fault = takeFault(BootStep::Read);
-    if (fault == BootFault::Silent || fault == BootFault::DropAck) return;
+    if (fault == BootFault::Silent) return hang();
+    if (fault == BootFault::DropAck) return;
     uint32_t address = 0;
     std::size_t length = 0;
     if (fault == BootFault::Refuse || !addressLength(frame, address, length) || !inFlash(address, length)) {
@@ -237,7 +246,8 @@ void BootloaderModel::handleRead(const can_frame_data& frame, Result& result) {
 
 void BootloaderModel::handleGo(const can_frame_data& frame, Result& result) {
     const BootFault fault = takeFault(BootStep::Go);
-    if (fault == BootFault::Silent || fault == BootFault::DropAck) return;
+    if (fault == BootFault::Silent) return hang();
+    if (fault == BootFault::DropAck) return;
     const uint32_t address = static_cast<uint32_t>(frame.data[0]) << 24 | static_cast<uint32_t>(frame.data[1]) << 16 |
                              static_cast<uint32_t>(frame.data[2]) << 8 | frame.data[3];
     if (fault == BootFault::Refuse || frame.can_dlc != boot::kGoDlc || !inFlash(address, 1)) {

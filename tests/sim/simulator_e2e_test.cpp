@@ -56,7 +56,10 @@ protected:
                 std::lock_guard<std::mutex> lock(mutex_);
                 lost_.emplace_back(node, Clock::now());
             }));
-        ASSERT_TRUE(test::eventually([&] { return iface_.getConnectedDevices().size() == 4; }, 3000ms));
+        // Running turns true with the interface's first heartbeat, which may come
+        // after the nodes' first ones.
+        ASSERT_TRUE(test::eventually(
+            [&] { return iface_.isRunning() && iface_.getConnectedDevices().size() == 4; }, 3000ms));
     }
     std::vector<std::pair<unsigned, unsigned char>> appeared() {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -27,7 +27,8 @@ enum class BootFault : uint8_t {
     None,
     Refuse,          ///< the step's first acknowledge becomes a refusal
     RefuseFinal,     ///< the step's last acknowledge becomes a refusal
-    Silent,          ///< the step is not answered at all
+    Silent,          ///< the step is not answered: the bootloader hangs and its watchdog
+                     ///< restarts it (125 kbit/s, waiting for the synchronise frame)
     DropAck,         ///< the step's first acknowledge is not sent
     CorruptByte,     ///< the first byte a write programs is stored with a flipped bit
     RebootMidWrite,  ///< the device restarts (into its bootloader) at a write's first data frame
@@ -111,6 +112,7 @@ private:
     enum class State { WaitSync, Ready, EraseSector, WriteData };
 
     BootFault takeFault(BootStep step);
+    void hang();
     Output ack(uint32_t id, uint8_t byte, std::chrono::microseconds delay = std::chrono::microseconds(0)) const;
     void handleSync(Result& result);
     void handleSpeed(const can_frame_data& frame, Result& result);
