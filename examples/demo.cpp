@@ -9,6 +9,7 @@
 #include <kinetra/vorlex.h>
 
 #include "demo_config.h"
+#include "demo_flash.h"
 #include "kinetra_sim/encoder_node.h"
 #include "kinetra_sim/simulator.h"
 
@@ -209,6 +210,7 @@ int run() {
     ok = driveMotor(driver) && ok;
     ok = backUpAndRestoreConfiguration(driver) && ok;
     ok = readImuAndEncoder(imu, encoder) && ok;
+    ok = demo::flashDriverFirmware(sim, bus, driver, 1) && ok;
 
     bus.closeInterface();
     sim.stop();

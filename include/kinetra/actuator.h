@@ -3,6 +3,7 @@
 /// Proxy of one actuator node (a motor controller that also reports its output side).
 
 #include <kinetra/can_device_type.h>
+#include <kinetra/flash_options.h>
 #include <kinetra/interface.h>
 #include <kinetra/types.h>
 
@@ -203,6 +204,27 @@ public:
     ret_status_t getMotorEncoderState(bool* a, bool* b);
     /// Reads the output encoder state flag.
     ret_status_t getOutputEncoderState(bool* b);
+
+    /// Updates the firmware from the Intel HEX file at `path` through the device's
+    /// CAN bootloader, blocking for the whole update (at least 5 s of pauses, 7 s
+    /// with the entry into the bootloader, plus the exchanges; each reply is awaited
+    /// up to 20 s). `already_in_dfu` skips the presence checks and the entry frame,
+    /// for a device that runs its bootloader already (after a failed update).
+    /// Returns RET_OK after the bootloader acknowledged the start of the new
+    /// firmware; RET_NOT_INITIALISED for a missing, unreadable or empty file;
+    /// RET_INVALID_ARGUMENT, before anything is sent, for a file that does not end
+    /// with its end-of-file record or holds data outside the erased flash
+    /// (0x08000000 to 0x080BFFFF); RET_NOT_RUNNING or RET_NOT_CONNECTED from the
+    /// checks; RET_TIMEOUT when a reply did not come; RET_NOT_CONNECTED when the
+    /// bootloader refused a step. Every exit after the update started leaves the
+    /// adapter at 500 kbit/s; after a failure the proxy and the interface stay in
+    /// flash mode (bootloader routing, 20 s waits, no master heartbeat) until an
+    /// update succeeds.
+    ret_status_t flash(std::string path, bool already_in_dfu);
+    /// The same with progress reports, cancelling (RET_NOT_RUNNING, through the
+    /// failure exit), an opt-in read-back verify (a difference fails with
+    /// RET_NOT_CONNECTED and no start) and the clock of the pauses and waits.
+    ret_status_t flash(std::string path, bool already_in_dfu, const kinetra::FlashOptions& options);
 
     struct ActuatorImpl;
 

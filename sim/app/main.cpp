@@ -32,7 +32,7 @@ struct Options {
     std::vector<NodeSetup> nodes;
     std::vector<std::string> faults;
     int verbosity = 0;
-    CANBaudRate bit_rate = CAN_BAUD_1M;
+    CANBaudRate bit_rate = CAN_BAUD_500K;
     std::chrono::milliseconds heartbeat{100};
 };
 
@@ -43,7 +43,7 @@ const char* const kUsage =
     "Simulates a Kinetra bus behind a virtual Zarvo adapter and prints the port to\n"
     "open (with SlcanInterface from another process). Without nodes: a driver 1,\n"
     "an actuator 2, an IMU 3 and an encoder 4. CODE is the CANBaudRate value 0-8\n"
-    "(8 = 1 Mbit/s) of the adapter and the nodes. -v logs the traffic except\n"
+    "(6 = 500 kbit/s, the default; 8 = 1 Mbit/s) of the adapter and the nodes. -v logs the traffic except\n"
     "heartbeats, -vv with them. --fault runs a console command at start, e.g.\n"
     "--fault 'drop 1 0.5'. Type commands on stdin while it runs ('help' lists\n"
     "them); Ctrl-C ends.\n";

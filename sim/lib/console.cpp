@@ -1,6 +1,7 @@
 #include "kinetra_sim/console.h"
 
 #include "kinetra_sim/encoder_node.h"
+#include "kinetra_sim/motor_controller_node.h"
 #include "kinetra_sim/simulator.h"
 
 #include <cerrno>
@@ -96,6 +97,9 @@ std::string consoleHelp() {
            "reboot <node> [<ms>]            silent for a while, back with the saved configuration\n"
            "rate <node> <code 0-8>          a node's CAN bit rate\n"
            "shaft <node> <deg/s>            turn an encoder's shaft at this rate\n"
+           "bootfault <node> <step> <fault> one-shot bootloader fault: step synchronise|speed|erase|\n"
+           "                                write|read|go, fault refuse|refuse-final|silent|drop-ack|\n"
+           "                                corrupt|reboot|none\n"
            "garbage [<lines>]               send rubbish lines to the host\n"
            "unplug                          pull the adapter out (the port closes)\n";
 }
@@ -162,6 +166,17 @@ std::string runConsoleCommand(Simulator& sim, std::string_view line) {
         if (encoder == nullptr) throw std::invalid_argument("node " + args[1] + " is no encoder");
         encoder->setShaftRate(rate);
         return "node " + args[1] + " shaft turns at " + args[2] + " deg/s";
+    }
+    if (verb == "bootfault") {
+        expectArgs(args, 3, 3, "bootfault <node> <step> <fault>");
+        auto* controller = dynamic_cast<MotorControllerNode*>(&nodeArg(sim, args[1]));
+        if (controller == nullptr) throw std::invalid_argument("node " + args[1] + " has no bootloader");
+        const auto step = bootStepFromName(args[2]);
+        const auto fault = bootFaultFromName(args[3]);
+        if (!step) throw std::invalid_argument("bad bootloader step: " + args[2]);
+        if (!fault) throw std::invalid_argument("bad bootloader fault: " + args[3]);
+        controller->injectBootFault(*step, *fault);
+        return "node " + args[1] + " bootloader: " + args[3] + " at the next " + args[2];
     }
     if (verb == "garbage") {
         expectArgs(args, 0, 1, "garbage [<lines>]");

@@ -8,6 +8,7 @@ MotorControllerNode::MotorControllerNode(const NodeSetup& setup, protocol::Devic
                                          const protocol::RouteTable& routes, NodeIdentity identity)
     : Node(setup, type, routes, std::move(identity)) {
     installCommandSet();
+    installBootloader();
 }
 
 void MotorControllerNode::setHeartbeatStatus(const HeartbeatStatus& status) {

@@ -261,6 +261,10 @@ void Node::eraseConfiguration() {
     onErase();
 }
 
+void Node::transmitFrame(const can_frame_data& frame, std::chrono::microseconds delay) {
+    if (context_ != nullptr) context_->transmit(*this, frame, delay);
+}
+
 bool Node::answersQuery(uint8_t) { return true; }
 void Node::fillHeartbeat(can_frame_data&) {}
 void Node::onTick(std::chrono::nanoseconds) {}

@@ -307,3 +307,12 @@ ret_status_t Actuator::getMotorEncoderState(bool* a, bool* b) {
 ret_status_t Actuator::getOutputEncoderState(bool* b) {
     return forwardTo(impl_, &ActuatorImpl::getOutputEncoderState, b);
 }
+
+ret_status_t Actuator::flash(std::string path, bool already_in_dfu) {
+    return flash(std::move(path), already_in_dfu, kinetra::FlashOptions{});
+}
+
+ret_status_t Actuator::flash(std::string path, bool already_in_dfu, const kinetra::FlashOptions& options) {
+    if (impl_ == nullptr) return RET_NOT_INITIALISED;
+    return impl_->flash(path, already_in_dfu, options);
+}

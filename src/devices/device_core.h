@@ -12,6 +12,7 @@
 #include "devices/protocol/payload.h"
 #include "devices/protocol/reply_layout.h"
 #include "devices/query_engine.h"
+#include "flash/flash_replies.h"
 #include "interface/log_sink.h"
 
 #include <algorithm>
@@ -74,12 +75,6 @@ public:
         return runQuery(Command, kind, dlc, payload, out...);
     }
 
-    /// A query matched by an arbitrary identifier word (the bootloader's replies
-    /// during a firmware update), each carrying one u32.
-    ret_status_t exchangeById(int pending_id, const can_frame_data& request, unsigned int* out) {
-        return awaitReply(pending_id, request, out);
-    }
-
     /// Routes one received frame: bootloader replies during a firmware update,
     /// heartbeats, then replies by the routing table.
     void handleFrame(can_frame_data* frame) {
@@ -87,8 +82,9 @@ public:
             if (engine_.flash_mode.load()) {
                 const uint32_t id = frame->can_id;
                 const auto& flash_ids = protocol::motor::kFlashReplyIds;
-                if (std::find(std::begin(flash_ids), std::end(flash_ids), id) != std::end(flash_ids)) {
-                    engine_.getDataCallback(*frame, static_cast<int>(id), kFlashReplyLayout);
+                if (std::find(std::begin(flash_ids), std::end(flash_ids), id) != std::end(flash_ids) ||
+                    id == protocol::motor::kFlashReadReplyId) {
+                    flash_replies_.deliver(*frame);
                 } else {
                     log_.line("[FLASH] Unknown Command Id:", id);
                 }
@@ -145,6 +141,8 @@ public:
 
     /// Lengthens the reply wait and switches to bootloader reply matching.
     void setFlashMode(bool on) { engine_.flash_mode = on; }
+    /// The bootloader replies collected while flash mode is on.
+    FlashReplies& flashReplies() { return flash_replies_; }
 
     /// The status carried by the node's last heartbeat (motor controllers).
     uint32_t heartbeatWord() const { return heartbeat_word.load(); }
@@ -152,8 +150,6 @@ public:
     uint8_t heartbeatByte5() const { return heartbeat_byte5.load(); }
 
 private:
-    static constexpr protocol::ReplyLayout kFlashReplyLayout = protocol::layoutOf<unsigned int>();
-
     static bool isUsableReply(can_frame_data& frame, const protocol::ReplyLayout& layout) {
         if (getRtrFromFrame(&frame)) return false;
         const bool text = layout.count > 0 && layout.kinds[0] == protocol::ValueKind::Text;
@@ -191,6 +187,7 @@ private:
     Interface* const iface_;
     LogSink log_;
     QueryEngine<Value> engine_;
+    FlashReplies flash_replies_;
     std::atomic<uint32_t> heartbeat_word{0};
     std::atomic<uint8_t> heartbeat_byte4{1};
     std::atomic<uint8_t> heartbeat_byte5{0};

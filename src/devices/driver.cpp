@@ -444,3 +444,12 @@ ret_status_t Driver::getMAxxxTrimmingSettings(bool output, bool* first, bool* se
 ret_status_t Driver::setMAxxxTrimmingSettings(bool output, bool first, bool second) {
     return forwardTo(impl_, &DriverImpl::setMAxxxTrimmingSettings, output, first, second);
 }
+
+ret_status_t Driver::flash(std::string path, bool already_in_dfu) {
+    return flash(std::move(path), already_in_dfu, kinetra::FlashOptions{});
+}
+
+ret_status_t Driver::flash(std::string path, bool already_in_dfu, const kinetra::FlashOptions& options) {
+    if (impl_ == nullptr) return RET_NOT_INITIALISED;
+    return impl_->flash(path, already_in_dfu, options);
+}

@@ -7,6 +7,7 @@
 #include "devices/device_core.h"
 #include "devices/motor_payload.h"
 #include "devices/protocol/motor_controller_protocol.h"
+#include "flash/flash_procedure.h"
 
 #include <array>
 #include <string>
@@ -17,6 +18,15 @@ template <typename Traits>
 class MotorController : public DeviceCore<Traits> {
 public:
     using DeviceCore<Traits>::DeviceCore;
+
+    // ---- Firmware update: one procedure for both classes.
+
+    ret_status_t flash(const std::string& path, bool already_in_dfu, const FlashOptions& options) {
+        FlashProcedure procedure({this->iface(), this->node(), this->log(), this->flashReplies(),
+                                  [this](bool on) { this->setFlashMode(on); }},
+                                 options);
+        return procedure.run(path, already_in_dfu);
+    }
 
     // ---- Motion set points: each switches the device to its control mode.
 

@@ -268,24 +268,25 @@ TEST_F(QueryCycleTest, FlashModeMatchesBootloaderRepliesByTheWholeIdentifier) {
     driver.core.setOutputLogStream(&log);
     driver.core.setFlashMode(true);
     bus.flash_mode = true;
-    std::thread bootloader([&] {
-        ASSERT_TRUE(bus.waitForSent([](const can_frame_data& f) { return f.can_id == 0x31; }, 2000ms));
-        can_frame_data stray{};
-        stray.can_id = 0xC0000281;
-        bus.inject(stray);
-        can_frame_data answer{};
-        answer.can_id = 0x79;
-        answer.data[0] = 0x44;
-        answer.data[1] = 0x33;
-        bus.inject(answer);
-    });
-    can_frame_data request{};
-    request.can_id = 0x31;
-    unsigned int value = 0;
-    EXPECT_EQ(driver.core.exchangeById(0x79, request, &value), RET_OK);
-    bootloader.join();
+    driver.core.flashReplies().arm(0x79);
+    can_frame_data stray{};
+    stray.can_id = 0xC0000281;
+    bus.inject(stray);
+    can_frame_data other{};
+    other.can_id = 0x31;
+    bus.inject(other);
+    can_frame_data answer{};
+    answer.can_id = 0x79;
+    answer.can_dlc = 2;
+    answer.data[0] = 0x44;
+    answer.data[1] = 0x33;
+    bus.inject(answer);
+    can_frame_data got{};
+    ASSERT_TRUE(driver.core.flashReplies().next(2s, got));
     bus.flash_mode = false;
-    EXPECT_EQ(value, 0x3344u);
+    EXPECT_EQ(got.can_id, 0x79u);
+    EXPECT_EQ(got.data[1], 0x33);
+    EXPECT_FALSE(driver.core.flashReplies().next(0ms, got));  // the 0x31 frame was not armed for
     EXPECT_NE(log.str().find("[FLASH] Unknown Command Id:3221226113\n"), std::string::npos);
 }
 

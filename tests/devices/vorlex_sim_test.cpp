@@ -140,16 +140,16 @@ TEST_F(VorlexOnSimulator, ConfigurationAndRegistersAreAppliedAndReadBack) {
 TEST_F(VorlexOnSimulator, BitRateIsSetAndReadBack) {
     CANBaudRate rate = static_cast<CANBaudRate>(-1);
     ASSERT_EQ(encoder_.getCANBaudRate(&rate), RET_OK);
-    EXPECT_EQ(rate, CAN_BAUD_1M);
+    EXPECT_EQ(rate, CAN_BAUD_500K);
 
-    ASSERT_EQ(encoder_.setCANBaudRate(CAN_BAUD_500K), RET_OK);
-    ASSERT_TRUE(test::eventually([&] { return node().bitRate() == CAN_BAUD_500K; }));
-    // The encoder now talks at 500 kbit/s only; the adapter follows.
+    ASSERT_EQ(encoder_.setCANBaudRate(CAN_BAUD_1M), RET_OK);
+    ASSERT_TRUE(test::eventually([&] { return node().bitRate() == CAN_BAUD_1M; }));
+    // The encoder now talks at 1 Mbit/s only; the adapter follows.
     float angle = 0;
     EXPECT_EQ(encoder_.getAbsoluteAngle(&angle), RET_TIMEOUT);
-    ASSERT_EQ(iface_.setCANBaudRate(CAN_BAUD_500K), RET_INTERFACE_OK);
+    ASSERT_EQ(iface_.setCANBaudRate(CAN_BAUD_1M), RET_INTERFACE_OK);
     ASSERT_EQ(encoder_.getCANBaudRate(&rate), RET_OK);
-    EXPECT_EQ(rate, CAN_BAUD_500K);
+    EXPECT_EQ(rate, CAN_BAUD_1M);
     EXPECT_EQ(encoder_.setCANBaudRate(static_cast<CANBaudRate>(9)), RET_INVALID_ARGUMENT);
 }
 

@@ -45,9 +45,15 @@ std::string queryLine(uint32_t node, uint8_t command) {
     return slcan::encodeFrame(frame);
 }
 
+AdapterSetup oneMegabit() {
+    AdapterSetup setup;
+    setup.bit_rate = CAN_BAUD_1M;
+    return setup;
+}
+
 class AdapterProtocolTest : public ::testing::Test {
 protected:
-    AdapterProtocolTest() : adapter_(AdapterSetup{}, wire_, bus_) {
+    AdapterProtocolTest() : adapter_(oneMegabit(), wire_, bus_) {
         bus_.addNode(std::make_unique<DriverNode>(NodeSetup{NodeKind::Driver, 1, CAN_BAUD_1M}));
         bus_.addNode(std::make_unique<ImuNode>(NodeSetup{NodeKind::Imu, 3, CAN_BAUD_500K}));
         bus_.connect(&adapter_);

@@ -18,8 +18,9 @@ TEST(SimConsole, CommandsReachTheirKnobs) {
     EXPECT_TRUE(sim.node(3).heartbeatsEnabled());
     runConsoleCommand(sim, "period 1 250");
     EXPECT_EQ(sim.node(1).heartbeatPeriod(), std::chrono::milliseconds(250));
-    runConsoleCommand(sim, "rate 0x1 6");
-    EXPECT_EQ(sim.node(1).bitRate(), CAN_BAUD_500K);
+    runConsoleCommand(sim, "rate 0x1 8");
+    EXPECT_EQ(sim.node(1).bitRate(), CAN_BAUD_1M);
+    EXPECT_EQ(runConsoleCommand(sim, "bootfault 1 write corrupt"), "node 1 bootloader: corrupt at the next write");
     runConsoleCommand(sim, "reboot 1 50");
     EXPECT_FALSE(sim.node(1).online());
     EXPECT_NE(runConsoleCommand(sim, "status").find("node 3 imu: online"), std::string::npos);
@@ -34,6 +35,7 @@ TEST(SimConsole, RefusesWhatItCannotDo) {
         "explode",          "heartbeats 1",     "heartbeats 1 maybe", "heartbeats 9 off", "drop 1 1.5",
         "drop 1 -0.1",      "drop 1 x",         "delay 1 -5",         "wrongid 1 0x80",   "rate 1 9",
         "reboot 1 2 3",     "garbage many",     "period 1",           "clear",            "unplug now",
+        "bootfault 1 write", "bootfault 1 jump refuse", "bootfault 1 go explode", "bootfault 9 go refuse",
     };
     for (const char* line : bad) EXPECT_THROW(runConsoleCommand(sim, line), std::invalid_argument) << line;
     EXPECT_TRUE(sim.plugged());

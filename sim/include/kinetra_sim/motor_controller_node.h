@@ -2,6 +2,7 @@
 /// @file motor_controller_node.h
 /// What the simulated drivers and actuators share: the status their heartbeats carry.
 
+#include "kinetra_sim/bootloader_model.h"
 #include "kinetra_sim/motor_firmware.h"
 #include "kinetra_sim/node.h"
 
@@ -31,6 +32,17 @@ public:
         return withState([&] { return fn(firmware_); });
     }
 
+    // ---- The bootloader, entered with the enterDFUMode command.
+
+    /// Whether the node runs its bootloader (no heartbeats, 125 or 500 kbit/s).
+    bool inBootloader();
+    /// Arms a one-shot fault for the next run of a bootloader step.
+    void injectBootFault(BootStep step, BootFault fault);
+    /// The bootloader's erase and restart times.
+    void setBootTiming(const BootTiming& timing);
+    /// The simulated flash at [address, address + count); empty outside it.
+    std::vector<uint8_t> readFlash(uint32_t address, std::size_t count);
+
 protected:
     MotorControllerNode(const NodeSetup& setup, protocol::DeviceType type, const protocol::RouteTable& routes,
                         NodeIdentity identity);
@@ -45,6 +57,8 @@ protected:
     // cycle; defined with the command set in motor_controller_commands.cpp.
     void onTick(std::chrono::nanoseconds elapsed) override;
     void onReboot() override;
+    void onStandardFrame(const can_frame_data& frame) override;
+    bool answersQuery(uint8_t command) override;
 
 private:
     /// Registers the command set of the node's class.
@@ -53,9 +67,15 @@ private:
     void installDriverCommands();
     void installActuatorCommands();
     void refreshMotorParameters();
+    void installBootloader();
+    void startApplication();
 
     HeartbeatStatus status_;
     MotorFirmware firmware_;
+    BootloaderModel bootloader_;
+    bool in_bootloader_ = false;
+    bool heartbeats_before_bootloader_ = true;
+    Clock::time_point silent_until_{};
 };
 
 }  // namespace kinetra::sim

@@ -183,6 +183,8 @@ protected:
     virtual bool answersQuery(uint8_t command);
     /// Changes the live bit rate from a handler (lock held).
     void switchBitRate(CANBaudRate rate) { bit_rate_ = rate; }
+    /// Sends a frame of the handler's own making (lock held), after `delay`.
+    void transmitFrame(const can_frame_data& frame, std::chrono::microseconds delay);
     /// Asks the bus for a periodic physics tick (zero: none); call in the constructor.
     void setTickPeriod(std::chrono::microseconds period) { tick_period_ = period; }
 

@@ -23,7 +23,7 @@ struct NodeSetup {
     NodeKind kind = NodeKind::Driver;
     uint32_t node_id = 1;
     /// The node hears and is heard only while the adapter runs at this rate.
-    CANBaudRate bit_rate = CAN_BAUD_1M;
+    CANBaudRate bit_rate = CAN_BAUD_500K;
     std::chrono::milliseconds heartbeat_period{100};
 };
 
@@ -37,8 +37,9 @@ struct AdapterSetup {
     uint8_t hardware_major = 2;
     uint8_t hardware_minor = 1;
     uint8_t hardware_patch = 0;
-    /// The bit rate at power-on until a saved one replaces it.
-    CANBaudRate bit_rate = CAN_BAUD_1M;
+    /// The bit rate at power-on until a saved one replaces it: the rate a firmware
+    /// update leaves the adapter at, so the other nodes stay reachable after it.
+    CANBaudRate bit_rate = CAN_BAUD_500K;
     /// The port-list description; it must name the adapter for USBInterface.
     std::string description = "Kinetra Zarvo (simulated)";
     std::string hardware_id = "SIM VID:PID=0000:0000 SER=KINETRA-SIM";

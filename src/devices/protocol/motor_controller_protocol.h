@@ -289,5 +289,7 @@ inline constexpr RouteTable kDriverRoutes{kDriverRouteList};
 /// While a firmware update runs, replies are matched by the whole identifier word
 /// of the bootloader's standard frames, each carrying one u32.
 inline constexpr uint32_t kFlashReplyIds[] = {0x03, 0x1F, 0x21, 0x31, 0x43, 0x79};
+/// The read-back of a verified update: its frames keep all eight data bytes.
+inline constexpr uint32_t kFlashReadReplyId = 0x11;
 
 }  // namespace kinetra::protocol::motor

@@ -1,0 +1,75 @@
+#pragma once
+// The firmware update of a motor driver or actuator, written once for both: it
+// sends the device into its bootloader, moves the adapter to the bootloader's bit
+// rates, erases the flash, writes the image block by block, optionally reads it
+// back, and starts the new firmware. Every pause and reply wait goes through a
+// ProcedureClock, so tests run the whole sequence, 20-second waits included, in
+// milliseconds.
+
+#include <kinetra/flash_options.h>
+#include <kinetra/intel_hex.h>
+#include <kinetra/interface.h>
+#include <kinetra/types.h>
+
+#include "flash/flash_replies.h"
+#include "interface/log_sink.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kinetra {
+
+class FlashProcedure {
+public:
+    /// The status of a step the bootloader answered with a refusal, and of a
+    /// read-back that differs from the image.
+    static constexpr ret_status_t kRefused = RET_NOT_CONNECTED;
+    /// The status of a cancelled update.
+    static constexpr ret_status_t kCancelled = RET_NOT_RUNNING;
+
+    /// What the procedure works through: the proxy's interface, node, log, the
+    /// bootloader replies its frame handler collects, and its flash-mode mark.
+    struct Target {
+        Interface* iface;
+        unsigned int node;
+        LogSink& log;
+        FlashReplies& replies;
+        std::function<void(bool)> set_proxy_flash_mode;
+    };
+
+    FlashProcedure(Target target, const FlashOptions& options);
+
+    /// Runs the whole update from the file at `path`; `already_in_dfu` skips the
+    /// presence checks and the entry frame.
+    ret_status_t run(const std::string& path, bool already_in_dfu);
+
+private:
+    struct Reply {
+        ret_status_t status;
+        uint8_t byte;
+        bool acknowledged() const;
+    };
+
+    static ret_status_t failure(const Reply& reply);
+    bool imageAcceptable(const intelhex::hex_data& image);
+    ret_status_t runBootloader(const intelhex::hex_data& image, bool already_in_dfu);
+    ret_status_t enter(bool already_in_dfu);
+    ret_status_t erase();
+    ret_status_t write(const intelhex::hex_data& image);
+    ret_status_t verify(const intelhex::hex_data& image);
+    ret_status_t go(uint32_t address);
+
+    void send(uint32_t id, std::initializer_list<uint8_t> data);
+    void sendBytes(uint32_t id, const uint8_t* data, std::size_t count);
+    void sendAddressLength(uint32_t id, uint32_t address, std::size_t length);
+    Reply await(can_frame_data* frame = nullptr);
+    bool cancelled() const;
+    void report(FlashStage stage, uint64_t done, uint64_t total) const;
+
+    Target target_;
+    const FlashOptions& options_;
+    ProcedureClock& clock_;
+};
+
+}  // namespace kinetra

@@ -1,0 +1,357 @@
+#include <kinetra/driver.h>
+#include <kinetra/actuator.h>
+
+#include "flash/bootloader_bus.h"
+#include "kinetra_sim/hex_image.h"
+#include "support/scripted_device.h"
+#include "support/wait.h"
+
+#include "devices/protocol/bootloader_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace kinetra::test {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::BootFault;
+using sim::BootStep;
+namespace boot = protocol::bootloader;
+
+constexpr uint32_t kNode = 7;
+constexpr uint8_t kDriverType = 1;
+
+// Two records: 16 bytes at the flash's start and 20 at 0x08000010.
+const std::vector<uint8_t> kFirst = [] {
+    std::vector<uint8_t> b(16);
+    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(0x10 + i);
+    return b;
+}();
+const std::vector<uint8_t> kSecond = [] {
+    std::vector<uint8_t> b(20);
+    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(0xA0 + i);
+    return b;
+}();
+
+std::string imageText() {
+    return sim::intelHexRecord(4, 0, {0x08, 0x00}) + sim::intelHexRecord(0, 0x0000, kFirst) +
+           sim::intelHexRecord(0, 0x0010, kSecond) + ":00000001FF\n";
+}
+
+std::string render(const BootloaderBus::Event& e) {
+    std::ostringstream out;
+    if (e.is_rate) {
+        out << "rate " << e.rate;
+        return out.str();
+    }
+    out << std::hex << e.frame.can_id << ":";
+    for (int i = 0; i < e.frame.can_dlc; ++i) out << " " << int(e.frame.data[i]);
+    return out.str();
+}
+
+class FlashProcedureTest : public ::testing::Test {
+protected:
+    void start(bool in_bootloader, bool present = true) {
+        bus = std::make_unique<BootloaderBus>(clock, in_bootloader);
+        ASSERT_TRUE(bus->initInterface("mem"));
+        ASSERT_TRUE(eventually([&] { return bus->isRunning(); }));
+        if (present) {
+            device = std::make_unique<ScriptedDevice>(*bus, kNode, kDriverType);
+            ASSERT_TRUE(eventually([&] { return bus->isDeviceConnected(kNode); }));
+        }
+        driver = std::make_unique<Driver>(kNode, bus.get());
+        driver->setOutputLogStream(&log);
+    }
+    void TearDown() override {
+        driver.reset();
+        device.reset();
+        bus.reset();
+        std::remove(path.c_str());
+    }
+    void writeFile(const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    ret_status_t flash(bool already_in_dfu, FlashOptions options = {}) {
+        options.clock = &clock;
+        return driver->flash(path, already_in_dfu, options);
+    }
+    std::vector<std::string> rendered() {
+        std::vector<std::string> out;
+        for (const auto& e : bus->events()) out.push_back(render(e));
+        return out;
+    }
+    bool logHasInOrder(const std::vector<std::string>& lines) {
+        const std::string text = log.str();
+        std::size_t at = 0;
+        for (const auto& line : lines) {
+            at = text.find(line + "\n", at);
+            if (at == std::string::npos) {
+                ADD_FAILURE() << "missing in order: " << line;
+                return false;
+            }
+        }
+        return true;
+    }
+    std::vector<uint8_t> flashed(uint32_t address, std::size_t n) {
+        return bus->withModel([&](sim::BootloaderModel& m) { return m.read(address, n); });
+    }
+    void inject(BootStep step, BootFault fault) {
+        bus->withModel([&](sim::BootloaderModel& m) {
+            m.inject(step, fault);
+            return 0;
+        });
+    }
+
+    ManualClock clock{20ms};
+    std::unique_ptr<BootloaderBus> bus;
+    std::unique_ptr<ScriptedDevice> device;
+    std::unique_ptr<Driver> driver;
+    std::ostringstream log;
+    std::string path = [] {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        return ::testing::TempDir() + "kinetra_flash_" + name + ".hex";
+    }();
+};
+
+TEST_F(FlashProcedureTest, SendsTheExactFrameSequenceAndTheImageLands) {
+    start(false);
+    writeFile(imageText());
+    std::vector<FlashProgress> progress;
+    FlashOptions options;
+    options.progress = [&](const FlashProgress& p) { progress.push_back(p); };
+    ASSERT_EQ(flash(false, options), RET_OK);
+
+    std::vector<std::string> expected{"800003ff:", "rate 4", "79:", "3: 3", "rate 6"};
+    for (int s = 0; s < 10; ++s) {
+        expected.push_back("43: 0");
+        expected.push_back("43: " + std::to_string(s));
+    }
+    expected.insert(expected.end(), {"31: 8 0 0 0 f", "4: 10 11 12 13 14 15 16 17", "4: 18 19 1a 1b 1c 1d 1e 1f",
+                                     "31: 8 0 0 10 13", "4: a0 a1 a2 a3 a4 a5 a6 a7",
+                                     "4: a8 a9 aa ab ac ad ae af", "4: b0 b1 b2 b3", "21: 8 0 0 0", "rate 6"});
+    EXPECT_EQ(rendered(), expected);
+    EXPECT_EQ(clock.sleeps(), (std::vector<ProcedureClock::clock::duration>{2s, 2s, 1s, 2s, 1ms, 1ms, 1ms, 1ms, 1ms,
+                                                                             1ms, 1ms, 1ms, 1ms, 1ms}));
+    EXPECT_TRUE(clock.expiredWaits().empty());
+    EXPECT_EQ(flashed(0x08000000, 16), kFirst);
+    EXPECT_EQ(flashed(0x08000010, 20), kSecond);
+    EXPECT_FALSE(bus->flash_mode.load());
+    EXPECT_TRUE(logHasInOrder({"[FLASH] Loading firmware file", "[FLASH] Loading done", "Entering DFU Mode",
+                               "Changing Baud rate to 125K", "Sending standard ID",
+                               "[FLASH] Initialisation Successfull", "Changing Baud Rate to 1M",
+                               "[FLASH] Change Speed command successfull.", "[FLASH] ACK received at new speed.",
+                               "Erasing", "[FLASH] Erasing sector 9 successful.", "[FLASH] Address:8000010",
+                               "[FLASH] Data Size:20", "[FLASH] Memory address:8000010 is OK.",
+                               "[FLASH] [outside loop] Flashing at this memory address successfull.",
+                               "[FLASH] Writing to memory address successfull.",
+                               "[FLASH] Memory write error count:0", "[FLASH] Go command successfull."}));
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().stage, FlashStage::Starting);
+    EXPECT_EQ(progress.back().done, 1u);
+    bool writes_total = false;
+    for (const auto& p : progress) writes_total |= p.stage == FlashStage::Writing && p.done == 36 && p.total == 36;
+    EXPECT_TRUE(writes_total);
+}
+
+TEST_F(FlashProcedureTest, AlreadyInBootloaderStartsWithSynchronise2sAfterTheRateChange) {
+    start(true, false);  // a device in its bootloader sends no heartbeats
+    writeFile(imageText());
+    ASSERT_EQ(flash(true), RET_OK);
+    const auto events = bus->events();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(render(events[0]), "rate 4");
+    EXPECT_EQ(render(events[1]), "79:");
+    EXPECT_EQ(events[1].at - events[0].at, 2s);
+}
+
+struct FailureCase {
+    const char* name;
+    BootStep step;
+    BootFault fault;
+    ret_status_t status;
+    const char* message;
+    ret_status_t retry;  // of an update that skips the entry, right after
+};
+
+class FlashFailureTest : public FlashProcedureTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FlashFailureTest, EndsWithItsStatusAndTheAdapterAt500k) {
+    const FailureCase& c = GetParam();
+    start(false);
+    writeFile(imageText());
+    inject(c.step, c.fault);
+    EXPECT_EQ(flash(false), c.status);
+    EXPECT_EQ(bus->lastBaudRate(), CAN_BAUD_500K);
+    EXPECT_EQ(render(bus->events().back()), "rate 6");
+    EXPECT_TRUE(bus->flash_mode.load()) << "flash mode stays set until an update succeeds";
+    EXPECT_NE(log.str().find(std::string(c.message) + "\n"), std::string::npos) << log.str();
+    if (c.step != BootStep::Go) {
+        for (const auto& line : rendered()) EXPECT_NE(line.rfind("21:", 0), 0u) << "no Go after a failure";
+    }
+    if (c.status == RET_TIMEOUT) {
+        EXPECT_EQ(clock.expiredWaits(), std::vector<ProcedureClock::clock::duration>{20s});
+    }
+    // The device is still in its bootloader: a retry that skips the entry succeeds.
+    log.str("");
+    // A bootloader left at 500 kbit/s no longer hears the synchronise frame at
+    // 125 kbit/s; one that hung or restarted does.
+    EXPECT_EQ(flash(true), c.retry);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, FlashFailureTest,
+    ::testing::Values(
+        FailureCase{"sync_silent", BootStep::Synchronise, BootFault::Silent, RET_TIMEOUT,
+                    "[FLASH] Initialise failed after DFU.2", RET_OK},
+        FailureCase{"sync_refused", BootStep::Synchronise, BootFault::Refuse, RET_NOT_CONNECTED,
+                    "[FLASH] Initialise failed after DFU.0", RET_OK},
+        FailureCase{"speed_refused", BootStep::ChangeSpeed, BootFault::Refuse, RET_NOT_CONNECTED,
+                    "[FLASH] Change Speed command failed.", RET_OK},
+        FailureCase{"new_speed_refused", BootStep::ChangeSpeed, BootFault::RefuseFinal, RET_NOT_CONNECTED,
+                    "[FLASH] ACK receive at new speed failed.0:31", RET_TIMEOUT},
+        FailureCase{"erase_silent", BootStep::Erase, BootFault::Silent, RET_TIMEOUT,
+                    "[FLASH] Erasing for sector 0 failed.", RET_OK},
+        FailureCase{"erase_not_done", BootStep::Erase, BootFault::RefuseFinal, RET_NOT_CONNECTED,
+                    "[FLASH] Erasing sector 0 failed.", RET_TIMEOUT},
+        FailureCase{"write_refused", BootStep::Write, BootFault::Refuse, RET_NOT_CONNECTED,
+                    "[FLASH] Memory address:8000000 is not OK. 0", RET_TIMEOUT},
+        FailureCase{"write_ack_dropped", BootStep::Write, BootFault::DropAck, RET_TIMEOUT,
+                    "[FLASH] Memory address:8000000 is not OK. 2", RET_TIMEOUT},
+        FailureCase{"write_silent", BootStep::Write, BootFault::Silent, RET_TIMEOUT,
+                    "[FLASH] Memory address:8000000 is not OK. 2", RET_OK},
+        FailureCase{"reboot_mid_write", BootStep::Write, BootFault::RebootMidWrite, RET_TIMEOUT,
+                    "[FLASH] [in loop] Flashing at this memory address failed.2", RET_OK},
+        FailureCase{"go_refused", BootStep::Go, BootFault::Refuse, RET_NOT_CONNECTED, "[FLASH] Go command failed.", RET_TIMEOUT}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FlashProcedureTest, RefusedWriteFinishIsCountedAndTheFlashStillSucceeds) {
+    start(false);
+    writeFile(imageText());
+    inject(BootStep::Write, BootFault::RefuseFinal);
+    EXPECT_EQ(flash(false), RET_OK);
+    EXPECT_TRUE(logHasInOrder({"[FLASH] Writing to memory address failed.0:1f",
+                               "[FLASH] Writing to memory address successfull.", "[FLASH] Memory write error count:1",
+                               "[FLASH] Go command successfull."}));
+    EXPECT_EQ(flashed(0x08000010, 20), kSecond) << "the next block is still written";
+}
+
+struct BadFileCase {
+    const char* name;
+    std::string text;  // empty name: the file is not written at all
+    bool write;
+    ret_status_t status;
+    const char* message;
+};
+
+class FlashBadFileTest : public FlashProcedureTest, public ::testing::WithParamInterface<BadFileCase> {};
+
+TEST_P(FlashBadFileTest, IsRefusedBeforeTheBusIsTouched) {
+    const BadFileCase& c = GetParam();
+    start(false);
+    if (c.write) writeFile(c.text);
+    EXPECT_EQ(flash(false), c.status);
+    EXPECT_TRUE(bus->events().empty()) << "nothing sent, the adapter's rate untouched";
+    EXPECT_FALSE(bus->flash_mode.load());
+    EXPECT_TRUE(logHasInOrder({"[FLASH] Loading firmware file", "[FLASH] Loading done", c.message}));
+}
+
+const std::string kLinear = sim::intelHexRecord(4, 0, {0x08, 0x00});
+INSTANTIATE_TEST_SUITE_P(
+    Files, FlashBadFileTest,
+    ::testing::Values(
+        BadFileCase{"missing", "", false, RET_NOT_INITIALISED, "[FLASH] Invalid Flash File. Please check path/file."},
+        BadFileCase{"empty", "", true, RET_NOT_INITIALISED, "[FLASH] Invalid Flash File. Please check path/file."},
+        BadFileCase{"binary", std::string("\x7F" "ELF\x02\x01\x01\x00", 8), true, RET_NOT_INITIALISED,
+                    "[FLASH] Invalid Flash File. Please check path/file."},
+        BadFileCase{"truncated", kLinear + sim::intelHexRecord(0, 0, kFirst), true, RET_INVALID_ARGUMENT,
+                    "[FLASH] Refusing firmware file: reading stopped at a end of file before the end-of-file record."},
+        BadFileCase{"corrupted", kLinear + sim::intelHexRecord(0, 0, kFirst) + ":0100100000FF\n:00000001FF\n", true,
+                    RET_INVALID_ARGUMENT, "[FLASH] Refusing firmware file: reading stopped at a bad checksum."},
+        BadFileCase{"past_the_erased_sectors", sim::intelHexRecord(4, 0, {0x08, 0x0C}) +
+                                                   sim::intelHexRecord(0, 0, {1}) + ":00000001FF\n",
+                    true, RET_INVALID_ARGUMENT,
+                    "[FLASH] Refusing firmware file: data at 0x80c0000 lies outside the flash that is erased."},
+        BadFileCase{"straddling_the_end", sim::intelHexRecord(4, 0, {0x08, 0x0B}) +
+                                              sim::intelHexRecord(0, 0xFFFE, {1, 2, 3}) + ":00000001FF\n",
+                    true, RET_INVALID_ARGUMENT,
+                    "[FLASH] Refusing firmware file: data at 0x80bfffe lies outside the flash that is erased."},
+        BadFileCase{"below_the_flash", sim::intelHexRecord(0, 0, {1}) + ":00000001FF\n", true, RET_INVALID_ARGUMENT,
+                    "[FLASH] Refusing firmware file: data at 0x0 lies outside the flash that is erased."}),
+    [](const ::testing::TestParamInfo<BadFileCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FlashProcedureTest, ChecksComeFirstUnlessTheDeviceIsInItsBootloader) {
+    start(false, false);
+    writeFile(imageText());
+    EXPECT_EQ(flash(false), RET_NOT_CONNECTED);
+    EXPECT_TRUE(bus->events().empty());
+    bus->setSendFails(true);
+    can_frame_data probe{};
+    bus->sendFrame(&probe);
+    EXPECT_EQ(flash(false), RET_NOT_RUNNING);
+    EXPECT_TRUE(log.str().empty()) << "the checks precede loading";
+}
+
+TEST_F(FlashProcedureTest, VerifyCatchesACorruptedByteAndSkipsGo) {
+    start(false);
+    writeFile(imageText());
+    inject(BootStep::Write, BootFault::CorruptByte);
+    FlashOptions options;
+    options.verify = true;
+    EXPECT_EQ(flash(false, options), RET_NOT_CONNECTED);
+    EXPECT_NE(log.str().find("[FLASH] Verify failed at address 0x8000000: wrote 0x10, read 0x11.\n"), std::string::npos)
+        << log.str();
+    for (const auto& line : rendered()) EXPECT_NE(line.rfind("21:", 0), 0u);
+    EXPECT_EQ(bus->lastBaudRate(), CAN_BAUD_500K);
+}
+
+TEST_F(FlashProcedureTest, VerifyReadsEveryBlockBackBeforeGo) {
+    start(true, false);
+    writeFile(imageText());
+    FlashOptions options;
+    options.verify = true;
+    EXPECT_EQ(flash(true, options), RET_OK);
+    const auto lines = rendered();
+    const auto read_first = std::find(lines.begin(), lines.end(), "11: 8 0 0 0 f");
+    const auto read_second = std::find(lines.begin(), lines.end(), "11: 8 0 0 10 13");
+    const auto go = std::find(lines.begin(), lines.end(), "21: 8 0 0 0");
+    EXPECT_TRUE(read_first < read_second && read_second < go && go != lines.end());
+    EXPECT_NE(log.str().find("[FLASH] Verify successful.\n"), std::string::npos);
+}
+
+TEST_F(FlashProcedureTest, CancelEndsThroughTheFailureExit) {
+    start(true, false);
+    writeFile(imageText());
+    std::atomic<bool> cancel{false};
+    FlashOptions options;
+    options.cancel = &cancel;
+    options.progress = [&](const FlashProgress& p) {
+        if (p.stage == FlashStage::Erasing && p.done == 3) cancel = true;
+    };
+    EXPECT_EQ(flash(true, options), RET_NOT_RUNNING);
+    const auto lines = rendered();
+    // Sector 0's own frame reads like an announcement: three announcements and it.
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "43: 0"), 4);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "43: 3"), 0);
+    EXPECT_EQ(lines.back(), "rate 6");
+    EXPECT_NE(log.str().find("[FLASH] Cancelled.\n"), std::string::npos);
+}
+
+TEST_F(FlashProcedureTest, ActuatorRunsTheSameProcedure) {
+    start(true, false);
+    writeFile(imageText());
+    Actuator actuator(kNode + 1, bus.get());
+    FlashOptions options;
+    options.clock = &clock;
+    EXPECT_EQ(actuator.flash(path, true, options), RET_OK);
+    EXPECT_EQ(flashed(0x08000010, 20), kSecond);
+}
+
+}  // namespace
+}  // namespace kinetra::test
