@@ -28,39 +28,36 @@ using Table = std::array<double, kTableSize>;
 
 /// The error metric of a measurement.
 struct ErrorMetric {
-  double half_peak_to_peak = 0.0;
-  double standard_deviation = 0.0;
-  /// measured - expected, with its mean removed.
-  std::vector<double> centred;
+    double half_peak_to_peak = 0.0;
+    double standard_deviation = 0.0;
+    /// measured - expected, with its mean removed.
+    std::vector<double> centred;
 };
 
 /// Error of `measured` against `expected` (same length, at least one sample).
-ErrorMetric errorMetric(const std::vector<double> &measured,
-                        const std::vector<double> &expected);
+ErrorMetric errorMetric(const std::vector<double>& measured, const std::vector<double>& expected);
 
 /// Bias current trimming value for a half peak-to-peak error; `exceeded` tells
 /// whether the error is beyond the table and the value saturated.
-uint8_t biasCurrentTrimming(double half_peak_to_peak, bool *exceeded);
+uint8_t biasCurrentTrimming(double half_peak_to_peak, bool* exceeded);
 
 /// Least-squares fit of `error` (centred) over the harmonics of `angles`
 /// (degrees).
-Harmonics fitHarmonics(const std::vector<double> &angles,
-                       const std::vector<double> &error);
+Harmonics fitHarmonics(const std::vector<double>& angles, const std::vector<double>& error);
 
 /// The fitted model at `degrees`.
-double harmonicModel(const Harmonics &c, double degrees);
+double harmonicModel(const Harmonics& c, double degrees);
 
 /// The model averaged over every whole revolution between two multiples of 360
 /// that the angles span, indexed by grid angle within the revolution; false
 /// (and `table` untouched) when the angles span no whole revolution.
-bool averagedModel(const Harmonics &c, const std::vector<double> &angles,
-                   Table *table);
+bool averagedModel(const Harmonics& c, const std::vector<double>& angles, Table* table);
 
 /// The chip's two's complement byte for a compensation of `degrees` (clamped to
 /// the table's range; one unit is 360 / 4096 degree).
 uint8_t compensationByte(double degrees);
 
 /// Unwraps angles read within one revolution into a continuous run, in place.
-void unwrapAngles(std::vector<double> &angles);
+void unwrapAngles(std::vector<double>& angles);
 
-} // namespace kinetra::calibration
+}  // namespace kinetra::calibration

@@ -11,15 +11,15 @@ namespace kinetra::calibration {
 
 class SensorLink {
 public:
-  virtual ~SensorLink() = default;
-  /// The configured encoder type (0 when it cannot be read).
-  virtual uint8_t encoderType() = 0;
-  /// One angle read in degrees; `degrees` is written only on RET_OK.
-  virtual ret_status_t readAngle(double *degrees) = 0;
-  /// One register write of the chip; not confirmed by the device.
-  virtual void writeRegister(uint8_t reg, uint8_t value) = 0;
-  /// True when the angles come within one revolution and must be unwrapped.
-  virtual bool readsWithinOneTurn() const = 0;
+    virtual ~SensorLink() = default;
+    /// The configured encoder type (0 when it cannot be read).
+    virtual uint8_t encoderType() = 0;
+    /// One angle read in degrees; `degrees` is written only on RET_OK.
+    virtual ret_status_t readAngle(double* degrees) = 0;
+    /// One register write of the chip; not confirmed by the device.
+    virtual void writeRegister(uint8_t reg, uint8_t value) = 0;
+    /// True when the angles come within one revolution and must be unwrapped.
+    virtual bool readsWithinOneTurn() const = 0;
 };
 
-} // namespace kinetra::calibration
+}  // namespace kinetra::calibration

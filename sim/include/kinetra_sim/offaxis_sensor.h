@@ -5,9 +5,9 @@
 /// current trimming (register 2), to which the chip adds its own compensation
 /// table (registers 32-63), looked up at the angle it measures.
 
-#include "kinetra_sim/encoder_model.h"
-
 #include <cstdint>
+
+#include "kinetra_sim/encoder_model.h"
 
 namespace kinetra::sim {
 
@@ -18,13 +18,11 @@ double offAxisRawError(double mechanical_degrees, uint8_t bias_current);
 /// The chip's compensation in degrees at a measured angle: the table's two's
 /// complement bytes in units of 360/4096 degree, one per 11.25 degrees,
 /// interpolated linearly between its entries (the last runs on to the first).
-double offAxisCompensation(double measured_degrees,
-                           const SensorRegisters &registers);
+double offAxisCompensation(double measured_degrees, const SensorRegisters& registers);
 
 /// What the chip reports minus the mechanical angle, in degrees: the raw error
 /// plus the compensation at the angle the chip measures. Fits
 /// EncoderModel::AngleError.
-double offAxisError(double mechanical_degrees,
-                    const SensorRegisters &registers);
+double offAxisError(double mechanical_degrees, const SensorRegisters& registers);
 
-} // namespace kinetra::sim
+}  // namespace kinetra::sim
