@@ -17,7 +17,7 @@ struct Harmonic {
 // nonlinearities add the higher orders. The higher orders are large enough
 // that a table off by one entry or with sine and cosine swapped does visibly
 // worse than none, and the whole stays inside the table's +-11.25 degrees.
-constexpr Harmonic kHarmonics[] = {{1, 6.0, 20.0}, {2, 2.2, 110.0}, {4, 1.8, 230.0}, {8, 0.9, 320.0}};
+constexpr Harmonic kHarmonics[] = {{1, 9.5, 20.0}, {2, 3.5, 110.0}, {4, 2.8, 230.0}, {8, 1.4, 320.0}};
 // Bias current trimming strengthens the measured field: at this value the
 // error is half as large.
 constexpr double kHalvingBiasCurrent = 200.0;
