@@ -6,6 +6,7 @@
 #include <kinetra/driver_error.h>
 #include <kinetra/flash_options.h>
 #include <kinetra/interface.h>
+#include <kinetra/offaxis_calibration.h>
 #include <kinetra/types.h>
 
 #include <ostream>
@@ -304,6 +305,16 @@ public:
     /// Blocks about 0.2 s (MA7xx) or 4.5 s (MA600); reports on standard output
     /// and returns 1 in every case.
     unsigned char clearMAxxxOffAxisCalibration(bool output);
+    /// Calibrates the off-axis error of the chip while the caller turns the shaft
+    /// at the constant rate `speed` (degrees per second): bias current trimming,
+    /// and on an MA600 a harmonic compensation table that the chip then stores.
+    /// Blocks about 15 s (MA600) or 8.5 s (MA702, MA732); reports on standard
+    /// output and returns 1 in every case.
+    unsigned char runMAxxxOffAxisCalibration(bool output, float speed);
+    /// The same run, observed, cancellable and timed through `options`, printing
+    /// the same lines; returns what it measured and wrote.
+    kinetra::OffAxisCalibrationResult runMAxxxOffAxisCalibration(bool output, float speed,
+                                                        const kinetra::OffAxisCalibrationOptions& options);
 
     // ---- Configuration files.
 

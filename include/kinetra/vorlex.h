@@ -4,6 +4,7 @@
 
 #include <kinetra/can_device_type.h>
 #include <kinetra/interface.h>
+#include <kinetra/offaxis_calibration.h>
 #include <kinetra/types.h>
 
 #include <ostream>
@@ -86,6 +87,14 @@ public:
     ret_status_t setMAxxxSPIRegister(unsigned char address, unsigned char value);
     /// Reads one register of the sensor chip: its value and the device's flag.
     ret_status_t getMAxxxSPIRegister(unsigned char address, unsigned char* value, bool* flag);
+    /// Calibrates the off-axis error of the encoder's chip while the caller turns
+    /// the shaft at the constant rate `speed` (degrees per second): bias current
+    /// trimming, a harmonic compensation table, and the chip's store. Blocks
+    /// about 15 s; reports on standard output and returns 1 in every case.
+    unsigned char runMAxxxOffAxisCalibration(float speed);
+    /// The same run, observed, cancellable and timed through `options`, printing
+    /// the same lines; returns what it measured and wrote.
+    kinetra::OffAxisCalibrationResult runMAxxxOffAxisCalibration(float speed, const kinetra::OffAxisCalibrationOptions& options);
 
     /// Sets the device's CAN bit rate; RET_INVALID_ARGUMENT for a value outside
     /// the table, and nothing is sent. The adapter keeps its own rate.

@@ -1,5 +1,7 @@
 #include "kinetra_sim/encoder_model.h"
 
+#include "devices/protocol/motor_controller_protocol.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -26,7 +28,16 @@ double mean(const std::deque<double>& samples) {
 void SensorRegisters::reset() {
     values_.fill(0);
     // The chip's filter window register comes up at its middle setting.
-    values_[14] = 0x77;
+    values_[protocol::motor::kMAxxxRegFilterWindow] = 0x77;
+    stored_ = values_;
+}
+
+void SensorRegisters::write(uint8_t address, uint8_t value) {
+    if (address == protocol::motor::kMAxxxRegStore) {
+        if (value == 1) stored_ = values_;
+        return;
+    }
+    values_[address] = value;
 }
 
 EncoderModel::EncoderModel() { restartTurnCount(); }
@@ -137,6 +148,7 @@ void EncoderModel::erase() {
 
 void EncoderModel::reboot() {
     settings_ = saved_;
+    registers_.powerUp();
     restartTurnCount();
     count_offset_ = 0;
     velocity_samples_.clear();

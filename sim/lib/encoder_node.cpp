@@ -1,4 +1,5 @@
 #include "kinetra_sim/encoder_node.h"
+#include "kinetra_sim/offaxis_sensor.h"
 
 #include "devices/protocol/vorlex_protocol.h"
 
@@ -8,6 +9,8 @@ NodeIdentity EncoderNode::defaultIdentity() { return NodeIdentity{{1, 0, 1, 0}, 
 
 EncoderNode::EncoderNode(const NodeSetup& setup)
     : Node(setup, protocol::DeviceType::Encoder, protocol::vorlex::kVorlexRoutes, defaultIdentity()) {
+    // Its chip errs like one whose magnet sits slightly off the axis.
+    model_.setAngleError(offAxisError);
     installCommandSet();
 }
 

@@ -347,6 +347,14 @@ void MotorControllerNode::installDriverCommands() {
         return std::tuple{c[4], c[5], c[6], c[7]};
     });
 
+    // ---- Positions as the magnetic sensor chips measure them.
+    const auto sensed = [this](bool output) {
+        const uint8_t read = output ? motor::kGetOutputEncoderConfiguration : motor::kGetMotorEncoderConfiguration;
+        return firmware_.sensedPosition(output, std::get<0>(valuesOf<u8>(registers().word(read))));
+    };
+    answer(motor::kGetMotorPosition, [sensed] { return sensed(false); });
+    answer(motor::kGetOutputPosition, [sensed] { return sensed(true); });
+
     // ---- The sensor chips' registers, one file per selector. The flag reports
     // a completed SPI transfer, which the simulated link always is.
     onCommand(motor::kSetMAxxxSPIRegister, [this](const can_frame_data& frame) {

@@ -46,6 +46,8 @@ protected:
 };
 
 TEST_F(VorlexOnSimulator, AnglesAndVelocityFollowTheTurningShaft) {
+    // An ideal chip, so that the angles follow the shaft exactly.
+    node().withModel([](EncoderModel& m) { m.setAngleError(nullptr); });
     float first = 0, second = 0;
     const auto t0 = Clock::now();
     ASSERT_EQ(encoder_.getMultiturnAngle(&first), RET_OK);

@@ -11,19 +11,23 @@
 
 namespace kinetra::sim {
 
-/// The sensor chip's register file, addressed by the register commands. The
-/// chip keeps its registers through a reboot of the encoder (they live in the
-/// chip) and does not take part in saving or erasing the encoder's configuration.
+/// The sensor chip's register file, addressed by the register commands. Writing
+/// 1 to the store register keeps the registers in the chip's own memory; a power
+/// cycle (a reboot of the device) brings back what was stored last. The chip
+/// does not take part in saving or erasing the device's configuration.
 class SensorRegisters {
 public:
     SensorRegisters() { reset(); }
-    /// Back to the chip's power-on values.
+    /// Back to the chip's factory values, stored ones included.
     void reset();
+    /// As after a power cycle: the stored registers.
+    void powerUp() { values_ = stored_; }
     uint8_t read(uint8_t address) const { return values_[address]; }
-    void write(uint8_t address, uint8_t value) { values_[address] = value; }
+    void write(uint8_t address, uint8_t value);
 
 private:
     std::array<uint8_t, 256> values_{};
+    std::array<uint8_t, 256> stored_{};
 };
 
 /// The encoder's configuration, kept by saving it and restored by a reboot.

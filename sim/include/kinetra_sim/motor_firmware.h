@@ -7,8 +7,12 @@
 
 #include "kinetra_sim/encoder_model.h"
 #include "kinetra_sim/motor_model.h"
+#include "kinetra_sim/offaxis_sensor.h"
+
+#include "devices/protocol/motor_controller_protocol.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 namespace kinetra::sim {
@@ -61,11 +65,27 @@ public:
     void setEncoderMatched(bool matched) { encoder_matched_ = matched; }
 
     /// The register file of the sensor chip of the output encoder (`output`) or
-    /// the motor encoder. The chips keep their registers through reboots.
+    /// the motor encoder. A reboot brings back what the chips stored.
     SensorRegisters& sensor(bool output) { return output ? output_sensor_ : motor_sensor_; }
+    const SensorRegisters& sensor(bool output) const { return output ? output_sensor_ : motor_sensor_; }
 
-    /// As after power-up (the chips' registers stay).
+    /// The output (`output`) or motor position in turns as an encoder of type
+    /// `type` measures it: a magnetic sensor chip adds its off-axis error.
+    float sensedPosition(bool output, uint8_t type) const {
+        const double gear = output ? static_cast<double>(motor_.parameters().gear_ratio) : 1.0;
+        const double reported = output ? motor_.outputPosition() : motor_.position();
+        if (type != protocol::motor::kEncoderTypeMA7xx && type != protocol::motor::kEncoderTypeMA600) {
+            return static_cast<float>(reported);
+        }
+        const double mechanical = motor_.encoderPosition() / (gear > 0.0 ? gear : 1.0) * 360.0;
+        const double turn = mechanical - 360.0 * std::floor(mechanical / 360.0);
+        return static_cast<float>(reported + offAxisError(turn, sensor(output)) / 360.0);
+    }
+
+    /// As after power-up (the chips come back with what they stored).
     void restart() {
+        motor_sensor_.powerUp();
+        output_sensor_.powerUp();
         motor_.restart();
         error_code_ = 0;
         driver_fault_ = 0;

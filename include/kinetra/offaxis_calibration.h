@@ -1,0 +1,89 @@
+#pragma once
+/// @file offaxis_calibration.h
+/// Options and outcome of the off-axis calibration of a magnetic angle sensor
+/// chip (MA702, MA732, MA600), for programs that want more than its printed
+/// lines: progress, the measured samples, cancelling, a time seam, and the
+/// numbers.
+
+#include <kinetra/procedure_clock.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace kinetra {
+
+/// The stages of a calibration run, in the order they begin.
+enum class OffAxisStage {
+    Reset,         ///< bias current, compensation table and trimming settings cleared
+    Measurement1,  ///< the error as the chip reports it
+    BiasCurrent,   ///< bias current trimming chosen and written
+    Measurement2,  ///< the error with the new bias current
+    Compensation,  ///< harmonic fit and compensation table (MA600)
+    Measurement3,  ///< the error with the compensation table
+    Store,         ///< the chip stores its settings (MA600)
+    Done,          ///< the run has ended, whatever its outcome
+};
+
+/// One measurement's angles: what the chip reported (after the run's own
+/// offset removal and unwrapping, as the error metric sees them) and what a
+/// shaft turning at the given rate covered since the first sample, in degrees.
+struct OffAxisSamples {
+    int measurement = 0;  ///< 1, 2 or 3
+    std::vector<double> measured;
+    std::vector<double> expected;
+};
+
+/// How a calibration run is observed and timed.
+struct OffAxisCalibrationOptions {
+    /// Called when a stage begins (`sample` 0) and after every counted sample of
+    /// a measurement (`sample` 1 to 500).
+    std::function<void(OffAxisStage stage, unsigned sample)> progress;
+    /// Receives each completed measurement's samples.
+    std::function<void(const OffAxisSamples& samples)> samples;
+    /// When set and true, the run stops before its next sample or register write.
+    const std::atomic<bool>* cancel = nullptr;
+    /// Time and pauses of the run; the system clock when null. Must outlive the
+    /// run.
+    ProcedureClock* clock = nullptr;
+    /// A measurement without a successful read for this long ends the run.
+    std::chrono::milliseconds read_timeout{2000};
+};
+
+/// The error metric of one measurement, in degrees.
+struct OffAxisError {
+    double half_peak_to_peak = 0.0;
+    double standard_deviation = 0.0;
+};
+
+/// What a calibration run did and found.
+struct OffAxisCalibrationResult {
+    /// The selected encoder is an MA702, MA732 or MA600 (always true for a
+    /// Vorlex).
+    bool compatible = false;
+    /// The run went through to its end ("Done.").
+    bool completed = false;
+    bool cancelled = false;
+    /// A measurement got no successful read for the read time-out.
+    bool read_timed_out = false;
+    /// How many of `errors` were measured (0 to 3).
+    int measurements = 0;
+    std::array<OffAxisError, 3> errors{};
+    /// The bias current trimming value written (register 2), and whether the
+    /// error exceeded the table so that it saturated.
+    uint8_t bias_current = 0;
+    bool bias_limit_exceeded = false;
+    /// The fitted model covered a whole revolution, so a table was computed.
+    bool table_computed = false;
+    /// The compensation values (degrees) and the bytes written for them.
+    std::array<double, 32> compensation{};
+    std::array<uint8_t, 32> compensation_bytes{};
+    bool table_written = false;
+    /// The store sequence was written.
+    bool stored = false;
+};
+
+}  // namespace kinetra
