@@ -1,5 +1,9 @@
 #include <kinetra/actuator.h>
 
+#include <kinetra/control_cycle.h>
+
+#include "devices/control_cycle_impl.h"
+
 #include "devices/device_traits.h"
 #include "devices/motor_controller.h"
 
@@ -306,4 +310,9 @@ ret_status_t Actuator::getMotorEncoderState(bool* a, bool* b) {
 
 ret_status_t Actuator::getOutputEncoderState(bool* b) {
     return forwardTo(impl_, &ActuatorImpl::getOutputEncoderState, b);
+}
+
+std::size_t ControlCycle::add(Actuator& actuator, MotorReading reading, float* value) {
+    if (actuator.impl_ == nullptr) return impl_->add(kinetra::CycleRead{});
+    return impl_->add(kinetra::motorCycleRead(*actuator.impl_, reading, value));
 }

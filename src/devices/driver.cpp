@@ -1,5 +1,9 @@
 #include <kinetra/driver.h>
 
+#include <kinetra/control_cycle.h>
+
+#include "devices/control_cycle_impl.h"
+
 #include "devices/motor_driver_commands.h"
 #include "devices/motor_offaxis_reset.h"
 
@@ -441,4 +445,9 @@ ret_status_t Driver::getMAxxxTrimmingSettings(bool output, bool* first, bool* se
 
 ret_status_t Driver::setMAxxxTrimmingSettings(bool output, bool first, bool second) {
     return forwardTo(impl_, &DriverImpl::setMAxxxTrimmingSettings, output, first, second);
+}
+
+std::size_t ControlCycle::add(Driver& driver, MotorReading reading, float* value) {
+    if (driver.impl_ == nullptr) return impl_->add(kinetra::CycleRead{});
+    return impl_->add(kinetra::motorCycleRead(*driver.impl_, reading, value));
 }
