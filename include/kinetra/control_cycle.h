@@ -47,7 +47,8 @@ enum class MotorReading {
 /// interface callback.
 class ControlCycle {
 public:
-    /// An empty cycle on `iface`, which must outlive it.
+    /// An empty cycle on `iface`, which must outlive it; its reads' proxies must
+    /// be proxies on the same interface.
     explicit ControlCycle(Interface* iface);
     ~ControlCycle();
     ControlCycle(const ControlCycle&) = delete;

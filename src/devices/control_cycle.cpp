@@ -48,7 +48,7 @@ ret_status_t ControlCycle::ControlCycleImpl::run() {
         armed[i] = true;
         requests[count++] = read.request;
     }
-    const bool sent = count > 0 && iface->sendFrames(requests.data(), count) != 0;
+    const bool sent = count > 0 && iface != nullptr && iface->sendFrames(requests.data(), count) != 0;
     // One deadline for all: the cycle ends with its last reply or its wait.
     const CycleRead::Deadline deadline =
         std::chrono::steady_clock::now() + kinetra::QueryEngine<kinetra::reply_value>::kReplyTimeout;
