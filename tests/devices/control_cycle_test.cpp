@@ -35,6 +35,8 @@ std::vector<uint8_t> floatBytes(float value) {
 /// Counts the batched sends, to see that a cycle writes its requests together.
 class CountingInterface : public MemoryInterface {
 public:
+    // Closed here, while this class's overrides still stand for the receive thread.
+    ~CountingInterface() override { closeInterface(); }
     unsigned char sendDataBatch(can_frame_data* frames, std::size_t count) override {
         batches.push_back(count);
         return MemoryInterface::sendDataBatch(frames, count);
