@@ -229,6 +229,8 @@ public:
     struct ActuatorImpl;
 
 private:
+    // Control cycles build their reads on the implementation.
+    friend class ControlCycle;
     ActuatorImpl* impl_;
     Interface* iface_;
 };

@@ -355,6 +355,8 @@ public:
     struct DriverImpl;
 
 private:
+    // Control cycles build their reads on the implementation.
+    friend class ControlCycle;
     DriverImpl* impl_;
     Interface* iface_;
 };

@@ -8,6 +8,7 @@
 #include <kinetra/types.h>
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -51,6 +52,11 @@ public:
     /// A null frame returns false and leaves isRunning() unchanged.
     unsigned char sendFrame(can_frame_data* frame);
 
+    /// Sends `count` frames under one hold of the send lock, as one write where the
+    /// transport can (sendDataBatch); records the result in isRunning(). Null
+    /// frames or a count of 0 return false and leave isRunning() unchanged.
+    unsigned char sendFrames(can_frame_data* frames, std::size_t count);
+
     /// Whether the most recent send succeeded (false before the first and after close).
     bool isRunning();
     /// Whether setAsDevice() was called.
@@ -78,6 +84,9 @@ public:
     /// Transport slot: puts one frame on the bus. Non-zero = sent. Called with the
     /// send lock held.
     virtual unsigned char sendData(can_frame_data* frame) = 0;
+    /// Transport slot: puts several frames on the bus; non-zero = all sent. Called
+    /// with the send lock held. This default sends them one by one with sendData.
+    virtual unsigned char sendDataBatch(can_frame_data* frames, std::size_t count);
     /// Transport slot: changes the bus bit rate.
     virtual ret_interface_t setCANBaudRate(CANBaudRate rate) = 0;
 

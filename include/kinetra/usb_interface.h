@@ -30,6 +30,8 @@ public:
     /// Writes one frame as an SLCAN line. False when the port is closed or the
     /// write failed.
     unsigned char sendData(can_frame_data* frame) override;
+    /// Writes the frames' lines with one serial write (one per 16 frames).
+    unsigned char sendDataBatch(can_frame_data* frames, std::size_t count) override;
     /// Sets the adapter's CAN bit rate ("C", "S<code>", "O"). No reply is awaited.
     ret_interface_t setCANBaudRate(CANBaudRate rate) override;
 

@@ -34,11 +34,13 @@ struct Options {
     int verbosity = 0;
     CANBaudRate bit_rate = CAN_BAUD_500K;
     std::chrono::milliseconds heartbeat{100};
+    kinetra::sim::TimingSetup timing;
 };
 
 const char* const kUsage =
     "usage: kinetra-sim [--driver ID]... [--actuator ID]... [--imu ID]... [--encoder ID]...\n"
     "                   [--bitrate CODE] [--heartbeat-ms MS] [--fault COMMAND]... [-v|-vv]\n"
+    "                   [--realistic [--latency-us US] [--serial-baud BAUD]]\n"
     "\n"
     "Simulates a Kinetra bus behind a virtual Zarvo adapter and prints the port to\n"
     "open (with SlcanInterface from another process). Without nodes: a driver 1,\n"
@@ -46,7 +48,9 @@ const char* const kUsage =
     "(6 = 500 kbit/s, the default; 8 = 1 Mbit/s) of the adapter and the nodes. -v logs the traffic except\n"
     "heartbeats, -vv with them. --fault runs a console command at start, e.g.\n"
     "--fault 'drop 1 0.5'. Type commands on stdin while it runs ('help' lists\n"
-    "them); Ctrl-C ends.\n";
+    "them); Ctrl-C ends. --realistic gives frames the time they take on a real\n"
+    "bus (bit times, arbitration) and adapter (US microseconds each way, default\n"
+    "1000; serial line at BAUD, default unlimited); 'status' shows the bus load.\n";
 
 unsigned long parseNumber(const std::string& text, unsigned long highest) {
     char* end = nullptr;
@@ -82,6 +86,12 @@ Options parseArguments(int argc, char** argv) {
             options.bit_rate = static_cast<CANBaudRate>(parseNumber(value(i), CAN_BAUD_1M));
         } else if (arg == "--heartbeat-ms") {
             options.heartbeat = std::chrono::milliseconds(std::max(1ul, parseNumber(value(i), 60000)));
+        } else if (arg == "--realistic") {
+            options.timing.enabled = true;
+        } else if (arg == "--latency-us") {
+            options.timing.adapter_latency = std::chrono::microseconds(parseNumber(value(i), 1000000));
+        } else if (arg == "--serial-baud") {
+            options.timing.serial_baud = static_cast<uint32_t>(parseNumber(value(i), 100000000));
         } else if (arg == "--fault") {
             options.faults.push_back(value(i));
         } else if (arg == "-v") {
@@ -176,6 +186,7 @@ int main(int argc, char** argv) {
     try {
         kinetra::sim::SimulatorOptions sim_options;
         sim_options.adapter.bit_rate = options.bit_rate;
+        sim_options.timing = options.timing;
         if (options.verbosity > 0) {
             auto printer = std::make_shared<TrafficPrinter>(options.verbosity);
             sim_options.observer = [printer](const kinetra::sim::TrafficEvent& event) { (*printer)(event); };

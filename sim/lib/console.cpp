@@ -74,6 +74,10 @@ std::string status(Simulator& sim) {
         << (adapter.channelOpen() ? "open" : "closed") << (adapter.inDfuMode() ? " (firmware update mode)" : "")
         << ", bit rate code " << int(adapter.bitRate()) << ", lines in " << adapter.linesFromHost()
         << ", frames out " << adapter.framesToHost() << "\n";
+    if (sim.bus().timed()) {
+        out << "bus: load " << sim.bus().busLoad() << " % over the last second, " << sim.bus().framesQueued()
+            << " frames queued\n";
+    }
     for (const auto& node : sim.bus().nodes()) {
         out << "node " << node->nodeId() << " " << nodeKindName(node->kind()) << ": "
             << (node->online() ? "online" : "rebooting") << ", heartbeats "

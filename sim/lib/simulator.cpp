@@ -10,6 +10,7 @@ namespace kinetra::sim {
 Simulator::Simulator(const std::vector<NodeSetup>& nodes, SimulatorOptions options)
     : options_(std::move(options)), pty_(std::make_unique<PtyPort>()) {
     for (const NodeSetup& setup : nodes) bus_.addNode(makeNode(setup));
+    bus_.setTiming(options_.timing);
     adapter_ = std::make_unique<AdapterProtocol>(options_.adapter, *pty_, bus_);
     adapter_->setObserver(options_.observer);
     bus_.connect(adapter_.get());

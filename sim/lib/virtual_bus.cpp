@@ -13,6 +13,12 @@ constexpr uint32_t kNodeIdMask = 0x3FFFF;
 // Heartbeats of several nodes are spread a little so they do not leave in one burst.
 constexpr auto kHeartbeatStagger = std::chrono::milliseconds(3);
 
+// While a host frame is delivered at the end of its time on the bus, the nodes'
+// replies start from that time, not from when the clock's thread woke up.
+thread_local const NodeContext::Clock::time_point* t_bus_time = nullptr;
+
+NodeContext::Clock::time_point busNow() { return t_bus_time != nullptr ? *t_bus_time : NodeContext::Clock::now(); }
+
 }  // namespace
 
 VirtualBus::~VirtualBus() { stop(); }
@@ -42,7 +48,43 @@ void VirtualBus::start() {
 
 void VirtualBus::stop() { timer_.stop(); }
 
+void VirtualBus::setTiming(const TimingSetup& setup) {
+    if (!setup.enabled) {
+        timeline_.reset();
+        return;
+    }
+    timeline_ = std::make_unique<BusTimeline>(
+        setup, timer_, [this](const BusArbiter::Queued& queued, Clock::time_point end) { leftBus(queued, end); });
+}
+
+double VirtualBus::busLoad() const { return timeline_ ? timeline_->busLoad() : 0.0; }
+
+std::size_t VirtualBus::framesQueued() const { return timeline_ ? timeline_->framesQueued() : 0; }
+
 void VirtualBus::deliverFromHost(const can_frame_data& frame, CANBaudRate rate) {
+    if (timeline_) {
+        timeline_->fromHost(frame, rate, Clock::now());
+        return;
+    }
+    deliverToNodes(frame, rate);
+}
+
+void VirtualBus::leftBus(const BusArbiter::Queued& queued, Clock::time_point end) {
+    if (queued.from == nullptr) {
+        t_bus_time = &end;
+        deliverToNodes(queued.frame, queued.rate);
+        t_bus_time = nullptr;
+        return;
+    }
+    HostPort* port = port_.load();
+    if (port == nullptr || !queued.from->online() || !port->carries(queued.rate)) return;
+    const can_frame_data frame = queued.frame;
+    timer_.schedule(timeline_->arrivalAtHost(frame, end), [this, frame] {
+        if (HostPort* still = port_.load()) still->frameToHost(frame);
+    });
+}
+
+void VirtualBus::deliverToNodes(const can_frame_data& frame, CANBaudRate rate) {
     const bool extended = (frame.can_id & kExtendedFlag) != 0;
     const bool to_all = (frame.can_id & kMasterFlag) != 0;
     const uint32_t addressed = (frame.can_id >> kNodeIdShift) & kNodeIdMask;
@@ -62,6 +104,10 @@ void VirtualBus::deliverFromHost(const can_frame_data& frame, CANBaudRate rate) 
 }
 
 void VirtualBus::transmit(Node& from, const can_frame_data& frame, std::chrono::microseconds delay) {
+    if (timeline_) {
+        timeline_->fromNode(from, frame, from.bitRate(), busNow() + delay);
+        return;
+    }
     if (delay.count() <= 0) {
         toHost(from, frame);
         return;

@@ -1,5 +1,9 @@
 #include <kinetra/actuator.h>
 
+#include <kinetra/control_cycle.h>
+
+#include "devices/control_cycle_impl.h"
+
 #include "devices/device_traits.h"
 #include "devices/motor_controller.h"
 
@@ -315,4 +319,9 @@ ret_status_t Actuator::flash(std::string path, bool already_in_dfu) {
 ret_status_t Actuator::flash(std::string path, bool already_in_dfu, const kinetra::FlashOptions& options) {
     if (impl_ == nullptr) return RET_NOT_INITIALISED;
     return impl_->flash(path, already_in_dfu, options);
+}
+
+std::size_t ControlCycle::add(Actuator& actuator, MotorReading reading, float* value) {
+    if (actuator.impl_ == nullptr) return impl_->add(kinetra::CycleRead{});
+    return impl_->add(kinetra::motorCycleRead(*actuator.impl_, reading, value));
 }

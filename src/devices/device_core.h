@@ -8,6 +8,7 @@
 #include <kinetra/types.h>
 
 #include "can/bus.h"
+#include "devices/cycle_read.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/payload.h"
 #include "devices/protocol/reply_layout.h"
@@ -19,7 +20,9 @@
 #include <atomic>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <ostream>
+#include <utility>
 
 namespace kinetra {
 
@@ -31,6 +34,14 @@ public:
     using Value = typename Traits::Value;
 
     DeviceCore(unsigned int node, Interface* iface) : node_(node), iface_(iface), engine_(log_, Traits::logging) {}
+    /// Cuts the control cycles' reads off this proxy, waiting for one in progress.
+    ~DeviceCore() {
+        if (!cycle_handle_) return;
+        std::lock_guard<std::mutex> lock(cycle_handle_->mutex);
+        cycle_handle_->core = nullptr;
+    }
+    DeviceCore(const DeviceCore&) = delete;
+    DeviceCore& operator=(const DeviceCore&) = delete;
 
     /// The node the proxy addresses.
     unsigned int node() const { return node_; }
@@ -73,6 +84,30 @@ public:
         static_assert(Traits::routes.find(Command)->template startsWith<T...>(),
                       "command has no reply route, or out-parameters do not match the reply layout");
         return runQuery(Command, kind, dlc, payload, out...);
+    }
+
+    /// The query of `Command` (remote frame, DLC 8) as a read of a control cycle,
+    /// storing its first values into `out` each time it is answered.
+    template <uint8_t Command, typename... T>
+    CycleRead cycleRead(T*... out) {
+        static_assert(Traits::routes.find(Command)->template startsWith<T...>(),
+                      "command has no reply route, or out-parameters do not match the reply layout");
+        static_assert(sizeof...(T) <= CycleRead::kMaxValues, "too many values for one reply");
+        if (!cycle_handle_) {
+            cycle_handle_ = std::make_shared<CycleHandle>();
+            cycle_handle_->core = this;
+        }
+        CycleRead read;
+        read.handle = cycle_handle_;
+        read.request.can_id = protocol::hostFrameId(node_, Command, protocol::FrameKind::Remote);
+        read.request.can_dlc = protocol::kQueryDlc;
+        read.pending_id = Command;
+        read.begin = [](void* core, int pending_id) { return static_cast<DeviceCore*>(core)->beginQuery(pending_id); };
+        read.end = &DeviceCore::endQuery<T...>;
+        read.cancel = [](void* core) { static_cast<DeviceCore*>(core)->engine_.disarm(); };
+        std::size_t i = 0;
+        ((read.outs[i++] = out), ...);
+        return read;
     }
 
     /// Routes one received frame: bootloader replies during a firmware update,
@@ -174,11 +209,30 @@ private:
     // The query cycle: guard, arm the slot for `pending_id`, send, wait, disarm.
     template <typename... T>
     ret_status_t awaitReply(int pending_id, can_frame_data frame, T*... out) {
+        const ret_status_t status = beginQuery(pending_id);
+        if (status != RET_OK) return status;
+        iface_->sendFrame(&frame);
+        const ret_status_t result = engine_.parseData(pending_id, out...);
+        engine_.disarm();
+        return result;
+    }
+
+    // The first half of the query cycle, up to the send: guard and arm.
+    ret_status_t beginQuery(int pending_id) {
         const ret_status_t status = guard();
         if (status != RET_OK) return status;
         engine_.arm(pending_id);
-        iface_->sendFrame(&frame);
-        const ret_status_t result = engine_.parseData(pending_id, out...);
+        return RET_OK;
+    }
+
+    // The second half for a control cycle: wait until its deadline, disarm.
+    template <typename... T>
+    static ret_status_t endQuery(void* core, CycleRead::Deadline deadline, void* const* outs) {
+        return static_cast<DeviceCore*>(core)->endQueryWith<T...>(deadline, outs, std::index_sequence_for<T...>{});
+    }
+    template <typename... T, std::size_t... I>
+    ret_status_t endQueryWith(CycleRead::Deadline deadline, void* const* outs, std::index_sequence<I...>) {
+        const ret_status_t result = engine_.collect(deadline, static_cast<T*>(outs[I])...);
         engine_.disarm();
         return result;
     }
@@ -191,6 +245,8 @@ private:
     std::atomic<uint32_t> heartbeat_word{0};
     std::atomic<uint8_t> heartbeat_byte4{1};
     std::atomic<uint8_t> heartbeat_byte5{0};
+    // Created by the first cycle read; shared with the reads, so it outlives us.
+    std::shared_ptr<CycleHandle> cycle_handle_;
 };
 
 }  // namespace kinetra

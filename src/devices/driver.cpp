@@ -1,5 +1,9 @@
 #include <kinetra/driver.h>
 
+#include <kinetra/control_cycle.h>
+
+#include "devices/control_cycle_impl.h"
+
 #include "devices/motor_driver_commands.h"
 #include "devices/motor_offaxis_reset.h"
 
@@ -452,4 +456,9 @@ ret_status_t Driver::flash(std::string path, bool already_in_dfu) {
 ret_status_t Driver::flash(std::string path, bool already_in_dfu, const kinetra::FlashOptions& options) {
     if (impl_ == nullptr) return RET_NOT_INITIALISED;
     return impl_->flash(path, already_in_dfu, options);
+}
+
+std::size_t ControlCycle::add(Driver& driver, MotorReading reading, float* value) {
+    if (driver.impl_ == nullptr) return impl_->add(kinetra::CycleRead{});
+    return impl_->add(kinetra::motorCycleRead(*driver.impl_, reading, value));
 }

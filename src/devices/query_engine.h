@@ -59,9 +59,16 @@ public:
     /// out-parameter. RET_TIMEOUT leaves the out-parameters untouched.
     template <typename... T>
     ret_status_t parseData(int /*command*/, T*... out) {
-        std::unique_lock<std::mutex> lock(data_mutex);
         const auto timeout = flash_mode.load() ? kFlashReplyTimeout : kReplyTimeout;
-        if (!data_cv.wait_for(lock, timeout, [this] { return data_received; })) return RET_TIMEOUT;
+        return collect(std::chrono::steady_clock::now() + timeout, out...);
+    }
+
+    /// Waits until `deadline` for the armed query's reply and hands out its first
+    /// values, as parseData() does; the slot stays armed.
+    template <typename... T>
+    ret_status_t collect(std::chrono::steady_clock::time_point deadline, T*... out) {
+        std::unique_lock<std::mutex> lock(data_mutex);
+        if (!data_cv.wait_until(lock, deadline, [this] { return data_received; })) return RET_TIMEOUT;
         // The layouts are checked against the out-parameter types at compile time,
         // but a reply can still carry fewer values than asked for if the handler
         // and the getter ever disagree: never read past what was decoded.

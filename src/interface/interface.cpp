@@ -69,6 +69,18 @@ unsigned char Interface::sendFrame(can_frame_data* frame) {
     return impl_->sendFrame(frame);
 }
 
+unsigned char Interface::sendFrames(can_frame_data* frames, std::size_t count) {
+    if (impl_ == nullptr) return false;
+    return impl_->sendFrames(frames, count);
+}
+
+unsigned char Interface::sendDataBatch(can_frame_data* frames, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (sendData(&frames[i]) == 0) return false;
+    }
+    return true;
+}
+
 bool Interface::isRunning() { return impl_ != nullptr && impl_->running.load(); }
 
 bool Interface::isDevice() { return impl_ != nullptr && impl_->is_device.load(); }

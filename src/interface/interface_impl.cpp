@@ -23,6 +23,14 @@ unsigned char Interface::InterfaceImpl::sendFrame(can_frame_data* frame) {
     return sent;
 }
 
+unsigned char Interface::InterfaceImpl::sendFrames(can_frame_data* frames, std::size_t count) {
+    std::lock_guard<std::mutex> lock(send_mutex);
+    if (frames == nullptr || count == 0) return false;
+    const bool sent = owner->sendDataBatch(frames, count) != 0;
+    running = sent;
+    return sent;
+}
+
 void Interface::InterfaceImpl::sendAckToDevice(unsigned int node) {
     log.line("Sending ACK to ", node);
     can_frame_data frame = kinetra::protocol::acknowledgementFrame(node);

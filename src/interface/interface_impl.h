@@ -21,6 +21,7 @@ struct Interface::InterfaceImpl {
 
     /// Sends one frame under the send lock and records the result in `running`.
     unsigned char sendFrame(can_frame_data* frame);
+    unsigned char sendFrames(can_frame_data* frames, std::size_t count);
     /// Sends an acknowledgement frame to `node`.
     void sendAckToDevice(unsigned int node);
 

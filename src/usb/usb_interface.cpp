@@ -37,6 +37,10 @@ unsigned char USBInterface::sendData(can_frame_data* frame) {
     return usb_impl_ && frame && usb_impl_->send(*frame);
 }
 
+unsigned char USBInterface::sendDataBatch(can_frame_data* frames, std::size_t count) {
+    return usb_impl_ && frames && usb_impl_->sendBatch(frames, count);
+}
+
 unsigned char USBInterface::recvData(can_frame_data* frame) {
     return usb_impl_ && frame && usb_impl_->receive(*frame);
 }

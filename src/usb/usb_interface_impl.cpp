@@ -97,6 +97,18 @@ bool USBInterface::USBInterfaceImpl::send(const can_frame_data& frame) {
     return writeLine(line, kinetra::slcan::encodeFrame(frame, line));
 }
 
+bool USBInterface::USBInterfaceImpl::sendBatch(const can_frame_data* frames, std::size_t count) {
+    // On the stack: a control cycle sends every period and must not allocate.
+    char lines[kBatchLines * kinetra::slcan::kMaxFrameLineLength];
+    for (std::size_t first = 0; first < count; first += kBatchLines) {
+        const std::size_t last = std::min(count, first + kBatchLines);
+        std::size_t length = 0;
+        for (std::size_t i = first; i < last; ++i) length += kinetra::slcan::encodeFrame(frames[i], lines + length);
+        if (!writeLine(lines, length)) return false;
+    }
+    return true;
+}
+
 ret_interface_t USBInterface::USBInterfaceImpl::command(const std::string& line) {
     return writeLine(line.data(), line.size()) ? RET_INTERFACE_OK : RET_INTERFACE_FAIL;
 }

@@ -31,6 +31,9 @@ struct USBInterface::USBInterfaceImpl {
     void close();
     /// Writes one frame line; false when the port is closed or the write failed.
     bool send(const can_frame_data& frame);
+    /// The frames' lines, written together: one write per kBatchLines frames.
+    bool sendBatch(const can_frame_data* frames, std::size_t count);
+    static constexpr std::size_t kBatchLines = 16;
     /// Reads one line; true only when it was a frame, stored into `frame`.
     /// Reply lines update the adapter state. Never throws; returns within about
     /// one read time-out (1 s), and never faster than every 100 ms after a failure.

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <utility>
@@ -469,6 +470,23 @@ TEST(UsbInterfaceOpen, ClosedInterfaceRefusesEverythingAtOnceAndLogsTheWrite) {
     EXPECT_FALSE(iface.sendData(nullptr));
     EXPECT_EQ(iface.getHardwareVersion(nullptr, &minor, &patch), RET_INTERFACE_FAIL);
     EXPECT_EQ(cout.text(), "");  // no time-out: nothing was sent, so nothing is awaited
+}
+
+TEST_F(UsbInterfaceOnPty, BatchWritesEveryLineInOrderAcrossItsChunks) {
+    open();
+    // More frames than one chunk of the batch buffer holds.
+    std::vector<can_frame_data> frames;
+    std::string lines;
+    for (uint32_t i = 0; i < 17; ++i) {
+        frames.push_back(makeFrame(0xC0000000u | (i << 7) | 0x40, 8));
+        char line[32];
+        std::snprintf(line, sizeof line, "R%08X80000000000000000\r", unsigned((i << 7) | 0x40));
+        lines += line;
+    }
+    EXPECT_TRUE(iface.sendFrames(frames.data(), frames.size()));
+    EXPECT_EQ(readFromHost(pty, lines.size()), lines);
+    EXPECT_FALSE(iface.sendFrames(nullptr, 3));
+    EXPECT_TRUE(iface.isRunning());
 }
 
 }  // namespace

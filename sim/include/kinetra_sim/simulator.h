@@ -32,6 +32,8 @@ struct SimulatorOptions {
     TrafficObserver observer;
     /// Seeds the garbage the adapter sends when told to.
     uint32_t seed = 1;
+    /// The bus and adapter timing model; off by default (frames pass at once).
+    TimingSetup timing;
 };
 
 class Simulator {

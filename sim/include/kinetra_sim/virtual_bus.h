@@ -6,6 +6,8 @@
 #include <kinetra/can_frame.h>
 #include <kinetra/types.h>
 
+#include "kinetra_sim/bus_timeline.h"
+#include "kinetra_sim/bus_timing.h"
 #include "kinetra_sim/node.h"
 #include "kinetra_sim/node_context.h"
 #include "kinetra_sim/timer_queue.h"
@@ -44,6 +46,15 @@ public:
 
     /// Sets where node frames go (the adapter); nullptr disconnects.
     void connect(HostPort* port) { port_ = port; }
+    /// Switches the timing model on or off (before start()); off, frames pass at once.
+    void setTiming(const TimingSetup& setup);
+    /// Whether the timing model is on.
+    bool timed() const { return timeline_ != nullptr; }
+    /// Percent of the bus's bit time used over the last second (0 without the model).
+    double busLoad() const;
+    /// Frames waiting for the bus or on it (0 without the model).
+    std::size_t framesQueued() const;
+
     /// Starts the timing thread: every node's heartbeats (the first at once) and ticks.
     void start();
     /// Stops the timing thread; queued heartbeats and delayed replies are dropped.
@@ -64,6 +75,8 @@ public:
 
 private:
     void toHost(Node& from, const can_frame_data& frame);
+    void deliverToNodes(const can_frame_data& frame, CANBaudRate rate);
+    void leftBus(const BusArbiter::Queued& queued, Clock::time_point end);
     void heartbeatAt(Node& node, Clock::time_point at);
     void tickAt(Node& node, Clock::time_point at);
 
@@ -71,6 +84,8 @@ private:
     std::vector<std::unique_ptr<Node>> nodes_;
     std::atomic<HostPort*> port_{nullptr};
     std::atomic<uint64_t> handler_errors_{0};
+    // Before timer_, whose actions use it.
+    std::unique_ptr<BusTimeline> timeline_;
     TimerQueue timer_;
 };
 

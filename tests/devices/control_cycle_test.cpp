@@ -1,0 +1,257 @@
+#include <kinetra/actuator.h>
+#include <kinetra/control_cycle.h>
+#include <kinetra/driver.h>
+
+#include "can/bus.h"
+#include "devices/protocol/motor_controller_protocol.h"
+#include "support/memory_interface.h"
+#include "support/scripted_device.h"
+#include "support/wait.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using kinetra::test::eventually;
+using kinetra::test::MemoryInterface;
+using kinetra::test::ScriptedDevice;
+using namespace std::chrono_literals;
+namespace motor = kinetra::protocol::motor;
+
+constexpr uint8_t kDriverType = static_cast<uint8_t>(kinetra::protocol::DeviceType::Driver);
+constexpr uint8_t kActuatorType = static_cast<uint8_t>(kinetra::protocol::DeviceType::Actuator);
+
+std::vector<uint8_t> floatBytes(float value) {
+    std::vector<uint8_t> bytes(8, 0);
+    std::memcpy(bytes.data(), &value, sizeof value);
+    return bytes;
+}
+
+/// Counts the batched sends, to see that a cycle writes its requests together.
+class CountingInterface : public MemoryInterface {
+public:
+    // Closed here, while this class's overrides still stand for the receive thread.
+    ~CountingInterface() override { closeInterface(); }
+    unsigned char sendDataBatch(can_frame_data* frames, std::size_t count) override {
+        batches.push_back(count);
+        return MemoryInterface::sendDataBatch(frames, count);
+    }
+    std::vector<std::size_t> batches;  // written and read on the test's thread only
+};
+
+class ControlCycleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(bus.initInterface("mem"));
+        ASSERT_TRUE(eventually([&] { return bus.isRunning(); }));
+    }
+    void waitPresent(uint32_t node) { ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(node); })); }
+    int requestsTo(uint32_t node) {
+        int count = 0;
+        for (auto frame : bus.sentExceptHeartbeats()) count += getDeviceIdFromFrame(&frame) == node;
+        return count;
+    }
+
+    CountingInterface bus;
+};
+
+// What each of four nodes does in one run.
+enum class Role { Answers, Silent, Absent, ProxyDestroyed };
+
+TEST_F(ControlCycleTest, EachReadGetsItsOwnStatusAndOnlyAnsweredValuesAreWritten) {
+    struct Case {
+        const char* name;
+        std::vector<Role> roles;
+        ret_status_t result;
+    };
+    const Case cases[] = {
+        {"all answer", {Role::Answers, Role::Answers, Role::Answers, Role::Answers}, RET_OK},
+        {"one silent", {Role::Answers, Role::Silent, Role::Answers, Role::Answers}, RET_TIMEOUT},
+        {"one absent", {Role::Answers, Role::Answers, Role::Absent, Role::Answers}, RET_NOT_CONNECTED},
+        {"one destroyed", {Role::ProxyDestroyed, Role::Answers, Role::Answers, Role::Answers}, RET_NOT_INITIALISED},
+        {"every kind", {Role::Absent, Role::ProxyDestroyed, Role::Silent, Role::Answers}, RET_NOT_CONNECTED},
+    };
+    uint32_t first_node = 10;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Nodes of their own: a node of an earlier case stays present for a while.
+        first_node += 10;
+        std::vector<std::unique_ptr<ScriptedDevice>> devices;
+        std::vector<std::unique_ptr<Driver>> drivers;
+        std::unique_ptr<Actuator> actuator;
+        ControlCycle cycle(&bus);
+        float values[4] = {-1, -1, -1, -1};
+        for (uint32_t i = 0; i < 4; ++i) {
+            const uint32_t node = first_node + i;
+            const Role role = c.roles[i];
+            if (role != Role::Absent) {
+                devices.push_back(std::make_unique<ScriptedDevice>(bus, node, i == 3 ? kActuatorType : kDriverType));
+                if (role != Role::Silent) devices.back()->answer(motor::kGetMotorPosition, floatBytes(1.5f + i));
+                waitPresent(node);
+            }
+            // The last node is an actuator: one cycle mixes proxy classes.
+            if (i == 3) {
+                actuator = std::make_unique<Actuator>(node, &bus);
+                EXPECT_EQ(cycle.add(*actuator, MotorReading::MotorPosition, &values[i]), i);
+            } else {
+                drivers.push_back(std::make_unique<Driver>(node, &bus));
+                EXPECT_EQ(cycle.add(*drivers.back(), MotorReading::MotorPosition, &values[i]), i);
+            }
+        }
+        for (uint32_t i = 0; i < 4; ++i) {
+            if (c.roles[i] != Role::ProxyDestroyed) continue;
+            if (i == 3) {
+                actuator.reset();
+            } else {
+                drivers[i].reset();
+            }
+        }
+        bus.clearSent();
+        bus.batches.clear();
+        EXPECT_EQ(cycle.run(), c.result);
+
+        std::size_t expected_requests = 0;
+        for (uint32_t i = 0; i < 4; ++i) {
+            const Role role = c.roles[i];
+            const ret_status_t expected = role == Role::Answers          ? RET_OK
+                                          : role == Role::Silent         ? RET_TIMEOUT
+                                          : role == Role::Absent         ? RET_NOT_CONNECTED
+                                                                         : RET_NOT_INITIALISED;
+            EXPECT_EQ(cycle.status(i), expected) << "read " << i;
+            EXPECT_EQ(values[i], role == Role::Answers ? 1.5f + i : -1.0f) << "read " << i;
+            const bool sent = role == Role::Answers || role == Role::Silent;
+            EXPECT_EQ(requestsTo(first_node + i), sent ? 1 : 0) << "read " << i;
+            expected_requests += sent;
+        }
+        // One write for all the requests of the cycle.
+        EXPECT_EQ(bus.batches, std::vector<std::size_t>{expected_requests});
+    }
+}
+
+TEST_F(ControlCycleTest, FailedSendEndsEveryArmedReadAsNotRunning) {
+    ScriptedDevice device(bus, 20, kDriverType);
+    device.answer(motor::kGetMotorVelocity, floatBytes(3.0f));
+    Driver driver(20, &bus);
+    waitPresent(20);
+    ControlCycle cycle(&bus);
+    float velocity = -1.0f;
+    cycle.add(driver, MotorReading::MotorVelocity, &velocity);
+    bus.setSendFails(true);
+    EXPECT_EQ(cycle.run(), RET_NOT_RUNNING);
+    EXPECT_EQ(cycle.status(0), RET_NOT_RUNNING);
+    // Now the guard refuses before anything is sent.
+    EXPECT_EQ(cycle.run(), RET_NOT_RUNNING);
+    bus.setSendFails(false);
+    can_frame_data probe{};
+    bus.sendFrame(&probe);
+    EXPECT_EQ(cycle.run(), RET_OK);
+    EXPECT_EQ(velocity, 3.0f);
+}
+
+TEST_F(ControlCycleTest, ASecondReadOfOneProxyIsRefusedAndIndicesOutOfRangeAreInvalid) {
+    ScriptedDevice device(bus, 21, kDriverType);
+    device.answer(motor::kGetTemperatures, floatBytes(40.0f));
+    device.answer(motor::kGetBusVoltageCurrent, floatBytes(24.0f));
+    Driver driver(21, &bus);
+    waitPresent(21);
+    ControlCycle cycle(&bus);
+    float temperature = 0, voltage = -1;
+    EXPECT_EQ(cycle.status(0), RET_INVALID_ARGUMENT);
+    cycle.add(driver, MotorReading::MotorTemperature, &temperature);
+    cycle.add(driver, MotorReading::BusVoltage, &voltage);
+    EXPECT_EQ(cycle.size(), 2u);
+    EXPECT_EQ(cycle.status(0), RET_TIMEOUT);  // not run yet
+    EXPECT_EQ(cycle.run(), RET_INVALID_ARGUMENT);
+    EXPECT_EQ(cycle.status(0), RET_OK);
+    EXPECT_EQ(temperature, 40.0f);
+    EXPECT_EQ(cycle.status(1), RET_INVALID_ARGUMENT);
+    EXPECT_EQ(voltage, -1.0f);
+    EXPECT_EQ(cycle.status(2), RET_INVALID_ARGUMENT);
+}
+
+// A reply that came after its cycle's wait was taken for the next cycle's answer.
+TEST_F(ControlCycleTest, AReplyAfterTheWaitIsDroppedAndNeverAnswersTheNextCycle) {
+    ScriptedDevice device(bus, 22, kDriverType);
+    device.answer(motor::kGetOutputTorque, floatBytes(7.0f));
+    device.setReplyDelay(300ms);
+    Driver driver(22, &bus);
+    waitPresent(22);
+    ControlCycle cycle(&bus);
+    float torque = -1.0f;
+    cycle.add(driver, MotorReading::OutputTorque, &torque);
+    EXPECT_EQ(cycle.run(), RET_TIMEOUT);
+    // The late reply arrives between the cycles.
+    device.setRepliesStopped(true);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(torque, -1.0f);
+    EXPECT_EQ(cycle.run(), RET_TIMEOUT);
+    EXPECT_EQ(torque, -1.0f);
+    // And the cycle still works once the device answers in time.
+    device.setReplyDelay(0ms);
+    device.setRepliesStopped(false);
+    EXPECT_EQ(cycle.run(), RET_OK);
+    EXPECT_EQ(torque, 7.0f);
+}
+
+TEST_F(ControlCycleTest, ANodeLostBetweenCyclesIsNotConnectedAndTheOthersGoOn) {
+    ScriptedDevice kept(bus, 23, kDriverType);
+    ScriptedDevice lost(bus, 24, kDriverType);
+    kept.answer(motor::kGetOutputPosition, floatBytes(1.0f));
+    lost.answer(motor::kGetOutputPosition, floatBytes(2.0f));
+    Driver first(23, &bus);
+    Driver second(24, &bus);
+    waitPresent(23);
+    waitPresent(24);
+    ControlCycle cycle(&bus);
+    float positions[2] = {0, 0};
+    cycle.add(first, MotorReading::OutputPosition, &positions[0]);
+    cycle.add(second, MotorReading::OutputPosition, &positions[1]);
+    ASSERT_EQ(cycle.run(), RET_OK);
+    lost.setHeartbeatsStopped(true);
+    ASSERT_TRUE(eventually([&] { return !bus.isDeviceConnected(24); }, 3000ms));
+    bus.clearSent();
+    positions[1] = -1;
+    EXPECT_EQ(cycle.run(), RET_NOT_CONNECTED);
+    EXPECT_EQ(cycle.status(0), RET_OK);
+    EXPECT_EQ(cycle.status(1), RET_NOT_CONNECTED);
+    EXPECT_EQ(positions[1], -1.0f);
+    EXPECT_EQ(requestsTo(24), 0);
+    // Back on the bus, it is read again.
+    lost.setHeartbeatsStopped(false);
+    waitPresent(24);
+    EXPECT_EQ(cycle.run(), RET_OK);
+    EXPECT_EQ(positions[1], 2.0f);
+}
+
+TEST_F(ControlCycleTest, ProxiesAndCyclesMayGoInEitherOrder) {
+    ScriptedDevice device(bus, 25, kDriverType);
+    device.answer(motor::kGetMotorTorque, floatBytes(5.0f));
+    waitPresent(25);
+    float torque = 0;
+    {
+        auto driver = std::make_unique<Driver>(25, &bus);
+        auto cycle = std::make_unique<ControlCycle>(&bus);
+        cycle->add(*driver, MotorReading::MotorTorque, &torque);
+        ASSERT_EQ(cycle->run(), RET_OK);
+        cycle.reset();  // the cycle first: the proxy still answers blocking reads
+        float again = 0;
+        EXPECT_EQ(driver->getMotorTorque(&again), RET_OK);
+        EXPECT_EQ(again, 5.0f);
+    }
+    {
+        auto driver = std::make_unique<Driver>(25, &bus);
+        ControlCycle cycle(&bus);
+        cycle.add(*driver, MotorReading::MotorTorque, &torque);
+        driver.reset();  // the proxy first: its read fails, nothing is sent
+        bus.clearSent();
+        EXPECT_EQ(cycle.run(), RET_NOT_INITIALISED);
+        EXPECT_EQ(requestsTo(25), 0);
+    }
+}
+
+}  // namespace
