@@ -7,6 +7,7 @@
 #include <kinetra/interface.h>
 #include <kinetra/types.h>
 
+#include "devices/forward.h"
 #include "devices/protocol/bus.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/payload.h"
@@ -18,6 +19,8 @@
 #include <atomic>
 #include <cstdint>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <ostream>
 
 namespace kinetra {
@@ -29,16 +32,24 @@ class DeviceCore {
 public:
     using Value = typename Traits::Value;
 
-    DeviceCore(unsigned int node, Interface* iface) : node_(node), iface_(iface), engine_(log_, Traits::logging) {}
+    DeviceCore(unsigned int node, Interface* iface)
+        : node_(node),
+          iface_(iface),
+          iface_lifetime_(iface != nullptr ? iface->lifetimeToken() : std::weak_ptr<const void>()),
+          engine_(log_, Traits::logging) {}
 
     /// The node the proxy addresses.
     unsigned int node() const { return node_; }
-    Interface* iface() const { return iface_; }
+    /// The interface, or null when there was none or it has been destroyed since.
+    Interface* iface() const { return iface_lifetime_.expired() ? nullptr : iface_; }
 
-    /// The three checks every operation makes before it sends.
+    /// The checks every operation makes before it sends: an interface to send
+    /// through, running, and the node present.
     ret_status_t guard() const {
-        if (!iface_->isRunning()) return RET_NOT_RUNNING;
-        if (!iface_->isDeviceConnected(node_)) return RET_NOT_CONNECTED;
+        Interface* const iface = this->iface();
+        if (iface == nullptr) return RET_NOT_INITIALISED;
+        if (!iface->isRunning()) return RET_NOT_RUNNING;
+        if (!iface->isDeviceConnected(node_)) return RET_NOT_CONNECTED;
         return RET_OK;
     }
 
@@ -54,6 +65,21 @@ public:
         frame.can_dlc = dlc;
         iface_->sendFrame(&frame);
         return RET_OK;
+    }
+
+    /// A command that must reach the bus whenever it can (the emergency stop): it
+    /// is sent whenever the transport is open, even when the last send failed or
+    /// the node is no longer heard; the status is still the guard's, so the caller
+    /// learns that the node is absent.
+    ret_status_t sendWhileOpen(uint8_t command, protocol::FrameKind kind, uint8_t dlc) {
+        const ret_status_t status = guard();
+        Interface* const iface = this->iface();
+        if (iface == nullptr || !iface->isOpen()) return status;
+        can_frame_data frame{};
+        frame.can_id = protocol::hostFrameId(node_, command, kind);
+        frame.can_dlc = dlc;
+        iface->sendFrame(&frame);
+        return status;
     }
 
     /// A query sent as a remote frame with DLC 8: waits for the reply of `Command`
@@ -137,7 +163,10 @@ public:
     }
 
     /// Whether the node is present on the bus.
-    bool isConnected() const { return iface_->isDeviceConnected(node_); }
+    bool isConnected() const {
+        Interface* const iface = this->iface();
+        return iface != nullptr && iface->isDeviceConnected(node_);
+    }
 
     /// Sets the proxy's log sink; nullptr restores the discarding one.
     void setOutputLogStream(std::ostream* stream) { log_.setStream(stream); }
@@ -176,10 +205,15 @@ private:
     }
 
     // The query cycle: guard, arm the slot for `pending_id`, send, wait, disarm.
+    // The slot is one per proxy, so queries from several threads take turns: held
+    // from arm to disarm, the query lock keeps one thread's reply from being
+    // handed to another. Commands never take it.
     template <typename... T>
     ret_status_t awaitReply(int pending_id, can_frame_data frame, T*... out) {
         const ret_status_t status = guard();
         if (status != RET_OK) return status;
+        if (!(isUsableArgument(out) && ...)) return RET_INVALID_ARGUMENT;
+        std::lock_guard<std::mutex> one_query_at_a_time(query_mutex_);
         engine_.arm(pending_id);
         iface_->sendFrame(&frame);
         const ret_status_t result = engine_.parseData(pending_id, out...);
@@ -189,6 +223,8 @@ private:
 
     const unsigned int node_;
     Interface* const iface_;
+    const std::weak_ptr<const void> iface_lifetime_;
+    std::mutex query_mutex_;
     LogSink log_;
     QueryEngine<Value> engine_;
     std::atomic<uint32_t> heartbeat_word{0};
