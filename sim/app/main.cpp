@@ -34,11 +34,13 @@ struct Options {
     int verbosity = 0;
     CANBaudRate bit_rate = CAN_BAUD_1M;
     std::chrono::milliseconds heartbeat{100};
+    std::string link;
 };
 
 const char* const kUsage =
     "usage: kinetra-sim [--driver ID]... [--actuator ID]... [--imu ID]... [--encoder ID]...\n"
     "                   [--bitrate CODE] [--heartbeat-ms MS] [--fault COMMAND]... [-v|-vv]\n"
+    "                   [--link PATH]\n"
     "\n"
     "Simulates a Kinetra bus behind a virtual Zarvo adapter and prints the port to\n"
     "open (with SlcanInterface from another process). Without nodes: a driver 1,\n"
@@ -46,7 +48,8 @@ const char* const kUsage =
     "(8 = 1 Mbit/s) of the adapter and the nodes. -v logs the traffic except\n"
     "heartbeats, -vv with them. --fault runs a console command at start, e.g.\n"
     "--fault 'drop 1 0.5'. Type commands on stdin while it runs ('help' lists\n"
-    "them); Ctrl-C ends.\n";
+    "them); Ctrl-C ends. --link PATH names the port through a symbolic link\n"
+    "that survives 'unplug' and 'replug', as a udev by-id link does.\n";
 
 unsigned long parseNumber(const std::string& text, unsigned long highest) {
     char* end = nullptr;
@@ -82,6 +85,8 @@ Options parseArguments(int argc, char** argv) {
             options.bit_rate = static_cast<CANBaudRate>(parseNumber(value(i), CAN_BAUD_1M));
         } else if (arg == "--heartbeat-ms") {
             options.heartbeat = std::chrono::milliseconds(std::max(1ul, parseNumber(value(i), 60000)));
+        } else if (arg == "--link") {
+            options.link = value(i);
         } else if (arg == "--fault") {
             options.faults.push_back(value(i));
         } else if (arg == "-v") {
@@ -176,6 +181,7 @@ int main(int argc, char** argv) {
     try {
         kinetra::sim::SimulatorOptions sim_options;
         sim_options.adapter.bit_rate = options.bit_rate;
+        sim_options.link_path = options.link;
         if (options.verbosity > 0) {
             auto printer = std::make_shared<TrafficPrinter>(options.verbosity);
             sim_options.observer = [printer](const kinetra::sim::TrafficEvent& event) { (*printer)(event); };
