@@ -35,12 +35,13 @@ struct Options {
     CANBaudRate bit_rate = CAN_BAUD_1M;
     std::chrono::milliseconds heartbeat{100};
     std::string link;
+    bool generic = false;
 };
 
 const char* const kUsage =
     "usage: kinetra-sim [--driver ID]... [--actuator ID]... [--imu ID]... [--encoder ID]...\n"
     "                   [--bitrate CODE] [--heartbeat-ms MS] [--fault COMMAND]... [-v|-vv]\n"
-    "                   [--link PATH]\n"
+    "                   [--link PATH] [--generic]\n"
     "\n"
     "Simulates a Kinetra bus behind a virtual Zarvo adapter and prints the port to\n"
     "open (with SlcanInterface from another process). Without nodes: a driver 1,\n"
@@ -49,7 +50,9 @@ const char* const kUsage =
     "heartbeats, -vv with them. --fault runs a console command at start, e.g.\n"
     "--fault 'drop 1 0.5'. Type commands on stdin while it runs ('help' lists\n"
     "them); Ctrl-C ends. --link PATH names the port through a symbolic link\n"
-    "that survives 'unplug' and 'replug', as a udev by-id link does.\n";
+    "that survives 'unplug' and 'replug', as a udev by-id link does. --generic\n"
+    "acts as a generic SLCAN adapter: channel closed until the host opens it,\n"
+    "remote frames only in the short form.\n";
 
 unsigned long parseNumber(const std::string& text, unsigned long highest) {
     char* end = nullptr;
@@ -85,6 +88,8 @@ Options parseArguments(int argc, char** argv) {
             options.bit_rate = static_cast<CANBaudRate>(parseNumber(value(i), CAN_BAUD_1M));
         } else if (arg == "--heartbeat-ms") {
             options.heartbeat = std::chrono::milliseconds(std::max(1ul, parseNumber(value(i), 60000)));
+        } else if (arg == "--generic") {
+            options.generic = true;
         } else if (arg == "--link") {
             options.link = value(i);
         } else if (arg == "--fault") {
@@ -182,6 +187,7 @@ int main(int argc, char** argv) {
         kinetra::sim::SimulatorOptions sim_options;
         sim_options.adapter.bit_rate = options.bit_rate;
         sim_options.link_path = options.link;
+        sim_options.adapter.generic = options.generic;
         if (options.verbosity > 0) {
             auto printer = std::make_shared<TrafficPrinter>(options.verbosity);
             sim_options.observer = [printer](const kinetra::sim::TrafficEvent& event) { (*printer)(event); };

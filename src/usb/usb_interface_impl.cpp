@@ -58,9 +58,31 @@ unsigned char USBInterface::USBInterfaceImpl::init(const std::string& port) {
         }
     }
 
-    if (serial.isOpen()) return 1;
-    log_.line("USB Serial Interface is not open or it does not exist.");
-    return 0;
+    if (!serial.isOpen()) {
+        log_.line("USB Serial Interface is not open or it does not exist.");
+        return 0;
+    }
+    // A generic adapter passes no frame before its channel is opened, and may
+    // still be open at another rate from an earlier program: close, set, open.
+    if (generic_setup_) {
+        const CANBaudRate rate = generic_bit_rate_.load();
+        if (!kinetra::slcan::isValidBitRate(rate)) {
+            log_.line("Unknown CAN bit rate for the SLCAN adapter: ", int(rate));
+            return 0;
+        }
+        const std::string setup = kinetra::slcan::setBitRateCommand(rate);
+        if (!writeLine(setup.data(), setup.size())) {
+            log_.line("Could not set up the SLCAN adapter's channel.");
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void USBInterface::USBInterfaceImpl::useGenericSetup(CANBaudRate bit_rate) {
+    generic_setup_ = true;
+    generic_bit_rate_ = bit_rate;
+    remote_form_ = kinetra::slcan::RemoteForm::Short;
 }
 
 void USBInterface::USBInterfaceImpl::close() {
@@ -96,7 +118,7 @@ bool USBInterface::USBInterfaceImpl::writeLine(const char* data, std::size_t len
 
 bool USBInterface::USBInterfaceImpl::send(const can_frame_data& frame) {
     char line[kinetra::slcan::kMaxFrameLineLength];
-    return writeLine(line, kinetra::slcan::encodeFrame(frame, line));
+    return writeLine(line, kinetra::slcan::encodeFrame(frame, line, remote_form_));
 }
 
 ret_interface_t USBInterface::USBInterfaceImpl::command(const std::string& line) {

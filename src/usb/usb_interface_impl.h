@@ -30,6 +30,11 @@ struct USBInterface::USBInterfaceImpl {
     unsigned char init(const std::string& port);
     /// Closes the port; never throws.
     void close();
+    /// Makes init() set a generic adapter's channel up at `bit_rate`, and send()
+    /// write remote frames in the short form.
+    void useGenericSetup(CANBaudRate bit_rate);
+    /// The bit rate a later generic set-up uses (after setCANBaudRate()).
+    void rememberBitRate(CANBaudRate bit_rate) { generic_bit_rate_ = bit_rate; }
     /// Writes one frame line; false when the port is closed or the write failed.
     bool send(const can_frame_data& frame);
     /// Reads one line; true only when it was a frame, stored into `frame`.
@@ -74,6 +79,9 @@ private:
 
     kinetra::LogSink& log_;
     const bool require_kinetra_description_;
+    bool generic_setup_ = false;
+    std::atomic<CANBaudRate> generic_bit_rate_{CAN_BAUD_1M};
+    kinetra::slcan::RemoteForm remote_form_ = kinetra::slcan::RemoteForm::WithDataDigits;
 
     // Queries from several threads would otherwise share one set of reply fields.
     std::mutex query_mutex_;
