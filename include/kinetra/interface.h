@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -40,12 +41,17 @@ public:
     /// when a node has been silent for 1.001 s. Empty callbacks keep the stored ones.
     /// Returns true when the transport opened and both threads run. May throw what
     /// the transport's open throws (serial::IOException, NoCompatibleDeviceException).
+    /// An interface that is already open is left as it is, working, and the call
+    /// returns false: reopening would drop a live connection to running motors, so
+    /// switching ports takes an explicit closeInterface() first.
     unsigned char initInterface(std::string port,
                                 std::function<void(unsigned int, unsigned char)> newDeviceCallback = {},
                                 std::function<void(unsigned int)> deviceLostCallback = {});
 
     /// Stops both threads, clears the presence table and closes the transport.
-    /// Always returns true. Rethrows an exception that ended a worker thread.
+    /// Returns promptly even on a silent port: the transport is closed first, which
+    /// wakes the receive thread from its read. Always returns true. Rethrows an
+    /// exception that ended a worker thread.
     unsigned char closeInterface();
 
     /// Sends one frame under the send lock; records the result in isRunning().
@@ -59,6 +65,21 @@ public:
 
     /// Whether the most recent send succeeded (false before the first and after close).
     bool isRunning();
+    /// Whether the transport is open: from a successful initInterface() until
+    /// closeInterface(), even while sends fail or after the adapter was lost.
+    bool isOpen();
+    /// Whether the adapter vanished (its port failed or was unplugged) since the
+    /// interface was opened. The interface then reads no more, isRunning() is false
+    /// and every node has been reported lost; closeInterface() followed by
+    /// initInterface() connects again once the adapter is back.
+    bool isAdapterLost();
+    /// Called once, on the receive thread, when the adapter is lost (after the
+    /// lost callback of every node that was present). Empty clears it.
+    void setAdapterLostCallback(std::function<void()> callback);
+    /// Expires when this interface is destroyed. Proxies keep it to tell that the
+    /// interface they were built with is gone; they then report RET_NOT_INITIALISED.
+    std::weak_ptr<const void> lifetimeToken() const;
+
     /// Whether setAsDevice() was called.
     bool isDevice();
     /// Whether `node` has sent a heartbeat within the last 1.001 s.
@@ -107,6 +128,8 @@ private:
     /// Transport slot: releases the transport.
     virtual void closeIface() = 0;
     /// Transport slot: waits a bounded time for the next frame; non-zero = stored.
+    /// Throws when the transport is gone for good (the adapter vanished): the
+    /// interface then reports the adapter lost and stops reading.
     virtual unsigned char recvData(can_frame_data* frame) = 0;
 
     InterfaceImpl* impl_;

@@ -55,6 +55,10 @@ public:
 protected:
     /// For transports that share everything but the adapter check.
     explicit USBInterface(bool require_kinetra_description);
+    /// For generic SLCAN adapters: no adapter check; at open the channel is set
+    /// up ("C", "S<code>" with `bit_rate`, "O"), and remote frames are written in
+    /// the short form.
+    explicit USBInterface(CANBaudRate bit_rate);
 
 private:
     unsigned char init(std::string port) override;
@@ -65,10 +69,16 @@ private:
 };
 
 /// A transport for any SLCAN adapter, or for a simulator running in another
-/// process: opens a serial port by path without checking its description, and
-/// otherwise behaves exactly as USBInterface.
+/// process: opens a serial port by path without checking its description. Unlike
+/// the Zarvo, a generic adapter starts with its channel closed and knows remote
+/// frames only in the short form, so at open this transport closes the channel,
+/// sets `bit_rate` and opens it again, and it writes remote frames as "R"/"r",
+/// identifier and length without data digits. Otherwise it behaves exactly as
+/// USBInterface.
 class SlcanInterface : public USBInterface {
 public:
-    SlcanInterface();
+    /// `bit_rate` is the CAN bit rate set at every open; setCANBaudRate() changes
+    /// it for the next open too.
+    explicit SlcanInterface(CANBaudRate bit_rate = CAN_BAUD_1M);
     ~SlcanInterface() override;
 };

@@ -35,12 +35,15 @@ struct Options {
     CANBaudRate bit_rate = CAN_BAUD_500K;
     std::chrono::milliseconds heartbeat{100};
     kinetra::sim::TimingSetup timing;
+    std::string link;
+    bool generic = false;
 };
 
 const char* const kUsage =
     "usage: kinetra-sim [--driver ID]... [--actuator ID]... [--imu ID]... [--encoder ID]...\n"
     "                   [--bitrate CODE] [--heartbeat-ms MS] [--fault COMMAND]... [-v|-vv]\n"
     "                   [--realistic [--latency-us US] [--serial-baud BAUD]]\n"
+    "                   [--link PATH] [--generic]\n"
     "\n"
     "Simulates a Kinetra bus behind a virtual Zarvo adapter and prints the port to\n"
     "open (with SlcanInterface from another process). Without nodes: a driver 1,\n"
@@ -50,7 +53,11 @@ const char* const kUsage =
     "--fault 'drop 1 0.5'. Type commands on stdin while it runs ('help' lists\n"
     "them); Ctrl-C ends. --realistic gives frames the time they take on a real\n"
     "bus (bit times, arbitration) and adapter (US microseconds each way, default\n"
-    "1000; serial line at BAUD, default unlimited); 'status' shows the bus load.\n";
+    "1000; serial line at BAUD, default unlimited); 'status' shows the bus load.\n"
+    "--link PATH names the port through a symbolic link that survives 'unplug'\n"
+    "and 'replug', as a udev by-id link does. --generic acts as a generic SLCAN\n"
+    "adapter: channel closed until the host opens it, remote frames only in the\n"
+    "short form.\n";
 
 unsigned long parseNumber(const std::string& text, unsigned long highest) {
     char* end = nullptr;
@@ -92,6 +99,10 @@ Options parseArguments(int argc, char** argv) {
             options.timing.adapter_latency = std::chrono::microseconds(parseNumber(value(i), 1000000));
         } else if (arg == "--serial-baud") {
             options.timing.serial_baud = static_cast<uint32_t>(parseNumber(value(i), 100000000));
+        } else if (arg == "--generic") {
+            options.generic = true;
+        } else if (arg == "--link") {
+            options.link = value(i);
         } else if (arg == "--fault") {
             options.faults.push_back(value(i));
         } else if (arg == "-v") {
@@ -187,6 +198,8 @@ int main(int argc, char** argv) {
         kinetra::sim::SimulatorOptions sim_options;
         sim_options.adapter.bit_rate = options.bit_rate;
         sim_options.timing = options.timing;
+        sim_options.link_path = options.link;
+        sim_options.adapter.generic = options.generic;
         if (options.verbosity > 0) {
             auto printer = std::make_shared<TrafficPrinter>(options.verbosity);
             sim_options.observer = [printer](const kinetra::sim::TrafficEvent& event) { (*printer)(event); };

@@ -32,6 +32,8 @@ constexpr std::size_t kRandomGarbageMax = 40;
 AdapterProtocol::AdapterProtocol(AdapterSetup setup, HostWire& wire, VirtualBus& bus)
     : setup_(std::move(setup)), wire_(wire), bus_(bus), bit_rate_(setup_.bit_rate), saved_bit_rate_(setup_.bit_rate) {
     partial_.reserve(kMaxHostLine);
+    // A generic adapter waits for the host's set-up; the Zarvo starts open.
+    open_ = !setup_.generic;
 }
 
 void AdapterProtocol::feed(const char* data, std::size_t size) {
@@ -112,8 +114,13 @@ void AdapterProtocol::handleLine(std::string_view line) {
     }
 }
 
-void AdapterProtocol::handleFrameLine(std::string_view, const can_frame_data& frame) {
+void AdapterProtocol::handleFrameLine(std::string_view line, const can_frame_data& frame) {
     if (!open_) return refuse();
+    if (setup_.generic && (line[0] == 'r' || line[0] == 'R')) {
+        // Generic adapters know only the short remote form: letter, id, length.
+        const std::size_t id_digits = line[0] == 'R' ? 8 : 3;
+        if (line.size() > 1 + id_digits + 1) return refuse();
+    }
     ++frames_from_host_;
     bus_.deliverFromHost(frame, bit_rate_.load());
 }

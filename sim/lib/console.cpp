@@ -105,7 +105,8 @@ std::string consoleHelp() {
            "                                write|read|go, fault refuse|refuse-final|silent|drop-ack|\n"
            "                                corrupt|reboot|none\n"
            "garbage [<lines>]               send rubbish lines to the host\n"
-           "unplug                          pull the adapter out (the port closes)\n";
+           "unplug                          pull the adapter out (the port closes)\n"
+           "replug                          plug the adapter back in (a new port behind --link)\n";
 }
 
 std::string runConsoleCommand(Simulator& sim, std::string_view line) {
@@ -192,6 +193,11 @@ std::string runConsoleCommand(Simulator& sim, std::string_view line) {
         expectArgs(args, 0, 0, "unplug");
         sim.unplug();
         return "adapter unplugged";
+    }
+    if (verb == "replug") {
+        expectArgs(args, 0, 0, "replug");
+        sim.replug();
+        return "adapter plugged in on " + sim.portName();
     }
     throw std::invalid_argument("unknown command '" + verb + "' (try help)");
 }

@@ -37,12 +37,14 @@ struct Actuator::ActuatorImpl : kinetra::MotorController<kinetra::ActuatorTraits
 Actuator::Actuator(unsigned int node_id, Interface* iface) : impl_(nullptr), iface_(iface) {
     node_id_ = node_id;
     impl_ = new ActuatorImpl(node_id, iface);
-    iface_->registerCANMsgCallback(this);
+    // Without an interface the proxy only reports RET_NOT_INITIALISED.
+    if (iface_ != nullptr) iface_->registerCANMsgCallback(this);
 }
 
 Actuator::~Actuator() {
     if (impl_ == nullptr) return;
-    iface_->unregisterCANMsgCallback(this);
+    // An interface destroyed first has no registry left to leave.
+    if (Interface* iface = impl_->iface()) iface->unregisterCANMsgCallback(this);
     delete impl_;
     impl_ = nullptr;
 }

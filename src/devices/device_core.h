@@ -9,6 +9,7 @@
 
 #include "can/bus.h"
 #include "devices/cycle_read.h"
+#include "devices/forward.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/payload.h"
 #include "devices/protocol/reply_layout.h"
@@ -21,6 +22,7 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <utility>
 
@@ -33,7 +35,11 @@ class DeviceCore {
 public:
     using Value = typename Traits::Value;
 
-    DeviceCore(unsigned int node, Interface* iface) : node_(node), iface_(iface), engine_(log_, Traits::logging) {}
+    DeviceCore(unsigned int node, Interface* iface)
+        : node_(node),
+          iface_(iface),
+          iface_lifetime_(iface != nullptr ? iface->lifetimeToken() : std::weak_ptr<const void>()),
+          engine_(log_, Traits::logging) {}
     /// Cuts the control cycles' reads off this proxy, waiting for one in progress.
     ~DeviceCore() {
         if (!cycle_handle_) return;
@@ -45,12 +51,16 @@ public:
 
     /// The node the proxy addresses.
     unsigned int node() const { return node_; }
-    Interface* iface() const { return iface_; }
+    /// The interface, or null when there was none or it has been destroyed since.
+    Interface* iface() const { return iface_lifetime_.expired() ? nullptr : iface_; }
 
-    /// The three checks every operation makes before it sends.
+    /// The checks every operation makes before it sends: an interface to send
+    /// through, running, and the node present.
     ret_status_t guard() const {
-        if (!iface_->isRunning()) return RET_NOT_RUNNING;
-        if (!iface_->isDeviceConnected(node_)) return RET_NOT_CONNECTED;
+        Interface* const iface = this->iface();
+        if (iface == nullptr) return RET_NOT_INITIALISED;
+        if (!iface->isRunning()) return RET_NOT_RUNNING;
+        if (!iface->isDeviceConnected(node_)) return RET_NOT_CONNECTED;
         return RET_OK;
     }
 
@@ -66,6 +76,21 @@ public:
         frame.can_dlc = dlc;
         iface_->sendFrame(&frame);
         return RET_OK;
+    }
+
+    /// A command that must reach the bus whenever it can (the emergency stop): it
+    /// is sent whenever the transport is open, even when the last send failed or
+    /// the node is no longer heard; the status is still the guard's, so the caller
+    /// learns that the node is absent.
+    ret_status_t sendWhileOpen(uint8_t command, protocol::FrameKind kind, uint8_t dlc) {
+        const ret_status_t status = guard();
+        Interface* const iface = this->iface();
+        if (iface == nullptr || !iface->isOpen()) return status;
+        can_frame_data frame{};
+        frame.can_id = protocol::hostFrameId(node_, command, kind);
+        frame.can_dlc = dlc;
+        iface->sendFrame(&frame);
+        return status;
     }
 
     /// A query sent as a remote frame with DLC 8: waits for the reply of `Command`
@@ -168,7 +193,10 @@ public:
     }
 
     /// Whether the node is present on the bus.
-    bool isConnected() const { return iface_->isDeviceConnected(node_); }
+    bool isConnected() const {
+        Interface* const iface = this->iface();
+        return iface != nullptr && iface->isDeviceConnected(node_);
+    }
 
     /// Sets the proxy's log sink; nullptr restores the discarding one.
     void setOutputLogStream(std::ostream* stream) { log_.setStream(stream); }
@@ -207,17 +235,24 @@ private:
     }
 
     // The query cycle: guard, arm the slot for `pending_id`, send, wait, disarm.
+    // The slot is one per proxy, so queries from several threads take turns: held
+    // from arm to disarm, the query lock keeps one thread's reply from being
+    // handed to another. Commands never take it.
     template <typename... T>
     ret_status_t awaitReply(int pending_id, can_frame_data frame, T*... out) {
-        const ret_status_t status = beginQuery(pending_id);
+        const ret_status_t status = guard();
         if (status != RET_OK) return status;
+        if (!(isUsableArgument(out) && ...)) return RET_INVALID_ARGUMENT;
+        std::lock_guard<std::mutex> one_query_at_a_time(query_mutex_);
+        engine_.arm(pending_id);
         iface_->sendFrame(&frame);
         const ret_status_t result = engine_.parseData(pending_id, out...);
         engine_.disarm();
         return result;
     }
 
-    // The first half of the query cycle, up to the send: guard and arm.
+    // The first half of a control cycle's query, up to the send: guard and arm.
+    // The cycle sends the frames of all its reads in one write itself.
     ret_status_t beginQuery(int pending_id) {
         const ret_status_t status = guard();
         if (status != RET_OK) return status;
@@ -239,6 +274,8 @@ private:
 
     const unsigned int node_;
     Interface* const iface_;
+    const std::weak_ptr<const void> iface_lifetime_;
+    std::mutex query_mutex_;
     LogSink log_;
     QueryEngine<Value> engine_;
     FlashReplies flash_replies_;

@@ -21,12 +21,14 @@ struct Driver::DriverImpl : kinetra::DriverCommands {
 Driver::Driver(unsigned int node_id, Interface* iface) : impl_(nullptr), iface_(iface) {
     node_id_ = node_id;
     impl_ = new DriverImpl(node_id, iface);
-    iface_->registerCANMsgCallback(this);
+    // Without an interface the proxy only reports RET_NOT_INITIALISED.
+    if (iface_ != nullptr) iface_->registerCANMsgCallback(this);
 }
 
 Driver::~Driver() {
     if (impl_ == nullptr) return;
-    iface_->unregisterCANMsgCallback(this);
+    // An interface destroyed first has no registry left to leave.
+    if (Interface* iface = impl_->iface()) iface->unregisterCANMsgCallback(this);
     delete impl_;
     impl_ = nullptr;
 }

@@ -5,6 +5,7 @@
 // class's own implementation says so.
 
 #include "devices/device_core.h"
+#include "devices/forward.h"
 #include "devices/motor_payload.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "flash/flash_procedure.h"
@@ -59,7 +60,11 @@ public:
 
     ret_status_t setDeviceToIdle() { return send(protocol::motor::kIdleFrame); }
     ret_status_t setDeviceToActive() { return send(protocol::motor::kActiveFrame); }
-    ret_status_t emergencyStop() { return send(protocol::motor::kEmergencyStopFrame); }
+    /// Goes out whenever the transport is open, even to a node no longer heard.
+    ret_status_t emergencyStop() {
+        const protocol::motor::CommandFrame& stop = protocol::motor::kEmergencyStopFrame;
+        return this->sendWhileOpen(stop.id, stop.kind, stop.dlc);
+    }
     ret_status_t clearErrors() { return send(protocol::motor::kClearErrorsFrame); }
     ret_status_t runCalibrationSequence() { return send(protocol::motor::kCalibrationSequenceFrame); }
     ret_status_t setCurrentPositionToZero() {
@@ -268,12 +273,5 @@ private:
         return status;
     }
 };
-
-/// What a public proxy operation does: run `method` on the implementation, or
-/// report that there is none.
-template <typename Impl, typename Method, typename... Args>
-ret_status_t forwardTo(Impl* impl, Method method, Args... args) {
-    return impl != nullptr ? (impl->*method)(args...) : RET_NOT_INITIALISED;
-}
 
 }  // namespace kinetra

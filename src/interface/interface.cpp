@@ -20,10 +20,15 @@ unsigned char Interface::initInterface(std::string port,
                                        std::function<void(unsigned int, unsigned char)> newDeviceCallback,
                                        std::function<void(unsigned int)> deviceLostCallback) {
     if (impl_ == nullptr) return false;
+    if (impl_->open.load()) {
+        impl_->log.line("Interface already open; close it before opening it again.");
+        return false;
+    }
     // Threads of an earlier successful initialisation must not run next to the
     // new ones: two receive threads would share one transport.
     impl_->stopThreads();
     impl_->running = false;
+    impl_->adapter_lost = false;
     impl_->stop.reset();
 
     // No thread runs at this point, so a failed open only has to release the
@@ -48,6 +53,7 @@ unsigned char Interface::initInterface(std::string port,
     // Stored before the threads start: a node whose first heartbeat arrived in
     // between would otherwise be present without ever being reported.
     impl_->storeCallbacks(std::move(newDeviceCallback), std::move(deviceLostCallback));
+    impl_->open = true;
     impl_->log.line("Starting receive thread...");
     impl_->startRecvThread();
     impl_->log.line("Starting heartbeat thread...");
@@ -59,8 +65,14 @@ unsigned char Interface::initInterface(std::string port,
 unsigned char Interface::closeInterface() {
     if (impl_ == nullptr) return true;
     impl_->running = false;
-    impl_->stopThreads();
+    impl_->open = false;
+    // The transport is closed before the threads are joined: closing wakes the
+    // receive thread from its read, which would otherwise wait out its time-out
+    // on a silent port. The stop request comes first, so the aborted read ends
+    // the thread instead of being taken for a lost adapter.
+    impl_->stop.request();
     closeIface();
+    impl_->stopThreads();
     return true;
 }
 
@@ -82,6 +94,21 @@ unsigned char Interface::sendDataBatch(can_frame_data* frames, std::size_t count
 }
 
 bool Interface::isRunning() { return impl_ != nullptr && impl_->running.load(); }
+
+bool Interface::isOpen() { return impl_ != nullptr && impl_->open.load(); }
+
+bool Interface::isAdapterLost() { return impl_ != nullptr && impl_->adapter_lost.load(); }
+
+void Interface::setAdapterLostCallback(std::function<void()> callback) {
+    if (impl_ == nullptr) return;
+    std::lock_guard<std::mutex> lock(impl_->callback_mutex);
+    impl_->adapterLostCallback = std::move(callback);
+}
+
+std::weak_ptr<const void> Interface::lifetimeToken() const {
+    if (impl_ == nullptr) return {};
+    return std::static_pointer_cast<const void>(impl_->lifetime);
+}
 
 bool Interface::isDevice() { return impl_ != nullptr && impl_->is_device.load(); }
 

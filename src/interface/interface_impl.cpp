@@ -8,9 +8,9 @@
 namespace {
 // The host announces itself this often; it is also the expiry check period.
 constexpr std::chrono::milliseconds kHeartbeatPeriod{200};
-// After a transport error the receive thread pauses this long, so an unplugged
-// adapter does not turn the loop into a busy one.
-constexpr std::chrono::milliseconds kReceiveErrorBackoff{100};
+// Once the adapter is lost the receive thread only waits for the close; it wakes
+// at this period merely as a bound on each wait.
+constexpr std::chrono::seconds kLostAdapterPark{1};
 }  // namespace
 
 Interface::InterfaceImpl::InterfaceImpl(Interface* owner_) : owner(owner_) {}
@@ -19,7 +19,7 @@ unsigned char Interface::InterfaceImpl::sendFrame(can_frame_data* frame) {
     std::lock_guard<std::mutex> lock(send_mutex);
     if (frame == nullptr) return false;
     const bool sent = owner->sendData(frame) != 0;
-    running = sent;
+    running = sent && !adapter_lost.load();
     return sent;
 }
 
@@ -35,7 +35,7 @@ void Interface::InterfaceImpl::sendAckToDevice(unsigned int node) {
     log.line("Sending ACK to ", node);
     can_frame_data frame = kinetra::protocol::acknowledgementFrame(node);
     std::lock_guard<std::mutex> lock(send_mutex);
-    running = owner->sendData(&frame) != 0;
+    running = owner->sendData(&frame) != 0 && !adapter_lost.load();
 }
 
 unsigned char Interface::InterfaceImpl::startRecvThread() {
@@ -75,12 +75,31 @@ void Interface::InterfaceImpl::recvThread() {
             // node would be reported new while the interface closes.
             if (owner->recvData(&frame) != 0 && !stop.requested()) canMsgCallback(&frame);
         } catch (const std::exception& error) {
-            // A failing transport must not end the thread for good: the adapter may
-            // come back, and closeInterface() must still find a thread to join.
-            log.line("Receive error: ", error.what());
-            stop.waitFor(kReceiveErrorBackoff);
+            if (stop.requested()) break;
+            onAdapterLost(error.what());
+            // Nothing more can be read from a vanished port: wait for
+            // closeInterface() rather than retry and spin.
+            while (!stop.waitFor(kLostAdapterPark)) {
+            }
         }
     }
+}
+
+void Interface::InterfaceImpl::onAdapterLost(const char* reason) {
+    log.line("Adapter lost: ", reason);
+    adapter_lost = true;
+    running = false;
+    std::function<void(unsigned int)> node_lost;
+    std::function<void()> adapter_gone;
+    {
+        std::lock_guard<std::mutex> lock(callback_mutex);
+        node_lost = deviceLostCallback;
+        adapter_gone = adapterLostCallback;
+    }
+    for (uint32_t node : presence.takeAll()) {
+        if (node_lost) node_lost(node);
+    }
+    if (adapter_gone) adapter_gone();
 }
 
 void Interface::InterfaceImpl::masterHeartbeatThread() {
@@ -91,10 +110,10 @@ void Interface::InterfaceImpl::masterHeartbeatThread() {
             stop.waitFor(kHeartbeatPeriod);
             continue;
         }
-        can_frame_data heartbeat = kinetra::protocol::masterHeartbeatFrame();
-        {
+        if (!adapter_lost.load()) {
+            can_frame_data heartbeat = kinetra::protocol::masterHeartbeatFrame();
             std::lock_guard<std::mutex> lock(send_mutex);
-            running = owner->sendData(&heartbeat) != 0;
+            running = owner->sendData(&heartbeat) != 0 && !adapter_lost.load();
         }
         if (stop.waitFor(kHeartbeatPeriod)) break;
 
@@ -120,6 +139,16 @@ void Interface::InterfaceImpl::canMsgCallback(can_frame_data* frame) {
         log.line("[FLASH] Got message....", std::dec, frame->can_id);
         std::lock_guard<std::mutex> lock(registry_mutex);
         for (const auto& entry : devices) entry.second->canMsgCallback(frame);
+        return;
+    }
+
+    // Outside a firmware update only extended frames speak the device protocol; a
+    // standard frame (another protocol on the same bus) must neither make a node
+    // present nor answer a query.
+    if (!getExtFromFrame(frame)) {
+        if (!standard_frame_logged.exchange(true)) {
+            log.line("Ignoring standard-identifier frames: they belong to no device.");
+        }
         return;
     }
 

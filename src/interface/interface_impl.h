@@ -14,6 +14,7 @@
 #include <functional>
 #include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 
 struct Interface::InterfaceImpl {
@@ -48,7 +49,18 @@ struct Interface::InterfaceImpl {
     std::mutex assigned_mutex;
     std::condition_variable assigned_cv;
 
+    /// Reports the adapter gone: presence emptied with a lost callback per node,
+    /// then the adapter-lost callback. Receive thread.
+    void onAdapterLost(const char* reason);
+
     std::atomic<bool> running{false};
+    // Between a successful initInterface() and closeInterface().
+    std::atomic<bool> open{false};
+    std::atomic<bool> adapter_lost{false};
+    // Standard-identifier frames outside a firmware update are logged once.
+    std::atomic<bool> standard_frame_logged{false};
+    // Expires with the interface; handed to proxies as a weak reference.
+    std::shared_ptr<const int> lifetime = std::make_shared<const int>(0);
     kinetra::StopSignal stop;
     std::mutex send_mutex;
 
@@ -66,4 +78,5 @@ struct Interface::InterfaceImpl {
     std::mutex callback_mutex;
     std::function<void(unsigned int, unsigned char)> newDeviceCallback;
     std::function<void(unsigned int)> deviceLostCallback;
+    std::function<void()> adapterLostCallback;
 };

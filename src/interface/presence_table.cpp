@@ -46,4 +46,13 @@ void PresenceTable::clear() {
     nodes_.clear();
 }
 
+std::vector<uint32_t> PresenceTable::takeAll() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<uint32_t> nodes;
+    nodes.reserve(nodes_.size());
+    for (const auto& entry : nodes_) nodes.push_back(entry.first);
+    nodes_.clear();
+    return nodes;
+}
+
 }  // namespace kinetra

@@ -32,6 +32,8 @@ public:
     std::map<unsigned int, unsigned char> snapshot() const;
     /// Forgets every node.
     void clear();
+    /// Forgets every node and returns them in ascending order.
+    std::vector<uint32_t> takeAll();
 
 private:
     struct Entry {

@@ -123,7 +123,7 @@ std::string configurationCommand(char code) {
 
 }  // namespace
 
-std::size_t encodeFrame(const can_frame_data& frame, char* out) {
+std::size_t encodeFrame(const can_frame_data& frame, char* out, RemoteForm form) {
     const bool extended = (frame.can_id & kExtendedFlag) != 0;
     const bool remote = (frame.can_id & kRemoteFlag) != 0;
     const std::size_t id_digits = extended ? kExtendedIdDigits : kStandardIdDigits;
@@ -134,8 +134,8 @@ std::size_t encodeFrame(const can_frame_data& frame, char* out) {
     out[pos++] = remote ? (extended ? 'R' : 'r') : (extended ? 'T' : 't');
     for (std::size_t i = id_digits; i-- > 0;) out[pos++] = kUpperHexDigits[(id >> (4 * i)) & 0xF];
     out[pos++] = kUpperHexDigits[dlc];
-    // A remote request carries its data digits too: the adapter expects them.
-    for (uint8_t i = 0; i < dlc; ++i) {
+    const uint8_t data_bytes = remote && form == RemoteForm::Short ? 0 : dlc;
+    for (uint8_t i = 0; i < data_bytes; ++i) {
         out[pos++] = kUpperHexDigits[frame.data[i] >> 4];
         out[pos++] = kUpperHexDigits[frame.data[i] & 0xF];
     }
@@ -143,9 +143,9 @@ std::size_t encodeFrame(const can_frame_data& frame, char* out) {
     return pos;
 }
 
-std::string encodeFrame(const can_frame_data& frame) {
+std::string encodeFrame(const can_frame_data& frame, RemoteForm form) {
     char buffer[kMaxFrameLineLength];
-    return std::string(buffer, encodeFrame(frame, buffer));
+    return std::string(buffer, encodeFrame(frame, buffer, form));
 }
 
 DecodedLine decodeLine(std::string_view line) {

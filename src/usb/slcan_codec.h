@@ -50,11 +50,16 @@ struct DecodedLine {
     std::array<char, 8> tag{};  ///< the eight tag characters of a "V" reply
 };
 
+/// How a remote frame is written: with as many data digits as its length says
+/// (the Zarvo expects them), or in the short form every SLCAN adapter knows:
+/// letter, identifier and length only.
+enum class RemoteForm : uint8_t { WithDataDigits, Short };
+
 /// Writes the line for `frame`, terminator included, into `out` and returns its
 /// length (at most kMaxFrameLineLength). A DLC above 8 is written as 8.
-std::size_t encodeFrame(const can_frame_data& frame, char* out);
+std::size_t encodeFrame(const can_frame_data& frame, char* out, RemoteForm form = RemoteForm::WithDataDigits);
 /// The line for `frame` as a string.
-std::string encodeFrame(const can_frame_data& frame);
+std::string encodeFrame(const can_frame_data& frame, RemoteForm form = RemoteForm::WithDataDigits);
 
 /// Decodes one line, with or without its terminator; only the characters before
 /// the first terminator count. Never throws, never allocates, never reads outside

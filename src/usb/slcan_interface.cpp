@@ -4,7 +4,7 @@
 
 #include <exception>
 
-SlcanInterface::SlcanInterface() : USBInterface(false) {}
+SlcanInterface::SlcanInterface(CANBaudRate bit_rate) : USBInterface(bit_rate) {}
 
 SlcanInterface::~SlcanInterface() {
     // Stop the threads while this object is still whole: they call the transport

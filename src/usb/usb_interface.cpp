@@ -15,6 +15,10 @@ USBInterface::USBInterface() : USBInterface(true) {}
 USBInterface::USBInterface(bool require_kinetra_description)
     : usb_impl_(new USBInterfaceImpl(logSink(), require_kinetra_description)) {}
 
+USBInterface::USBInterface(CANBaudRate bit_rate) : usb_impl_(new USBInterfaceImpl(logSink(), false)) {
+    usb_impl_->useGenericSetup(bit_rate);
+}
+
 USBInterface::~USBInterface() {
     try {
         closeInterface();
@@ -49,7 +53,9 @@ ret_interface_t USBInterface::setCANBaudRate(CANBaudRate rate) {
     // A code character beyond "8" is no bit rate: the adapter would refuse it or,
     // worse, take it for something else.
     if (!usb_impl_ || !kinetra::slcan::isValidBitRate(rate)) return RET_INTERFACE_FAIL;
-    return usb_impl_->command(kinetra::slcan::setBitRateCommand(rate));
+    const ret_interface_t result = usb_impl_->command(kinetra::slcan::setBitRateCommand(rate));
+    if (result == RET_INTERFACE_OK) usb_impl_->rememberBitRate(rate);
+    return result;
 }
 
 ret_interface_t USBInterface::getCANBaudRate(CANBaudRate* rate) {

@@ -4,7 +4,6 @@
 #include <exception>
 #include <iostream>
 #include <string_view>
-#include <thread>
 
 namespace {
 
@@ -21,6 +20,8 @@ constexpr auto kReplyWait = std::chrono::milliseconds(1001);
 constexpr auto kMinReadPause = std::chrono::milliseconds(100);
 
 const char* const kTerminatorString = "\r";
+// Reads of bells alone before the receive path gives the thread back.
+constexpr int kMaxBellRounds = 4;
 
 }  // namespace
 
@@ -33,6 +34,7 @@ USBInterface::USBInterfaceImpl::USBInterfaceImpl(kinetra::LogSink& log, bool req
 }
 
 unsigned char USBInterface::USBInterfaceImpl::init(const std::string& port) {
+    closing_.reset();
     try {
         serial.setPort(port);
         serial.setBaudrate(kAdapterBaudRate);
@@ -56,12 +58,35 @@ unsigned char USBInterface::USBInterfaceImpl::init(const std::string& port) {
         }
     }
 
-    if (serial.isOpen()) return 1;
-    log_.line("USB Serial Interface is not open or it does not exist.");
-    return 0;
+    if (!serial.isOpen()) {
+        log_.line("USB Serial Interface is not open or it does not exist.");
+        return 0;
+    }
+    // A generic adapter passes no frame before its channel is opened, and may
+    // still be open at another rate from an earlier program: close, set, open.
+    if (generic_setup_) {
+        const CANBaudRate rate = generic_bit_rate_.load();
+        if (!kinetra::slcan::isValidBitRate(rate)) {
+            log_.line("Unknown CAN bit rate for the SLCAN adapter: ", int(rate));
+            return 0;
+        }
+        const std::string setup = kinetra::slcan::setBitRateCommand(rate);
+        if (!writeLine(setup.data(), setup.size())) {
+            log_.line("Could not set up the SLCAN adapter's channel.");
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void USBInterface::USBInterfaceImpl::useGenericSetup(CANBaudRate bit_rate) {
+    generic_setup_ = true;
+    generic_bit_rate_ = bit_rate;
+    remote_form_ = kinetra::slcan::RemoteForm::Short;
 }
 
 void USBInterface::USBInterfaceImpl::close() {
+    closing_.request();
     try {
         serial.close();
     } catch (const std::exception& error) {
@@ -94,7 +119,7 @@ bool USBInterface::USBInterfaceImpl::writeLine(const char* data, std::size_t len
 
 bool USBInterface::USBInterfaceImpl::send(const can_frame_data& frame) {
     char line[kinetra::slcan::kMaxFrameLineLength];
-    return writeLine(line, kinetra::slcan::encodeFrame(frame, line));
+    return writeLine(line, kinetra::slcan::encodeFrame(frame, line, remote_form_));
 }
 
 bool USBInterface::USBInterfaceImpl::sendBatch(const can_frame_data* frames, std::size_t count) {
@@ -201,38 +226,55 @@ void USBInterface::USBInterfaceImpl::logRejectedLine(LineKind kind) {
 }
 
 void USBInterface::USBInterfaceImpl::pace(std::chrono::steady_clock::time_point read_started) {
-    const auto resume_at = read_started + kMinReadPause;
-    if (std::chrono::steady_clock::now() < resume_at) std::this_thread::sleep_until(resume_at);
+    // Interrupted by close(), so closing never waits out the pause.
+    const auto left = read_started + kMinReadPause - std::chrono::steady_clock::now();
+    if (left > std::chrono::steady_clock::duration::zero()) closing_.waitFor(left);
+}
+
+bool USBInterface::USBInterfaceImpl::readLine(bool& refused) {
+    line_.clear();
+    // The bell that refuses a command comes without a terminator, so bells may
+    // lead the next line. They are dropped as they arrive and do not count
+    // against the line limit, or a reply behind a few bells would be cut. A port
+    // that sends nothing but bells still ends the call after a few rounds.
+    for (int round = 0; round < kMaxBellRounds; ++round) {
+        const std::size_t room = kinetra::slcan::kMaxLineLength - line_.size();
+        const std::size_t got = serial.readline(line_, room, kTerminatorString);
+        if (got == 0) return !line_.empty() || refused;
+        const std::size_t bells = std::min(line_.find_first_not_of(kinetra::slcan::kBell), line_.size());
+        if (bells > 0) {
+            refused = true;
+            line_.erase(0, bells);
+        }
+        if (line_.empty()) continue;
+        // Ended by its terminator or cut by the time-out, or full without any
+        // bell to make room for: the line is what it is.
+        if (line_.back() == kinetra::slcan::kTerminator || got < room || bells == 0) return true;
+        // The bells dropped left room: read the rest of the line into it.
+    }
+    return true;
 }
 
 bool USBInterface::USBInterfaceImpl::receive(can_frame_data& frame) {
-    line_.clear();
     const auto read_started = std::chrono::steady_clock::now();
+    bool refused = false;
     try {
-        if (serial.readline(line_, kinetra::slcan::kMaxLineLength, kTerminatorString) == 0) {
-            read_failing_ = false;
+        if (!readLine(refused)) {
             // Normally a full read time-out has passed; an empty read that came
             // back at once must not turn the receive loop into a spin.
             pace(read_started);
             return false;
         }
-    } catch (const std::exception&) {
-        if (!read_failing_) log_.line("Error during USB read.");
-        read_failing_ = true;
-        pace(read_started);
-        return false;
+    } catch (const std::exception& error) {
+        // A read aborted by close() is no failure; any other error means the port
+        // failed or vanished, which the interface reports as the adapter lost.
+        if (closing_.requested()) return false;
+        log_.line("Error during USB read: ", error.what());
+        throw;
     }
-    read_failing_ = false;
-
-    std::string_view rest(line_);
-    // The bell that refuses a command comes without a terminator, so it may lead
-    // the next line; take it off and decode what follows.
-    const std::size_t bells = std::min(rest.find_first_not_of(kinetra::slcan::kBell), rest.size());
-    if (bells > 0) {
-        logRejectedLine(LineKind::Refused);
-        rest.remove_prefix(bells);
-        if (rest.empty()) return false;
-    }
+    if (refused) logRejectedLine(LineKind::Refused);
+    if (line_.empty()) return false;
+    const std::string_view rest(line_);
 
     const DecodedLine decoded = kinetra::slcan::decodeLine(rest);
     switch (decoded.kind) {

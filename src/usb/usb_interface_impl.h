@@ -7,6 +7,7 @@
 #include <kinetra/usb_interface.h>
 
 #include "interface/log_sink.h"
+#include "interface/stop_signal.h"
 #include "usb/slcan_codec.h"
 
 #include <array>
@@ -29,14 +30,21 @@ struct USBInterface::USBInterfaceImpl {
     unsigned char init(const std::string& port);
     /// Closes the port; never throws.
     void close();
+    /// Makes init() set a generic adapter's channel up at `bit_rate`, and send()
+    /// write remote frames in the short form.
+    void useGenericSetup(CANBaudRate bit_rate);
+    /// The bit rate a later generic set-up uses (after setCANBaudRate()).
+    void rememberBitRate(CANBaudRate bit_rate) { generic_bit_rate_ = bit_rate; }
     /// Writes one frame line; false when the port is closed or the write failed.
     bool send(const can_frame_data& frame);
     /// The frames' lines, written together: one write per kBatchLines frames.
     bool sendBatch(const can_frame_data* frames, std::size_t count);
     static constexpr std::size_t kBatchLines = 16;
     /// Reads one line; true only when it was a frame, stored into `frame`.
-    /// Reply lines update the adapter state. Never throws; returns within about
-    /// one read time-out (1 s), and never faster than every 100 ms after a failure.
+    /// Reply lines update the adapter state. Returns within about one read
+    /// time-out (1 s), at once when close() interrupts it, and an empty read is
+    /// not followed by the next sooner than 100 ms after it began. Throws when
+    /// the port failed or vanished (not when close() interrupted the read).
     bool receive(can_frame_data& frame);
     /// Writes one adapter command line; no reply is awaited.
     ret_interface_t command(const std::string& line);
@@ -66,11 +74,17 @@ private:
     void logRejectedLine(kinetra::slcan::LineKind kind);
     /// Index into replies_seen_ of a reply that a query waits for, or -1.
     static int awaitedIndex(kinetra::slcan::LineKind kind);
-    /// Sleeps out what is left of the minimum pause after a failed or empty read.
+    /// Sleeps out what is left of the minimum pause after an empty read.
     void pace(std::chrono::steady_clock::time_point read_started);
+    /// Reads one line into line_ with leading bells removed (`refused` tells that
+    /// there were some). False when nothing arrived.
+    bool readLine(bool& refused);
 
     kinetra::LogSink& log_;
     const bool require_kinetra_description_;
+    bool generic_setup_ = false;
+    std::atomic<CANBaudRate> generic_bit_rate_{CAN_BAUD_1M};
+    kinetra::slcan::RemoteForm remote_form_ = kinetra::slcan::RemoteForm::WithDataDigits;
 
     // Queries from several threads would otherwise share one set of reply fields.
     std::mutex query_mutex_;
@@ -81,8 +95,8 @@ private:
     // advance, so a late reply to an earlier query cannot answer it.
     std::array<uint32_t, 3> replies_seen_{};
 
-    // Receive thread only: the line buffer (reused, so no allocation per frame)
-    // and whether the previous read failed too (one log line per failure streak).
+    // Receive thread only: the line buffer (reused, so no allocation per frame).
     std::string line_;
-    bool read_failing_ = false;
+    // Requested by close(), reset by init(): ends the receive pause at once.
+    kinetra::StopSignal closing_;
 };

@@ -260,7 +260,9 @@ TEST_F(SimulatorEndToEnd, UnpluggingTheAdapterWhileQueriesRunFailsThemCleanly) {
 TEST(SimulatorStandalone, OpensThroughTheGenericSlcanTransportWithoutRegistration) {
     Simulator sim({{NodeKind::Encoder, 7}});
     sim.start();
-    SlcanInterface iface;
+    // A generic adapter's channel is opened at the rate the host names; the
+    // simulated nodes run at 500 kbit/s.
+    SlcanInterface iface(CAN_BAUD_500K);
     ASSERT_TRUE(iface.initInterface(sim.portName()));
     EXPECT_TRUE(test::eventually([&] { return iface.isDeviceConnected(7); }, 3000ms));
     iface.closeInterface();

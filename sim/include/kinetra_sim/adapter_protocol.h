@@ -38,7 +38,8 @@ public:
 /// with "d\r"; anything else is refused with a bell.
 ///
 /// The adapter powers up with the channel open at the saved bit rate (the
-/// library never sends "O" on opening). "Z0" saves the current bit rate, "Z1"
+/// Zarvo transport never sends "O" on opening), or, in the generic mode of the
+/// setup, closed until the host opens it, refusing remote lines with data digits. "Z0" saves the current bit rate, "Z1"
 /// returns the saved one to the setup's, "Z2" reboots: back at the saved rate,
 /// channel open, out of the firmware-update mode.
 class AdapterProtocol : public HostPort {

@@ -43,6 +43,10 @@ struct AdapterSetup {
     /// The port-list description; it must name the adapter for USBInterface.
     std::string description = "Kinetra Zarvo (simulated)";
     std::string hardware_id = "SIM VID:PID=0000:0000 SER=KINETRA-SIM";
+    /// Behave as a generic SLCAN adapter instead of the Zarvo: the channel is
+    /// closed at power-on, so no frame passes until the host opens it, and a
+    /// remote line must be in the short form (no data digits).
+    bool generic = false;
 };
 
 }  // namespace kinetra::sim

@@ -25,6 +25,7 @@
 namespace kinetra::sim {
 
 class PtyPort;
+class HostWireRelay;
 
 struct SimulatorOptions {
     AdapterSetup adapter;
@@ -34,6 +35,10 @@ struct SimulatorOptions {
     uint32_t seed = 1;
     /// The bus and adapter timing model; off by default (frames pass at once).
     TimingSetup timing;
+    /// When set, a symbolic link at this path names the pty while the adapter is
+    /// plugged in, and portName() is this path: it stays the same across replug()
+    /// as a udev by-id link does, while the pty behind it changes.
+    std::string link_path;
 };
 
 class Simulator {
@@ -54,7 +59,8 @@ public:
     void stop();
     bool running() const { return running_; }
 
-    /// The port the host opens: the pty's slave device, e.g. /dev/pts/7.
+    /// The port the host opens: the link path when one was asked for, else the
+    /// pty's slave device, e.g. /dev/pts/7.
     const std::string& portName() const;
     /// Lists the port in this process's serial::list_ports() with the adapter's
     /// description (which names the Kinetra Zarvo), so USBInterface accepts it.
@@ -74,8 +80,14 @@ public:
     /// The virtual adapter's state and fault knobs.
     AdapterProtocol& adapter() { return *adapter_; }
 
-    /// Pulls the adapter out: the pty closes, the host's port fails.
+    /// Pulls the adapter out: the pty closes, the host's port fails, the link and
+    /// the port registration are withdrawn.
     void unplug();
+    /// Plugs the adapter back in (pulling it out first if need be): a new pty,
+    /// the link and the registration restored, so a host that closes and opens
+    /// portName() again reaches the same bus. Call from one thread, not
+    /// concurrently with unplug(). Throws std::system_error when no pty can be had.
+    void replug();
     bool plugged() const;
     /// Whether a host has the port open. Node frames reach the host only then, as
     /// with a USB adapter whose port no program has open.
@@ -90,14 +102,22 @@ public:
 
 private:
     void withdrawRegistration();
+    void registerPort();
+    void makeLink();
+    void removeLink();
+    void startPty();
 
     SimulatorOptions options_;
     VirtualBus bus_;
+    std::unique_ptr<HostWireRelay> relay_;
     std::unique_ptr<PtyPort> pty_;
+    std::string port_name_;
     std::unique_ptr<AdapterProtocol> adapter_;
     bool running_ = false;
     bool stopped_ = false;
     bool registered_ = false;
+    // Whether registerAsAdapter() was called: a replug registers again.
+    bool wants_registration_ = false;
     uint32_t garbage_batches_ = 0;
 };
 

@@ -21,10 +21,12 @@ inline void setPayloadWord(can_frame_data& frame, uint64_t word) { storePayloadW
 using kinetra::fromBits;
 using kinetra::toBits;
 
-/// Text replies: the data bytes up to the first zero byte, at most eight.
+/// Text replies: the data bytes within the DLC, up to the first zero byte.
 inline std::string textFromFrame(const can_frame_data& frame) {
+    // Only the bytes the frame carries: a transport need not zero the rest.
+    const std::size_t carried = frame.can_dlc < 8 ? frame.can_dlc : 8;
     std::size_t length = 0;
-    while (length < 8 && frame.data[length] != 0) ++length;
+    while (length < carried && frame.data[length] != 0) ++length;
     return std::string(reinterpret_cast<const char*>(frame.data), length);
 }
 
