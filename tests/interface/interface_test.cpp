@@ -57,12 +57,14 @@ protected:
         return lost.size();
     }
 
-    MemoryInterface bus;
+    // Declared before the bus, so they outlive its threads, which log and call back
+    // until the bus is destroyed.
     std::ostringstream log;
     std::mutex mutex;
     std::vector<std::pair<unsigned, unsigned char>> appeared;
     std::vector<unsigned> lost;
     bool seen_connected_in_callback = false;
+    MemoryInterface bus;
 };
 
 TEST_F(InterfaceTest, FailedOpenClosesTheTransportAndStoresNoCallback) {
