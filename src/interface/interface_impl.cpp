@@ -65,7 +65,10 @@ void Interface::InterfaceImpl::recvThread() {
             // A frame that arrives once closing has begun is not handled: the
             // heartbeat thread may already have cleared the presence table, and the
             // node would be reported new while the interface closes.
-            if (owner->recvData(&frame) != 0 && !stop.requested()) canMsgCallback(&frame);
+            if (owner->recvData(&frame) != 0 && !stop.requested()) {
+                observe(frame);
+                canMsgCallback(&frame);
+            }
         } catch (const std::exception& error) {
             // A failing transport must not end the thread for good: the adapter may
             // come back, and closeInterface() must still find a thread to join.
@@ -73,6 +76,11 @@ void Interface::InterfaceImpl::recvThread() {
             stop.waitFor(kReceiveErrorBackoff);
         }
     }
+}
+
+void Interface::InterfaceImpl::observe(const can_frame_data& frame) {
+    std::lock_guard<std::mutex> lock(observer_mutex);
+    if (frameObserver) frameObserver(frame);
 }
 
 void Interface::InterfaceImpl::masterHeartbeatThread() {
