@@ -63,6 +63,20 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& help) {
         return app.exit(help);
     } catch (const CLI::ParseError& error) {
+        // CLI11 reports a word that is no subcommand as a missing subcommand.
+        for (int i = 1; i < argc; ++i) {
+            const std::string word = argv[i];
+            if (word.empty() || word[0] == '-') continue;
+            const std::string before = argv[i - 1];
+            if (before == "--port" || before == "--slcan") continue;
+            try {
+                app.get_subcommand_ptr(word);
+            } catch (const CLI::OptionNotFound&) {
+                Output::error("unknown subcommand '" + word + "'; kinetra --help lists them");
+                return kExitUsage;
+            }
+            break;
+        }
         Output::error(error.what());
         return kExitUsage;
     }
