@@ -259,10 +259,13 @@ TEST(CliSlcan, WorksAgainstKinetraSimInAnotherProcess) {
     const ProcessResult info = kinetra({"info", "7", "--slcan", port});
     EXPECT_EQ(info.exit_code, 0) << info.err;
     EXPECT_NE(info.out.find("class:            driver"), std::string::npos) << info.out;
-    // The simulator's pty is no Kinetra adapter port for the description check.
-    const ProcessResult checked = kinetra({"info", "7", "--port", port});
+    // The simulator's pty is no Kinetra adapter port for the description check;
+    // the library's own message about it goes to standard error under --json.
+    const ProcessResult checked = kinetra({"info", "7", "--port", port, "--json"});
     EXPECT_EQ(checked.exit_code, 3);
     EXPECT_NE(checked.err.find("does not name a Kinetra adapter"), std::string::npos) << checked.err;
+    EXPECT_NE(checked.err.find("No Compatible Kinetra Device found"), std::string::npos) << checked.err;
+    EXPECT_EQ(checked.out, "");
     EXPECT_EQ(sim.interrupt(), 0);
 }
 
