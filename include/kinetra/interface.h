@@ -98,6 +98,12 @@ public:
     /// thread no longer calls into any proxy of that id.
     void unregisterCANMsgCallback(CANDeviceType* device);
 
+    /// Sees every frame the transport receives, on the receive thread, before the
+    /// interface handles it: for bus monitors and trace recorders. The observer
+    /// must be quick and must not call back into the interface; an empty function
+    /// removes it. May be set while the interface runs.
+    void setFrameObserver(std::function<void(const can_frame_data&)> observer);
+
     /// Sets the log sink of the interface and its threads; nullptr restores the
     /// discarding sink. The stream must outlive its use.
     void setOutputLogStream(std::ostream* stream);

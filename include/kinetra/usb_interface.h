@@ -16,6 +16,10 @@ public:
     const char* what() const noexcept override;
 };
 
+/// Whether a serial port's description names the Kinetra adapter, the check
+/// USBInterface makes before it accepts a port.
+bool isKinetraAdapterDescription(const std::string& description);
+
 /// The concrete Interface for the Zarvo USB-to-CAN adapter: SLCAN lines over a
 /// serial port at 115200 baud, plus the adapter's own queries and commands.
 ///

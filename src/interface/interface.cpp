@@ -76,6 +76,12 @@ unsigned char Interface::closeInterface() {
     return true;
 }
 
+void Interface::setFrameObserver(std::function<void(const can_frame_data&)> observer) {
+    if (impl_ == nullptr) return;
+    std::lock_guard<std::mutex> lock(impl_->observer_mutex);
+    impl_->frameObserver = std::move(observer);
+}
+
 unsigned char Interface::sendFrame(can_frame_data* frame) {
     if (impl_ == nullptr) return false;
     return impl_->sendFrame(frame);

@@ -73,7 +73,10 @@ void Interface::InterfaceImpl::recvThread() {
             // A frame that arrives once closing has begun is not handled: the
             // heartbeat thread may already have cleared the presence table, and the
             // node would be reported new while the interface closes.
-            if (owner->recvData(&frame) != 0 && !stop.requested()) canMsgCallback(&frame);
+            if (owner->recvData(&frame) != 0 && !stop.requested()) {
+                observe(frame);
+                canMsgCallback(&frame);
+            }
         } catch (const std::exception& error) {
             if (stop.requested()) break;
             onAdapterLost(error.what());
@@ -100,6 +103,11 @@ void Interface::InterfaceImpl::onAdapterLost(const char* reason) {
         if (node_lost) node_lost(node);
     }
     if (adapter_gone) adapter_gone();
+}
+
+void Interface::InterfaceImpl::observe(const can_frame_data& frame) {
+    std::lock_guard<std::mutex> lock(observer_mutex);
+    if (frameObserver) frameObserver(frame);
 }
 
 void Interface::InterfaceImpl::masterHeartbeatThread() {

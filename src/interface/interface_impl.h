@@ -79,4 +79,9 @@ struct Interface::InterfaceImpl {
     std::function<void(unsigned int, unsigned char)> newDeviceCallback;
     std::function<void(unsigned int)> deviceLostCallback;
     std::function<void()> adapterLostCallback;
+
+    // Swapped under its own lock, so a monitor may attach while frames arrive.
+    std::mutex observer_mutex;
+    std::function<void(const can_frame_data&)> frameObserver;
+    void observe(const can_frame_data& frame);
 };

@@ -10,6 +10,10 @@ const char* NoCompatibleDeviceException::what() const noexcept {
     return "No Compatible Kinetra Device found at the interface";
 }
 
+bool isKinetraAdapterDescription(const std::string& description) {
+    return description.find("Kinetra") != std::string::npos || description.find("Zarvo") != std::string::npos;
+}
+
 USBInterface::USBInterface() : USBInterface(true) {}
 
 USBInterface::USBInterface(bool require_kinetra_description)

@@ -49,7 +49,7 @@ unsigned char USBInterface::USBInterfaceImpl::init(const std::string& port) {
 
     if (require_kinetra_description_) {
         const std::string description = getDeviceDescription(port);
-        if (description.find("Kinetra") == std::string::npos && description.find("Zarvo") == std::string::npos) {
+        if (!isKinetraAdapterDescription(description)) {
             std::cout << "No Compatible Kinetra Device found " << std::endl;
             // Left open, the port would make the next initInterface() on this
             // object fail with "already open" and keep another program out.

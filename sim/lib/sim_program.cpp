@@ -1,0 +1,250 @@
+// kinetra-sim: a simulated Kinetra bus behind a virtual SLCAN adapter on a
+// pseudo-terminal, for applications in other processes (open the printed port
+// with SlcanInterface). Faults are injected with --fault or typed on stdin.
+// The program lives in the library so that `kinetra sim` runs the same one.
+
+#include "kinetra_sim/sim_program.h"
+
+#include "kinetra_sim/console.h"
+#include "kinetra_sim/simulator.h"
+
+#include "can/bus.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using kinetra::sim::NodeKind;
+using kinetra::sim::NodeSetup;
+
+struct Options {
+    std::vector<NodeSetup> nodes;
+    std::vector<std::string> faults;
+    int verbosity = 0;
+    CANBaudRate bit_rate = CAN_BAUD_500K;
+    std::chrono::milliseconds heartbeat{100};
+    kinetra::sim::TimingSetup timing;
+    std::string link;
+    bool generic = false;
+};
+
+const char* const kUsage =
+    "usage: kinetra-sim [--driver ID]... [--actuator ID]... [--imu ID]... [--encoder ID]...\n"
+    "                   [--bitrate CODE] [--heartbeat-ms MS] [--fault COMMAND]... [-v|-vv]\n"
+    "                   [--realistic [--latency-us US] [--serial-baud BAUD]]\n"
+    "                   [--link PATH] [--generic]\n"
+    "\n"
+    "Simulates a Kinetra bus behind a virtual Zarvo adapter and prints the port to\n"
+    "open (with SlcanInterface from another process). Without nodes: a driver 1,\n"
+    "an actuator 2, an IMU 3 and an encoder 4. CODE is the CANBaudRate value 0-8\n"
+    "(6 = 500 kbit/s, the default; 8 = 1 Mbit/s) of the adapter and the nodes. -v logs the traffic except\n"
+    "heartbeats, -vv with them. --fault runs a console command at start, e.g.\n"
+    "--fault 'drop 1 0.5'. Type commands on stdin while it runs ('help' lists\n"
+    "them); Ctrl-C ends. --realistic gives frames the time they take on a real\n"
+    "bus (bit times, arbitration) and adapter (US microseconds each way, default\n"
+    "1000; serial line at BAUD, default unlimited); 'status' shows the bus load.\n"
+    "--link PATH names the port through a symbolic link that survives 'unplug'\n"
+    "and 'replug', as a udev by-id link does. --generic acts as a generic SLCAN\n"
+    "adapter: channel closed until the host opens it, remote frames only in the\n"
+    "short form.\n";
+
+unsigned long parseNumber(const std::string& text, unsigned long highest) {
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || value > highest || text[0] == '-') {
+        throw std::invalid_argument("bad number: " + text);
+    }
+    return value;
+}
+
+Options parseArguments(int argc, char** argv) {
+    Options options;
+    auto value = [&](int& i) -> std::string {
+        if (i + 1 >= argc) throw std::invalid_argument(std::string(argv[i]) + " needs a value");
+        return argv[++i];
+    };
+    const std::pair<const char*, NodeKind> kinds[] = {{"--driver", NodeKind::Driver},
+                                                      {"--actuator", NodeKind::Actuator},
+                                                      {"--imu", NodeKind::Imu},
+                                                      {"--encoder", NodeKind::Encoder}};
+    std::vector<std::pair<NodeKind, uint32_t>> nodes;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        bool matched = false;
+        for (const auto& kind : kinds) {
+            if (arg == kind.first) {
+                nodes.emplace_back(kind.second, static_cast<uint32_t>(parseNumber(value(i), 0x3FFFF)));
+                matched = true;
+            }
+        }
+        if (matched) continue;
+        if (arg == "--bitrate") {
+            options.bit_rate = static_cast<CANBaudRate>(parseNumber(value(i), CAN_BAUD_1M));
+        } else if (arg == "--heartbeat-ms") {
+            options.heartbeat = std::chrono::milliseconds(std::max(1ul, parseNumber(value(i), 60000)));
+        } else if (arg == "--realistic") {
+            options.timing.enabled = true;
+        } else if (arg == "--latency-us") {
+            options.timing.adapter_latency = std::chrono::microseconds(parseNumber(value(i), 1000000));
+        } else if (arg == "--serial-baud") {
+            options.timing.serial_baud = static_cast<uint32_t>(parseNumber(value(i), 100000000));
+        } else if (arg == "--generic") {
+            options.generic = true;
+        } else if (arg == "--link") {
+            options.link = value(i);
+        } else if (arg == "--fault") {
+            options.faults.push_back(value(i));
+        } else if (arg == "-v") {
+            options.verbosity = std::max(options.verbosity, 1);
+        } else if (arg == "-vv") {
+            options.verbosity = 2;
+        } else if (arg == "-h" || arg == "--help") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else {
+            throw std::invalid_argument("unknown argument: " + arg);
+        }
+    }
+    if (nodes.empty()) {
+        nodes = {{NodeKind::Driver, 1}, {NodeKind::Actuator, 2}, {NodeKind::Imu, 3}, {NodeKind::Encoder, 4}};
+    }
+    for (const auto& node : nodes) options.nodes.push_back(NodeSetup{node.first, node.second, options.bit_rate,
+                                                                     options.heartbeat});
+    return options;
+}
+
+/// Prints the traffic; runs on the simulator's threads.
+class TrafficPrinter {
+public:
+    explicit TrafficPrinter(int verbosity) : verbosity_(verbosity), start_(std::chrono::steady_clock::now()) {}
+
+    void operator()(const kinetra::sim::TrafficEvent& event) {
+        if (verbosity_ < 2 && event.frame != nullptr &&
+            (event.frame->can_id & 0x7F) == kinetra::protocol::kHeartbeat) {
+            return;
+        }
+        std::string shown;
+        if (event.line.empty()) shown = "(ok)";
+        for (char c : event.line) {
+            if (c == '\a') {
+                shown += "(bell)";
+            } else if (c >= 0x20 && c < 0x7F) {
+                shown += c;
+            } else {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+                shown += hex;
+            }
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::printf("%10.4f %s %s\n", seconds,
+                    event.direction == kinetra::sim::Direction::FromHost ? "host>" : " sim>", shown.c_str());
+        std::fflush(stdout);
+    }
+
+private:
+    const int verbosity_;
+    const std::chrono::steady_clock::time_point start_;
+    std::mutex mutex_;
+};
+
+/// One console line; prints the result or the complaint.
+void runLine(kinetra::sim::Simulator& sim, const std::string& line) {
+    try {
+        const std::string result = kinetra::sim::runConsoleCommand(sim, line);
+        if (!result.empty()) std::cout << result << (result.back() == '\n' ? "" : "\n") << std::flush;
+    } catch (const std::invalid_argument& error) {
+        std::cout << error.what() << "\n" << std::flush;
+    }
+}
+
+}  // namespace
+
+int kinetra::sim::runSimulatorProgram(int argc, char** argv) {
+    Options options;
+    try {
+        options = parseArguments(argc, argv);
+    } catch (const std::invalid_argument& error) {
+        std::cerr << "kinetra-sim: " << error.what() << "\n" << kUsage;
+        return 2;
+    }
+
+    // Blocked before any thread starts, so that every thread inherits the mask and
+    // the signals arrive only through the descriptor below.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
+    if (signal_fd < 0) {
+        std::perror("kinetra-sim: signalfd");
+        return 1;
+    }
+
+    try {
+        kinetra::sim::SimulatorOptions sim_options;
+        sim_options.adapter.bit_rate = options.bit_rate;
+        sim_options.timing = options.timing;
+        sim_options.link_path = options.link;
+        sim_options.adapter.generic = options.generic;
+        if (options.verbosity > 0) {
+            auto printer = std::make_shared<TrafficPrinter>(options.verbosity);
+            sim_options.observer = [printer](const kinetra::sim::TrafficEvent& event) { (*printer)(event); };
+        }
+        kinetra::sim::Simulator sim(options.nodes, std::move(sim_options));
+        sim.start();
+
+        std::cout << "port: " << sim.portName() << "\n";
+        for (const auto& node : sim.bus().nodes()) {
+            std::cout << "node " << node->nodeId() << ": " << kinetra::sim::nodeKindName(node->kind()) << "\n";
+        }
+        std::cout << "Open the port with SlcanInterface; type 'help' for fault commands; Ctrl-C ends.\n"
+                  << std::flush;
+        for (const std::string& fault : options.faults) runLine(sim, fault);
+
+        bool stdin_open = true;
+        std::string pending;
+        for (;;) {
+            pollfd fds[2] = {{signal_fd, POLLIN, 0}, {stdin_open ? STDIN_FILENO : -1, POLLIN, 0}};
+            // Woken by a signal or a console line; the bound only re-arms the wait.
+            if (::poll(fds, 2, 1000) <= 0) continue;
+            if (fds[0].revents & POLLIN) break;
+            if (fds[1].revents & (POLLIN | POLLHUP)) {
+                char buffer[512];
+                const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+                if (got <= 0) {
+                    stdin_open = false;  // keep simulating until a signal
+                    continue;
+                }
+                pending.append(buffer, static_cast<std::size_t>(got));
+                for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                    runLine(sim, pending.substr(0, end));
+                    pending.erase(0, end + 1);
+                }
+            }
+        }
+        std::cout << "kinetra-sim: stopping\n";
+        sim.stop();
+    } catch (const std::exception& error) {
+        std::cerr << "kinetra-sim: " << error.what() << "\n";
+        return 1;
+    }
+    ::close(signal_fd);
+    return 0;
+}

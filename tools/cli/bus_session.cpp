@@ -1,0 +1,144 @@
+#include "cli/bus_session.h"
+
+#include "cli/exit_codes.h"
+#include "cli/port_list.h"
+
+#include "can/bus.h"
+#include "kinetra_sim/simulator.h"
+
+#include <cstdlib>
+#include <exception>
+
+namespace kinetra::cli {
+
+namespace {
+using kinetra::sim::NodeKind;
+const std::vector<kinetra::sim::NodeSetup> kSimulatedBus = {
+    {NodeKind::Driver, 1}, {NodeKind::Actuator, 2}, {NodeKind::Imu, 3}, {NodeKind::Encoder, 4}};
+}  // namespace
+
+BusSession::BusSession(const BusChoice& choice, StopFlag& stop) : choice_(choice), stop_(stop) {
+    if (choice_.sim) {
+        sim_ = std::make_unique<kinetra::sim::Simulator>(kSimulatedBus);
+        sim_->start();
+        sim_->registerAsAdapter();
+    }
+}
+
+BusSession::~BusSession() {
+    if (bus_) {
+        try {
+            bus_->closeInterface();
+        } catch (const std::exception&) {
+            // A worker's failure has been reported through the results already.
+        }
+        bus_.reset();
+    }
+    if (sim_) sim_->stop();
+}
+
+void BusSession::open() {
+    bool check_description = true;
+    if (sim_) {
+        port_ = sim_->portName();
+    } else if (!choice_.slcan.empty()) {
+        port_ = choice_.slcan;
+        check_description = false;
+    } else if (!choice_.port.empty()) {
+        port_ = choice_.port;
+    } else if (const char* from_environment = std::getenv("KINETRA_PORT"); from_environment && *from_environment) {
+        port_ = from_environment;
+    } else {
+        port_ = chooseAdapter(listPorts());
+    }
+    // A generic adapter opens its channel at the rate the host names: 500 kbit/s,
+    // the rate a firmware update leaves the bus at and the simulator's default.
+    if (check_description) {
+        bus_ = std::make_unique<USBInterface>();
+    } else {
+        bus_ = std::make_unique<SlcanInterface>(CAN_BAUD_500K);
+    }
+    auto appeared = [this](unsigned node, unsigned char type) {
+        std::function<void(unsigned, unsigned, bool)> callback;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            seen_[node] = type;
+            callback = presence_callback_;
+        }
+        if (callback) callback(node, type, true);
+        stop_.notify();
+    };
+    auto lost = [this](unsigned node) {
+        std::function<void(unsigned, unsigned, bool)> callback;
+        unsigned type = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            type = seen_.count(node) != 0 ? seen_[node] : 0;
+            callback = presence_callback_;
+        }
+        if (callback) callback(node, type, false);
+    };
+    // Every frame wakes the waits: the library enters a node into its presence
+    // table only after the appearance callback, so a wait for a node ends at the
+    // frame after its first heartbeat.
+    bus_->setFrameObserver([this](const can_frame_data& frame) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (frame_callback_) frame_callback_(frame);
+        }
+        stop_.notify();
+    });
+    bool opened = false;
+    std::string reason;
+    try {
+        opened = bus_->initInterface(port_, appeared, lost) != 0;
+    } catch (const NoCompatibleDeviceException&) {
+        reason = "its description does not name a Kinetra adapter (use --slcan for another SLCAN adapter)";
+    } catch (const std::exception& error) {
+        reason = error.what();
+    }
+    if (!opened) {
+        bus_.reset();
+        throw CliError(kExitNoAdapter,
+                       "cannot open " + port_ + ": " + (reason.empty() ? std::string("open failed") : reason));
+    }
+    // The library refuses device operations until a send has succeeded; the
+    // heartbeat thread's first one may come after the first node's heartbeat, so
+    // the tool announces the host itself at once.
+    can_frame_data announce = kinetra::protocol::masterHeartbeatFrame();
+    if (bus_->sendFrame(&announce) == 0) {
+        bus_.reset();
+        throw CliError(kExitNoAdapter, "cannot send on " + port_ + ": the write failed");
+    }
+}
+
+unsigned BusSession::waitForNode(unsigned node) {
+    const bool present = stop_.waitUntil(kPresenceWait, [&] { return bus_->isDeviceConnected(node); });
+    if (stop_.requested()) throw CliError(kExitInterrupted, "interrupted");
+    if (!present) {
+        throw CliError(kExitDevice, "node " + std::to_string(node) + ": not on the bus, no heartbeat within " +
+                                        std::to_string(kPresenceWait.count()) + " ms (RET_NOT_CONNECTED)");
+    }
+    const auto devices = bus_->getConnectedDevices();
+    const auto it = devices.find(node);
+    return it != devices.end() ? it->second : 0;
+}
+
+std::map<unsigned, unsigned> BusSession::listen(std::chrono::milliseconds duration) {
+    stop_.waitFor(duration);
+    std::map<unsigned, unsigned> present;
+    for (const auto& [node, type] : bus_->getConnectedDevices()) present[node] = type;
+    return present;
+}
+
+void BusSession::onFrame(std::function<void(const can_frame_data&)> callback) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frame_callback_ = std::move(callback);
+}
+
+void BusSession::onPresence(std::function<void(unsigned, unsigned, bool)> callback) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    presence_callback_ = std::move(callback);
+}
+
+}  // namespace kinetra::cli

@@ -1,0 +1,76 @@
+#pragma once
+// The bus a subcommand works on: the adapter, any SLCAN port, or an in-process
+// simulator, opened with the library's USBInterface or SlcanInterface.
+
+#include "cli/stop_flag.h"
+
+#include <kinetra/usb_interface.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace kinetra::sim {
+class Simulator;
+}
+
+namespace kinetra::cli {
+
+/// How the user chose the bus.
+struct BusChoice {
+    std::string port;   ///< --port: the adapter, with its description check
+    std::string slcan;  ///< --slcan: any SLCAN port, no check
+    bool sim = false;   ///< --sim: driver 1, actuator 2, IMU 3, encoder 4 in-process
+};
+
+/// How long the tool waits for a node's first heartbeat.
+constexpr std::chrono::milliseconds kPresenceWait{1200};
+
+class BusSession {
+public:
+    /// Starts the simulator, when chosen, so that its port is listed; opens nothing.
+    BusSession(const BusChoice& choice, StopFlag& stop);
+    /// Closes the interface, then stops the simulator.
+    ~BusSession();
+    BusSession(const BusSession&) = delete;
+    BusSession& operator=(const BusSession&) = delete;
+
+    /// Opens the chosen port (KINETRA_PORT, then the one adapter present, when
+    /// none was chosen). Throws CliError(kExitNoAdapter) when that fails.
+    void open();
+    /// The open interface.
+    USBInterface& bus() { return *bus_; }
+    /// The port that was opened.
+    const std::string& portName() const { return port_; }
+    /// The in-process simulator, or nullptr.
+    kinetra::sim::Simulator* simulator() { return sim_.get(); }
+
+    /// Waits until `node` has sent a heartbeat, at most kPresenceWait or until a
+    /// stop; returns its device type code. Throws CliError(kExitDevice) naming the
+    /// node when it does not appear, and CliError(kExitInterrupted) on a stop.
+    unsigned waitForNode(unsigned node);
+    /// Waits `duration` (or until a stop) and returns the nodes heard: id -> type code.
+    std::map<unsigned, unsigned> listen(std::chrono::milliseconds duration);
+
+    /// Appearance and loss events for the monitor; called on the library's threads.
+    void onPresence(std::function<void(unsigned node, unsigned type, bool present)> callback);
+    /// Every received frame, for the monitor; called on the receive thread.
+    void onFrame(std::function<void(const can_frame_data&)> callback);
+
+private:
+    BusChoice choice_;
+    StopFlag& stop_;
+    std::unique_ptr<kinetra::sim::Simulator> sim_;
+    std::unique_ptr<USBInterface> bus_;
+    std::string port_;
+
+    std::mutex mutex_;
+    std::map<unsigned, unsigned> seen_;
+    std::function<void(unsigned, unsigned, bool)> presence_callback_;
+    std::function<void(const can_frame_data&)> frame_callback_;
+};
+
+}  // namespace kinetra::cli

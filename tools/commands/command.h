@@ -1,0 +1,52 @@
+#pragma once
+// What every subcommand gets: the parsed global options, the output, the stop
+// flag; and how it registers itself with the command line.
+
+#include "cli/bus_session.h"
+#include "cli/exit_codes.h"
+#include "cli/output.h"
+#include "cli/stop_flag.h"
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kinetra::cli {
+
+struct Context {
+    BusChoice bus;
+    Output* out = nullptr;
+    StopFlag* stop = nullptr;
+    /// The arguments after `kinetra sim`, for the simulator program.
+    std::vector<std::string> passthrough;
+};
+
+/// A parsed subcommand runs this; it returns the exit code or throws CliError.
+using Runner = std::function<int(Context&)>;
+
+struct Subcommand {
+    CLI::App* app;
+    Runner run;
+    /// Whether it uses a bus (the signal watcher and the stop flag are set up then).
+    bool uses_bus = true;
+};
+
+using Registry = std::vector<Subcommand>;
+
+/// Adds the positional NODE argument, checked to 1 .. 2^18 - 1.
+CLI::Option* addNodeArgument(CLI::App* app, unsigned& node);
+/// A check that a number is finite (not NaN, not infinite).
+CLI::Validator finiteNumber();
+
+void addPortsCommand(CLI::App& app, Registry& registry);
+void addScanCommand(CLI::App& app, Registry& registry);
+void addInfoCommand(CLI::App& app, Registry& registry);
+void addMonitorCommand(CLI::App& app, Registry& registry);
+void addTelemetryCommand(CLI::App& app, Registry& registry);
+void addMotionCommands(CLI::App& app, Registry& registry);
+void addAdapterCommand(CLI::App& app, Registry& registry);
+void addSimCommand(CLI::App& app, Registry& registry);
+
+}  // namespace kinetra::cli
