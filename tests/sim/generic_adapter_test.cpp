@@ -130,7 +130,9 @@ TEST(GenericAdapterMode, SlcanInterfaceSetsTheChannelUpAndIsAnswered) {
         SlcanInterface iface(rate);
         ASSERT_TRUE(iface.initInterface(sim.portName()));
         Driver driver(1, &iface);
-        ASSERT_TRUE(test::eventually([&] { return driver.isConnected(); }, 3000ms));
+        // Heard nodes count only once the first master heartbeat went out and the
+        // interface runs.
+        ASSERT_TRUE(test::eventually([&] { return driver.isConnected() && iface.isRunning(); }, 3000ms));
         EXPECT_TRUE(sim.adapter().channelOpen());
         EXPECT_EQ(sim.adapter().bitRate(), rate);
         float voltage = 0.0f;

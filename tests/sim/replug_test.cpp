@@ -88,7 +88,7 @@ TEST(SimulatorReplug, LibraryReportsTheLossAndReconnectsThroughTheSameLink) {
     EXPECT_NE(linkTarget(options.link_path), first_pty);
     EXPECT_TRUE(iface.closeInterface());
     ASSERT_TRUE(iface.initInterface(sim.portName()));
-    ASSERT_TRUE(test::eventually([&] { return driver.isConnected(); }, 3000ms));
+    ASSERT_TRUE(test::eventually([&] { return driver.isConnected() && iface.isRunning(); }, 3000ms));
     EXPECT_EQ(driver.getBusVoltage(&voltage), RET_OK);
     iface.closeInterface();
 }
