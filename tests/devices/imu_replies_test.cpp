@@ -14,9 +14,8 @@
 namespace {
 
 using kinetra::test::ScriptedDevice;
+using kinetra::test::kImuType;
 namespace imu = kinetra::protocol::imu;
-
-constexpr uint8_t kImuType = static_cast<uint8_t>(kinetra::protocol::DeviceType::Imu);
 
 // A getter's result with its outputs flattened to doubles (status bytes included).
 struct Outcome {

@@ -12,9 +12,8 @@ namespace {
 
 using kinetra::test::ExpectedRequest;
 using kinetra::test::ScriptedDevice;
+using kinetra::test::kImuType;
 namespace imu = kinetra::protocol::imu;
-
-constexpr uint8_t kImuType = static_cast<uint8_t>(kinetra::protocol::DeviceType::Imu);
 
 struct RequestCase {
     std::string name;
@@ -61,7 +60,7 @@ std::vector<RequestCase> reportSwitchingCases() {
     };
 }
 
-std::vector<RequestCase> commandCases() {
+std::vector<RequestCase> imuCommandCases() {
     return {
         // 1.0 / 0.001 in single precision is 999.99994, truncated to 999.
         {"setOrientation unit", [](IMU& d) { return d.setOrientation(1.0f, 0.0f, 0.0f, 0.0f); },
@@ -140,7 +139,7 @@ protected:
 
 TEST_F(ImuRequestTest, ReportSwitchingCarriesSelectorRateAndPerMethodLength) { check(reportSwitchingCases()); }
 
-TEST_F(ImuRequestTest, CommandsCarryTheirPayloads) { check(commandCases()); }
+TEST_F(ImuRequestTest, CommandsCarryTheirPayloads) { check(imuCommandCases()); }
 
 TEST_F(ImuRequestTest, QueriesAreRemoteFramesExceptTheRotationVector) { check(queryCases()); }
 

@@ -43,7 +43,7 @@ MotorRequest data(uint8_t command, uint8_t dlc, std::array<uint8_t, 8> bytes = {
     return MotorRequest{command, false, dlc, bytes};
 }
 
-std::vector<FrameCase> commandCases() {
+std::vector<FrameCase> motorCommandCases() {
     return {
         // Motion set points.
         both("position", [](auto& p) { return p.setPositionControl(1.5f, 300.9f); },
@@ -174,7 +174,7 @@ std::vector<FrameCase> commandCases() {
     };
 }
 
-std::vector<FrameCase> readCases() {
+std::vector<FrameCase> motorReadCases() {
     std::vector<MotorRequest> debug_frames;
     for (uint8_t k = 1; k <= 6; ++k) debug_frames.push_back(data(0x6E, 8, {k}));
     return {
@@ -335,19 +335,19 @@ protected:
 };
 
 TEST_F(MotorRequestFramesTest, DriverCommands) {
-    check<Driver>(commandCases(), DeviceType::Driver, motor::kDriverRoutes, &FrameCase::on_driver);
+    check<Driver>(motorCommandCases(), DeviceType::Driver, motor::kDriverRoutes, &FrameCase::on_driver);
 }
 
 TEST_F(MotorRequestFramesTest, ActuatorCommands) {
-    check<Actuator>(commandCases(), DeviceType::Actuator, motor::kActuatorRoutes, &FrameCase::on_actuator);
+    check<Actuator>(motorCommandCases(), DeviceType::Actuator, motor::kActuatorRoutes, &FrameCase::on_actuator);
 }
 
 TEST_F(MotorRequestFramesTest, DriverReadRequests) {
-    check<Driver>(readCases(), DeviceType::Driver, motor::kDriverRoutes, &FrameCase::on_driver);
+    check<Driver>(motorReadCases(), DeviceType::Driver, motor::kDriverRoutes, &FrameCase::on_driver);
 }
 
 TEST_F(MotorRequestFramesTest, ActuatorReadRequests) {
-    check<Actuator>(readCases(), DeviceType::Actuator, motor::kActuatorRoutes, &FrameCase::on_actuator);
+    check<Actuator>(motorReadCases(), DeviceType::Actuator, motor::kActuatorRoutes, &FrameCase::on_actuator);
 }
 
 // Every operation refuses before sending when the node is absent or the
@@ -356,7 +356,7 @@ TEST_F(MotorRequestFramesTest, GuardsRefuseEveryOperationBeforeSending) {
     startNode(DeviceType::Driver);
     Driver absent_driver(kNode + 1, &bus);
     Actuator absent_actuator(kNode + 1, &bus);
-    for (const auto& cases : {commandCases(), readCases()}) {
+    for (const auto& cases : {motorCommandCases(), motorReadCases()}) {
         for (const FrameCase& c : cases) {
             SCOPED_TRACE(c.name);
             bus.clearSent();
@@ -376,7 +376,7 @@ TEST_F(MotorRequestFramesTest, GuardsRefuseEveryOperationBeforeSending) {
     bus.setSendFails(true);
     can_frame_data probe{};
     bus.sendFrame(&probe);  // a failed send stops the interface
-    for (const auto& cases : {commandCases(), readCases()}) {
+    for (const auto& cases : {motorCommandCases(), motorReadCases()}) {
         for (const FrameCase& c : cases) {
             SCOPED_TRACE(c.name);
             if (c.on_driver) {

@@ -8,6 +8,10 @@
 
 namespace kinetra::test {
 
+/// The device type codes the scripted sensor nodes announce in their heartbeats.
+constexpr uint8_t kImuType = static_cast<uint8_t>(protocol::DeviceType::Imu);
+constexpr uint8_t kEncoderType = static_cast<uint8_t>(protocol::DeviceType::Encoder);
+
 class SensorNodeTest : public NodeBusTest {
 protected:
     static constexpr uint32_t kNode = 7;

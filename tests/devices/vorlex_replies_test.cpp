@@ -15,9 +15,8 @@
 namespace {
 
 using kinetra::test::ScriptedDevice;
+using kinetra::test::kEncoderType;
 namespace vorlex = kinetra::protocol::vorlex;
-
-constexpr uint8_t kEncoderType = static_cast<uint8_t>(kinetra::protocol::DeviceType::Encoder);
 
 std::vector<uint8_t> bytesOf(float value) {
     uint32_t bits;

@@ -12,9 +12,9 @@ namespace {
 
 using kinetra::test::ExpectedRequest;
 using kinetra::test::ScriptedDevice;
+using kinetra::test::kEncoderType;
 namespace vorlex = kinetra::protocol::vorlex;
 
-constexpr uint8_t kEncoderType = static_cast<uint8_t>(kinetra::protocol::DeviceType::Encoder);
 constexpr bool kRemote = true;
 constexpr bool kData = false;
 
@@ -34,7 +34,7 @@ bool flag;
 std::string text;
 CANBaudRate rate;
 
-std::vector<RequestCase> commandCases() {
+std::vector<RequestCase> encoderCommandCases() {
     return {
         {"configureEncoder", [](Vorlex& d) { return d.configureEncoder(2, -1); },
          {0x0B, kData, 5, {0x02, 0xFF, 0xFF, 0xFF, 0xFF}}},
@@ -109,7 +109,7 @@ protected:
     }
 };
 
-TEST_F(VorlexRequestTest, CommandsCarryTheirPayloads) { check(commandCases()); }
+TEST_F(VorlexRequestTest, CommandsCarryTheirPayloads) { check(encoderCommandCases()); }
 
 TEST_F(VorlexRequestTest, QueriesAreRemoteFramesExceptTheRegisterRead) { check(queryCases()); }
 
