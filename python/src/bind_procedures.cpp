@@ -4,6 +4,7 @@
 #include <kinetra/flash_options.h>
 #include <kinetra/intel_hex.h>
 #include <kinetra/offaxis_calibration.h>
+#include <kinetra_sim/manual_clock.h>
 
 #include <pybind11/stl.h>
 
@@ -18,6 +19,8 @@
 
 namespace kinetra::python {
 namespace {
+
+using sim::ManualClock;
 
 std::vector<double> inSeconds(const std::vector<ProcedureClock::clock::duration>& durations) {
     std::vector<double> out;

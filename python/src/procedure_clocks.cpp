@@ -59,38 +59,4 @@ void PythonProcedureClock::replyWaitExpired(Clock::duration bound) {
     callOverride<void>(this, "replyWaitExpired", nullptr, seconds(bound));
 }
 
-Clock::time_point ManualClock::now() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return now_;
-}
-
-void ManualClock::sleepFor(Clock::duration duration) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sleeps_.push_back(duration);
-    now_ += duration;
-}
-
-Clock::duration ManualClock::replyWait(Clock::duration bound) { return std::min(bound, reply_wait_); }
-
-void ManualClock::replyWaitExpired(Clock::duration bound) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    expired_waits_.push_back(bound);
-    now_ += bound;
-}
-
-void ManualClock::advance(Clock::duration duration) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    now_ += duration;
-}
-
-std::vector<Clock::duration> ManualClock::sleeps() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return sleeps_;
-}
-
-std::vector<Clock::duration> ManualClock::expiredWaits() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return expired_waits_;
-}
-
 }  // namespace kinetra::python

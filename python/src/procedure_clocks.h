@@ -1,12 +1,8 @@
 #pragma once
-// Clocks for the long procedures from Python: a ProcedureClock whose methods a
-// Python subclass provides, and a manual clock whose time moves only with the
-// procedure's pauses, so an update's seconds of pauses take no time at all.
+// A ProcedureClock whose methods a Python subclass provides, so Python tests can
+// run the long procedures on a clock of their own.
 
 #include <kinetra/procedure_clock.h>
-
-#include <mutex>
-#include <vector>
 
 namespace kinetra::python {
 
@@ -20,29 +16,6 @@ public:
     void sleepFor(clock::duration duration) override;
     clock::duration replyWait(clock::duration bound) override;
     void replyWaitExpired(clock::duration bound) override;
-};
-
-/// Time moves only when the procedure pauses, when a reply wait expires, or by
-/// advance(); a reply wait really blocks `reply_wait` at most. Thread-safe.
-class ManualClock final : public ProcedureClock {
-public:
-    explicit ManualClock(clock::duration reply_wait) : reply_wait_(reply_wait) {}
-
-    clock::time_point now() override;
-    void sleepFor(clock::duration duration) override;
-    clock::duration replyWait(clock::duration bound) override;
-    void replyWaitExpired(clock::duration bound) override;
-
-    void advance(clock::duration duration);
-    std::vector<clock::duration> sleeps() const;
-    std::vector<clock::duration> expiredWaits() const;
-
-private:
-    const clock::duration reply_wait_;
-    mutable std::mutex mutex_;
-    clock::time_point now_{};
-    std::vector<clock::duration> sleeps_;
-    std::vector<clock::duration> expired_waits_;
 };
 
 }  // namespace kinetra::python
