@@ -115,7 +115,7 @@ void Interface::InterfaceImpl::masterHeartbeatThread() {
     std::vector<uint32_t> lost;
     while (!stop.requested()) {
         if (owner->flash_mode.load()) {
-            stop.waitFor(kHeartbeatPeriod);
+            heartbeatPause(kHeartbeatPeriod);
             continue;
         }
         if (!adapter_lost.load()) {
@@ -123,9 +123,9 @@ void Interface::InterfaceImpl::masterHeartbeatThread() {
             std::lock_guard<std::mutex> lock(send_mutex);
             running = owner->sendData(&heartbeat) != 0 && !adapter_lost.load();
         }
-        if (stop.waitFor(kHeartbeatPeriod)) break;
+        if (heartbeatPause(kHeartbeatPeriod)) break;
 
-        lost = presence.expire(kinetra::PresenceTable::Clock::now());
+        lost = presence.expire(heartbeatNow());
         if (lost.empty()) continue;
         std::function<void(unsigned int)> callback;
         {

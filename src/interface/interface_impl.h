@@ -35,6 +35,15 @@ struct Interface::InterfaceImpl {
 
     void recvThread();
     void masterHeartbeatThread();
+
+    /// The heartbeat thread's time: each pause between two passes (true when a
+    /// stop cut it short) and the time nodes expire by. Tests step them by hand.
+    std::function<bool(std::chrono::nanoseconds)> heartbeatPause = [this](std::chrono::nanoseconds period) {
+        return stop.waitFor(period);
+    };
+    std::function<kinetra::PresenceTable::TimePoint()> heartbeatNow = [] {
+        return kinetra::PresenceTable::Clock::now();
+    };
     /// Handles one received frame: presence, callbacks and dispatch to proxies.
     void canMsgCallback(can_frame_data* frame);
 

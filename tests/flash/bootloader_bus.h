@@ -13,6 +13,7 @@
 
 #include <kinetra/can_frame.h>
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -67,6 +68,18 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         dead_ = dead;
     }
+    /// Puts the device back at the start of its bootloader, whatever step it was at.
+    void restartBootloader() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        in_bootloader_ = true;
+        model_.restart();
+    }
+    /// Alters the bootloader's replies on their way to the host (a misaddressed,
+    /// refused or empty one); called for each reply in order, on the sending thread.
+    void setReplyRewrite(std::function<void(can_frame_data&)> rewrite) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rewrite_ = std::move(rewrite);
+    }
 
 private:
     void onFrame(const can_frame_data& frame) {
@@ -90,7 +103,10 @@ private:
             }
             if (!in_bootloader_ || dead_ || rate_ != model_.rate()) return;
             const sim::BootloaderModel::Result result = model_.receive(frame);
-            for (const auto& out : result.replies) replies.push_back(out.frame);
+            for (const auto& out : result.replies) {
+                replies.push_back(out.frame);
+                if (rewrite_) rewrite_(replies.back());
+            }
             if (result.started) in_bootloader_ = false;
         }
         for (const auto& reply : replies) inject(reply);
@@ -103,6 +119,7 @@ private:
     CANBaudRate rate_ = CAN_BAUD_500K;
     bool in_bootloader_;
     bool dead_ = false;
+    std::function<void(can_frame_data&)> rewrite_;
     int listener_ = 0;
 };
 

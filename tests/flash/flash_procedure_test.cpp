@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -230,6 +231,74 @@ INSTANTIATE_TEST_SUITE_P(
                     "[FLASH] [in loop] Flashing at this memory address failed.2", RET_OK},
         FailureCase{"go_refused", BootStep::Go, BootFault::Refuse, RET_NOT_CONNECTED, "[FLASH] Go command failed.", RET_TIMEOUT}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// Every reply the update waits for is matched by its identifier and judged by
+// its first byte. One reply at a time is misaddressed (another step's id, or a
+// device-protocol frame carrying the same bits), refused, or empty; a reply the
+// update took although it was not its own shows as a status or a wait that differs.
+TEST_F(FlashProcedureTest, EveryAwaitedReplyIsCheckedForItsIdAndItsAcknowledge) {
+    struct Stage {
+        const char* name;
+        uint32_t id;
+        int nth;  // which reply of that id, counted from 0 over the whole update
+        ret_status_t misaddressed;
+        std::size_t misaddressed_waits;  // reply waits that ran to their 20 s bound
+        ret_status_t refused;
+    };
+    constexpr ret_status_t kTimeout = RET_TIMEOUT;
+    constexpr ret_status_t kNo = RET_NOT_CONNECTED;
+    // The image has a block of two data frames and one of three; the update verifies.
+    const Stage stages[] = {
+        {"synchronise", 0x79, 0, kTimeout, 1, kNo},
+        {"change speed", 0x03, 0, kTimeout, 1, kNo},  // the next acknowledge stands in, then none comes
+        {"acknowledge at the new speed", 0x03, 1, kTimeout, 1, kNo},
+        {"erase announcement", 0x43, 0, kTimeout, 1, kNo},
+        {"erase sector number", 0x43, 1, kTimeout, 1, kNo},
+        {"sector erased", 0x43, 2, kTimeout, 1, kNo},
+        {"last sector erased", 0x43, 29, kTimeout, 1, kNo},
+        {"write address", 0x31, 0, kTimeout, 1, kNo},
+        {"write data", 0x31, 1, kTimeout, 1, kNo},
+        // The finish stands in for the last data acknowledge; its own wait runs out
+        // and counts as a write error, and the update goes on.
+        {"a block's last data", 0x31, 7, RET_OK, 1, kNo},
+        {"write finished", 0x31, 3, RET_OK, 1, RET_OK},  // a write error too
+        {"read address", 0x11, 0, kNo, 0, kNo},          // the data frame behind it is no acknowledge
+        {"read data", 0x11, 1, kNo, 0, kNo},             // the next data frame is compared instead
+        {"read finished", 0x11, 3, kTimeout, 1, kNo},
+        {"go", 0x21, 0, kTimeout, 1, kNo},
+    };
+    struct Fault {
+        const char* name;
+        bool misaddressed;
+        std::function<void(can_frame_data&)> apply;
+    };
+    const Fault faults[] = {
+        {"another step's id", true, [](can_frame_data& f) { f.can_id = f.can_id == 0x79 ? 0x43 : 0x79; }},
+        {"an extended id", true, [](can_frame_data& f) { f.can_id |= 0x80000000u; }},
+        {"a refusal", false, [](can_frame_data& f) { f.data[0] = 0x1F; }},
+        {"no data", false, [](can_frame_data& f) { f.can_dlc = 0; }},
+    };
+    writeFile(imageText());
+    start(true, false);
+    int seen = 0;
+    for (const Stage& stage : stages) {
+        for (const Fault& fault : faults) {
+            SCOPED_TRACE(std::string(stage.name) + " answered with " + fault.name);
+            bus->restartBootloader();
+            seen = 0;
+            bus->setReplyRewrite([&](can_frame_data& reply) {
+                if (reply.can_id == stage.id && seen++ == stage.nth) fault.apply(reply);
+            });
+            const std::size_t waits_before = clock.expiredWaits().size();
+            FlashOptions options;
+            options.verify = true;
+            EXPECT_EQ(flash(true, options), fault.misaddressed ? stage.misaddressed : stage.refused);
+            EXPECT_EQ(clock.expiredWaits().size() - waits_before, fault.misaddressed ? stage.misaddressed_waits : 0u);
+            EXPECT_GT(seen, stage.nth) << "the stage was reached";
+        }
+    }
+    bus->setReplyRewrite({});
+}
 
 TEST_F(FlashProcedureTest, RefusedWriteFinishIsCountedAndTheFlashStillSucceeds) {
     start(false);

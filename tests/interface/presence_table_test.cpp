@@ -9,18 +9,23 @@ using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 
 TEST(PresenceTable, ExpiresExactlyAtTheLimitInAscendingOrder) {
+    // The limit is written out rather than read from the class: a node heard at t
+    // is present up to t + 1.001 s and gone from then on.
     PresenceTable table;
     const PresenceTable::TimePoint t0{};
     table.add(9, 1, t0);
     table.add(3, 2, t0);
     table.add(5, 3, t0 + milliseconds(500));
 
-    EXPECT_TRUE(table.expire(t0 + PresenceTable::kExpiry - nanoseconds(1)).empty());
-    EXPECT_EQ(table.expire(t0 + PresenceTable::kExpiry), (std::vector<uint32_t>{3, 9}));
+    for (const nanoseconds present : {nanoseconds(milliseconds(1000)), milliseconds(1001) - nanoseconds(1)}) {
+        EXPECT_TRUE(table.expire(t0 + present).empty()) << present.count() << " ns";
+    }
+    EXPECT_EQ(table.expire(t0 + milliseconds(1001)), (std::vector<uint32_t>{3, 9}));
     EXPECT_FALSE(table.contains(3));
     EXPECT_TRUE(table.contains(5));
-    // Already expired nodes are reported once only.
-    EXPECT_EQ(table.expire(t0 + PresenceTable::kExpiry + milliseconds(1)), std::vector<uint32_t>{});
+    // Already expired nodes are reported once only; the later one on its own edge.
+    EXPECT_TRUE(table.expire(t0 + milliseconds(1501) - nanoseconds(1)).empty());
+    EXPECT_EQ(table.expire(t0 + milliseconds(1501)), std::vector<uint32_t>{5});
 }
 
 TEST(PresenceTable, HeartbeatsKeepANodeAndUnknownNodesAreNotRefreshed) {
