@@ -1,6 +1,7 @@
 // The simulated IMU's command set: what each command of the IMU's protocol does
 // to the model, and how each query encodes the model's readings on the wire.
 
+#include "kinetra_sim/imu_fixed_point.h"
 #include "kinetra_sim/imu_node.h"
 #include "kinetra_sim/payload_values.h"
 
@@ -17,14 +18,7 @@ namespace imu = protocol::imu;
 using Fixed3 = std::tuple<int16_t, int16_t, int16_t>;
 using Fixed3Status = std::tuple<int16_t, int16_t, int16_t, uint8_t>;
 
-// The fixed-point value the unit sends for `value` in the scale of `command`:
-// nearest count, saturated to 16 bits.
-int16_t fixed(double value, uint8_t command) {
-    const double counts = std::round(value / imu::fixedPointScale(command));
-    if (!(counts > -32768.0)) return -32768;
-    if (counts > 32767.0) return 32767;
-    return static_cast<int16_t>(counts);
-}
+int16_t fixed(double value, uint8_t command) { return imuFixedPoint(value, command); }
 
 Fixed3 fixed3(const Vec3& v, uint8_t command) { return {fixed(v.x, command), fixed(v.y, command), fixed(v.z, command)}; }
 

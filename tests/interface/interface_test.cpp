@@ -2,6 +2,7 @@
 #include <kinetra/interface.h>
 
 #include "can/bus.h"
+#include "devices/protocol/payload.h"
 #include "interface/interface_impl.h"
 #include "support/memory_interface.h"
 #include "support/recording_proxy.h"
@@ -294,25 +295,48 @@ TEST_F(InterfaceTest, FramesWithAnOversizedDlcAreClampedBeforeDispatch) {
 
 // Regression: a proxy destroyed while the receive thread dispatches to it must never
 // be called afterwards (run under ThreadSanitizer and AddressSanitizer in CI).
+// Proxies come and go on two threads while a third keeps querying a proxy that
+// stays, so registration, the query slot's arming and disarming, and dispatch all
+// overlap; a query answered RET_OK must carry the only value ever sent.
 TEST_F(InterfaceTest, ProxiesComeAndGoWhileFramesArrive) {
     open();
+    Driver steady(5, &bus);
+    can_frame_data reply = nodeFrame(5, 0x46);  // bus voltage 24 V, current 1.5 A
+    kinetra::protocol::PayloadWriter(reply).put(24.0f).put(1.5f);
     std::atomic<bool> done{false};
     std::thread injector([&] {
         uint32_t i = 0;
         while (!done) {
             bus.inject(nodeFrame(1 + (i % 4), static_cast<uint8_t>(0x40 + (i % 8))));
             bus.inject(nodeFrame(1 + (i % 4), kinetra::protocol::kHeartbeat));
+            bus.inject(i % 8 == 0 ? nodeFrame(5, kinetra::protocol::kHeartbeat) : reply);
             ++i;
             if (i % 64 == 0) std::this_thread::yield();
         }
     });
-    for (int round = 0; round < 300; ++round) {
-        RecordingProxy a(bus, 1 + round % 4);
-        Driver b(1 + (round + 1) % 4, &bus);
-        std::this_thread::yield();
-    }
+    std::thread querier([&] {
+        while (!done) {
+            float voltage = 0.0f;
+            if (steady.getBusVoltage(&voltage) == RET_OK) {
+                EXPECT_EQ(voltage, 24.0f);
+            } else {
+                std::this_thread::sleep_for(1ms);  // not yet present: no spinning on the guard
+            }
+        }
+    });
+    auto churn = [&](int first) {
+        for (int round = 0; round < 150; ++round) {
+            RecordingProxy a(bus, 1 + (first + round) % 4);
+            Driver b(1 + (first + round + 1) % 4, &bus);
+            std::this_thread::yield();
+        }
+    };
+    std::thread second_registrar(churn, 2);
+    churn(0);
+    second_registrar.join();
     done = true;
     injector.join();
+    querier.join();
     bus.closeInterface();
 }
 

@@ -4,6 +4,7 @@
 #include "kinetra_sim/adapter_protocol.h"
 #include "kinetra_sim/driver_node.h"
 #include "kinetra_sim/imu_node.h"
+#include "kinetra_sim/reply_faults.h"
 #include "kinetra_sim/virtual_bus.h"
 
 #include "can/bus.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -156,6 +158,40 @@ TEST_F(AdapterProtocolTest, SplitsLinesAnywhereAndRefusesOverlongOnes) {
     EXPECT_EQ(send("G\r\n"), "G8\r") << "line feeds after the terminator are ignored";
     EXPECT_EQ(send(std::string(200, 'T') + "\rG\r"), "\aG8\r") << "one bell for the whole over-long line";
     EXPECT_EQ(adapter_.refusals(), 1u);
+}
+
+// The lines written out by hand: node 1's id query as the longest frame line a
+// host may send (a data frame with eight bytes), and the driver's answer as the
+// longest the adapter sends. One digit more is refused and reaches no node.
+TEST_F(AdapterProtocolTest, TheLongestFrameLinesPassAndOneDigitMoreIsRefused) {
+    const std::string longest = "T0000008A80000000000000000\r";
+    ASSERT_EQ(longest.size(), 27u);
+    EXPECT_EQ(send(longest), "T0400008A80100000000000000\r");
+    EXPECT_EQ(send("T0000008A800000000000000000\r"), "\a");
+    EXPECT_EQ(send("t0008" + std::string(16, '0') + "0\r"), "\a");
+    EXPECT_EQ(adapter_.framesFromHost(), 1u);
+}
+
+// A reply held back by its delay is lost when its node went off the bus in the
+// meantime (it rebooted), as on a real bus; the same reply of a node that stayed
+// arrives as written out here.
+TEST_F(AdapterProtocolTest, ADelayedReplyOfANodeThatWentOfflineIsNotSent) {
+    using namespace std::chrono_literals;
+    bus_.find(3)->setBitRate(CAN_BAUD_1M);
+    for (uint32_t node : {1u, 3u}) {
+        bus_.find(node)->setHeartbeatsEnabled(false);
+        bus_.find(node)->setReplyFaults(ReplyFaults{0.0, 100ms, {}});
+    }
+    bus_.start();
+    EXPECT_EQ(send(queryLine(1, common::kGetNodeId) + queryLine(3, common::kGetNodeId)), "");
+    // The bus runs its actions in time order: the reboot before the replies fall
+    // due, the marker after them.
+    bus_.schedule(NodeContext::Clock::now(), [this] { bus_.find(1)->reboot(5s); });
+    std::promise<void> due;
+    bus_.schedule(NodeContext::Clock::now() + 105ms, [&due] { due.set_value(); });
+    ASSERT_EQ(due.get_future().wait_for(2s), std::future_status::ready);
+    EXPECT_EQ(wire_.take(), "T0C00018A80300000000000000\r");
+    bus_.stop();
 }
 
 TEST_F(AdapterProtocolTest, GarbageNeverDecodesAsAFrameOrAReply) {

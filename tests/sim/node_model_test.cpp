@@ -4,16 +4,21 @@
 #include "kinetra_sim/actuator_node.h"
 #include "kinetra_sim/driver_node.h"
 #include "kinetra_sim/encoder_node.h"
+#include "kinetra_sim/imu_fixed_point.h"
 #include "kinetra_sim/imu_node.h"
 #include "kinetra_sim/node_factory.h"
 
 #include "can/bus.h"
 #include "devices/protocol/common_commands.h"
+#include "devices/protocol/imu_protocol.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/payload.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -64,29 +69,78 @@ struct Attached {
     std::unique_ptr<Node> node;
 };
 
-TEST(SimNodeModel, EveryClassAnswersIdentityQueriesByItsRoutingTable) {
-    const NodeKind kinds[] = {NodeKind::Driver, NodeKind::Actuator, NodeKind::Imu, NodeKind::Encoder};
-    const protocol::DeviceType types[] = {protocol::DeviceType::Driver, protocol::DeviceType::Actuator,
-                                          protocol::DeviceType::Imu, protocol::DeviceType::Encoder};
-    for (std::size_t i = 0; i < std::size(kinds); ++i) {
-        Attached sim(NodeSetup{kinds[i], 0x2A5});
-        const NodeIdentity& id = sim.node->identity();
-        SCOPED_TRACE(nodeKindName(kinds[i]));
-
-        EXPECT_EQ(sim.ask(common::kGetHardwareVersion), packWord(id.hardware[0], id.hardware[1], id.hardware[2],
-                                                                 id.hardware[3]));
-        EXPECT_EQ(sim.ask(common::kGetFirmwareVersion),
-                  packWord(id.firmware_major, id.firmware_minor, id.firmware_patch));
-        EXPECT_EQ(sim.ask(common::kGetNodeId), 0x2A5u);
-        const uint64_t commit = sim.ask(common::kGetFirmwareCommit);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&commit), 8), id.commit);
-
+TEST(SimNodeModel, EveryClassAnswersIdentityQueriesWithTheBytesOfItsRoutingTable) {
+    using Bytes = std::array<uint8_t, 8>;
+    struct Identity {
+        NodeKind kind;
+        uint32_t commit_reply_id;  // node 0x2A5, command 0x05, the class's device type
+        Bytes hardware;            // four u8
+        Bytes firmware;            // u8 major, u8 minor, u16 patch little-endian
+        Bytes commit;              // eight characters
+    };
+    // Written out from the protocol tables and the simulated devices' versions.
+    const Identity identities[] = {
+        {NodeKind::Driver, 0x84015285u, {1, 3, 0, 0}, {2, 4, 17, 0}, {'a', '3', 'f', '9', 'c', '2', 'e', '1'}},
+        {NodeKind::Actuator, 0x88015285u, {1, 1, 0, 0}, {2, 4, 17, 0}, {'b', '7', 'e', '4', '0', 'd', '9', '2'}},
+        {NodeKind::Imu, 0x8C015285u, {1, 0, 2, 0}, {1, 2, 5, 0}, {'c', '0', 'f', 'f', 'e', 'e', '4', '2'}},
+        {NodeKind::Encoder, 0x90015285u, {1, 0, 1, 0}, {1, 1, 8, 0}, {'e', '1', 'c', '0', 'd', 'e', '7', '7'}},
+    };
+    for (const Identity& expected : identities) {
+        Attached sim(NodeSetup{expected.kind, 0x2A5});
+        SCOPED_TRACE(nodeKindName(expected.kind));
+        auto bytes = [&](uint8_t command) {
+            sim.ask(command);
+            Bytes out{};
+            if (!sim.context.sent.empty()) std::copy_n(sim.context.sent.back().frame.data, 8, out.begin());
+            return out;
+        };
+        EXPECT_EQ(bytes(common::kGetHardwareVersion), expected.hardware);
+        EXPECT_EQ(bytes(common::kGetFirmwareVersion), expected.firmware);
+        EXPECT_EQ(bytes(common::kGetNodeId), (Bytes{0xA5, 0x02, 0, 0, 0, 0, 0, 0}));
+        EXPECT_EQ(bytes(common::kGetFirmwareCommit), expected.commit);
         // The reply is an extended data frame with the query's command and the node's type.
-        const can_frame_data& reply = sim.context.sent.back().frame;
-        EXPECT_EQ(reply.can_id, protocol::nodeFrameId(0x2A5, common::kGetFirmwareCommit, uint8_t(types[i])));
-        EXPECT_EQ(reply.can_dlc, 8);
-        EXPECT_EQ(sim.node->deviceType(), types[i]);
+        ASSERT_FALSE(sim.context.sent.empty());
+        EXPECT_EQ(sim.context.sent.back().frame.can_id, expected.commit_reply_id);
+        EXPECT_EQ(sim.context.sent.back().frame.can_dlc, 8);
     }
+}
+
+// The counts the unit sends, against figures worked out by hand: a reading is
+// divided by its query's scale (0.01 or 0.001 as single-precision numbers) and
+// rounded half away from zero, then held to 16 bits.
+TEST(SimNodeModel, ImuReadingsTravelAsRoundedSaturatedCounts) {
+    namespace imu = protocol::imu;
+    const double centi = static_cast<double>(0.01f);
+    const double milli = static_cast<double>(0.001f);
+    struct Case {
+        double value;
+        uint8_t command;
+        int16_t counts;
+    };
+    const Case cases[] = {
+        {2.5 * centi, imu::kGetGyroData, 3},
+        {-2.5 * centi, imu::kGetGyroData, -3},
+        {0.5 * centi, imu::kGetEulerAngles, 1},
+        {-0.5 * centi, imu::kGetEulerAngles, -1},
+        {0.4999 * centi, imu::kGetEulerAngles, 0},
+        {-1.4999 * centi, imu::kGetAccelerometerData, -1},
+        {12.345, imu::kGetEulerAngles, 1235},  // 1234.50003 counts of 0.01f, 1234.49999 of 0.01
+        {-0.7071, imu::kGetRotationVectorData, -707},
+        {0.0015, imu::kGetGravityData, 1},  // 1.49999993 counts of 0.001f: just below half-way
+        {32767.5 * milli, imu::kGetRotationVectorData, 32767},
+        {-32768.4 * milli, imu::kGetRotationVectorData, -32768},
+        {1e9, imu::kGetMagnetometerData, 32767},
+        {-1e9, imu::kGetMagnetometerData, -32768},
+        {std::nan(""), imu::kGetGyroData, -32768},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(imuFixedPoint(c.value, c.command), c.counts) << c.value << " for command " << int(c.command);
+    }
+    // Three counts and a status byte, in that order, each count little-endian two's complement.
+    can_frame_data frame{};
+    packReply(frame, std::tuple<int16_t, int16_t, int16_t, uint8_t>{3, -3, -32768, 2});
+    const uint8_t wire[] = {0x03, 0x00, 0xFD, 0xFF, 0x00, 0x80, 0x02, 0x00};
+    EXPECT_TRUE(std::equal(std::begin(wire), std::end(wire), frame.data));
 }
 
 TEST(SimNodeModel, IgnoresWhatItCannotAnswer) {
