@@ -1,11 +1,13 @@
 #pragma once
 // Makes a missed wake-up show every time rather than once in a great while. The
-// notifying thread shares one CPU with the waiting test thread and runs at idle
-// priority: it runs only while the waiter sleeps, and the waiter, once woken,
-// preempts it at once. A notification sent before the state it announces is
-// stored then wakes the waiter to find nothing; it sleeps again, and nothing
-// wakes it before its deadline. One stored after the notification is read
-// stale for the same reason.
+// notifying thread shares one CPU with the waiting test thread, and the waiter
+// outranks it: real-time priority for the waiter where the system allows it,
+// else idle priority for the notifier. The notifier then runs only while the
+// waiter sleeps, and the waiter, once woken, preempts it at once. A notification
+// sent before the state it announces is stored wakes the waiter to find nothing;
+// it sleeps again, and nothing wakes it before its deadline. A value stored
+// after the notification is read stale for the same reason. (With idle priority
+// a busy CPU can hold the notifier back for a while: bound the waits loosely.)
 
 #include <condition_variable>
 #include <functional>
@@ -14,6 +16,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 namespace kinetra::test {
 
@@ -32,6 +35,10 @@ public:
             }
         }
         pthread_setaffinity_np(pthread_self(), sizeof one_, &one_);
+        pthread_getschedparam(pthread_self(), &original_policy_, &original_param_);
+        sched_param realtime{};
+        realtime.sched_priority = 1;
+        waiter_realtime_ = pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime) == 0;
         thread_ = std::thread([this] { run(); });
     }
     /// Ends the thread and gives the caller its CPUs back.
@@ -42,6 +49,7 @@ public:
         }
         cv_.notify_all();
         thread_.join();
+        pthread_setschedparam(pthread_self(), original_policy_, &original_param_);
         pthread_setaffinity_np(pthread_self(), sizeof original_, &original_);
     }
     StarvedNotifier(const StarvedNotifier&) = delete;
@@ -59,10 +67,12 @@ public:
 private:
     void run() {
         pthread_setaffinity_np(pthread_self(), sizeof one_, &one_);
-        sched_param idle{};
-        if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle) != 0) {
-            // Without idle scheduling the lowest priority still makes a miss likely.
-            (void)nice(19);
+        sched_param none{};
+        if (waiter_realtime_) {
+            // A new thread inherits its creator's real-time priority: drop it.
+            pthread_setschedparam(pthread_self(), SCHED_OTHER, &none);
+        } else if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &none) != 0) {
+            (void)nice(19);  // the lowest priority still makes a miss likely
         }
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
@@ -78,6 +88,9 @@ private:
     std::function<void()> notify_;
     cpu_set_t original_;
     cpu_set_t one_;
+    int original_policy_ = SCHED_OTHER;
+    sched_param original_param_{};
+    bool waiter_realtime_ = false;
     std::mutex mutex_;
     std::condition_variable cv_;
     int pending_ = 0;
