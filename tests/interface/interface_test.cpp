@@ -115,7 +115,9 @@ TEST(MasterHeartbeatThread, BeatsEvery200msAndLosesASilentNodeAtTheFirstCheckFro
     std::vector<std::chrono::nanoseconds> pauses;
     std::vector<long long> beats_ms;
     std::vector<std::pair<unsigned, long long>> lost_ms;
-    auto ms = [](TimePoint t) { return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count(); };
+    auto ms = [](TimePoint t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    };
     engine.heartbeatNow = [&] { return now; };
     engine.heartbeatPause = [&](std::chrono::nanoseconds period) {
         pauses.push_back(period);
