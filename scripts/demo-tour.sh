@@ -23,7 +23,6 @@ step scan --sim
 step info 1 --sim
 step telemetry 1 --once --sim
 step position 1 5 --sim
-step telemetry 4 --count 3 --rate 4 --sim
 step config export 1 -o "$work/node1.json" --sim
 step config import 1 "$work/node1.json" --save --sim
 "$build/examples/firmware_image" "$work/firmware.hex" 2.5.0 4096 >/dev/null

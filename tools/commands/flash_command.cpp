@@ -60,7 +60,7 @@ std::string firmwareOf(Interface& bus, unsigned node, DeviceClass device_class) 
     return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
 }
 
-/// Draws the update's progress; plain output gets a line per quarter of a stage.
+/// Draws the update's progress; plain output gets a line at the half and the end of a stage.
 class FlashProgressView {
 public:
     explicit FlashProgressView(ProgressDisplay& display) : display_(display) {}
@@ -71,12 +71,12 @@ public:
             started_ = true;
             stage_ = progress.stage;
             stage_start_ = now;
-            quarter_ = -1;
+            half_ = 0;
         }
-        const int quarter =
-            progress.total == 0 ? 4 : static_cast<int>(std::min(progress.done, progress.total) * 4 / progress.total);
-        const bool milestone = quarter != quarter_;
-        quarter_ = quarter;
+        const int half =
+            progress.total == 0 ? 2 : static_cast<int>(std::min(progress.done, progress.total) * 2 / progress.total);
+        const bool milestone = half > half_;
+        half_ = half;
         display_.show(flashProgressLine(progress, std::chrono::duration<double>(now - stage_start_).count()),
                       milestone);
         if (progress.done >= progress.total) display_.keep();
@@ -87,7 +87,7 @@ private:
     bool started_ = false;
     FlashStage stage_ = FlashStage::Entering;
     Clock::time_point stage_start_{};
-    int quarter_ = -1;
+    int half_ = 0;
 };
 
 int runFlash(Context& context, const FlashArguments& args) {
