@@ -145,8 +145,9 @@ std::string svgOf(unsigned node, double speed, const PlotSeries& before, const P
                                        "angle error (deg)"});
 }
 
-/// A driver's selected encoder must carry a chip the calibration knows.
-void requireCalibratableEncoder(Driver& driver, unsigned node, bool output) {
+/// A driver's selected encoder must carry a chip the calibration knows; returns
+/// how many measurements its run takes (the MA600 gets the third, with its table).
+int requireCalibratableEncoder(Driver& driver, unsigned node, bool output) {
     unsigned char type = 0;
     int resolution = 0;
     bool use_index = false;
@@ -159,18 +160,6 @@ void requireCalibratableEncoder(Driver& driver, unsigned node, bool output) {
                                         std::to_string(type) + ", not an MA702 or MA732 (" +
                                         std::to_string(motor::kEncoderTypeMA7xx) + ") or an MA600 (" +
                                         std::to_string(motor::kEncoderTypeMA600) + ")");
-    }
-    (void)resolution;
-}
-
-int measurementsOf(Driver& driver, bool output) {
-    unsigned char type = 0;
-    int resolution = 0;
-    bool use_index = false;
-    if (output) {
-        driver.getOutputEncoderConfiguration(&type, &resolution, &use_index);
-    } else {
-        driver.getMotorEncoderConfiguration(&type, &resolution, &use_index);
     }
     return type == motor::kEncoderTypeMA600 ? 3 : 2;
 }
@@ -246,8 +235,7 @@ int runCalibrate(Context& context, const CalibrateArguments& args) {
     int measurements = 3;
     if (device_class == DeviceClass::Driver) {
         driver.emplace(node, &session.bus());
-        requireCalibratableEncoder(*driver, node, args.output_encoder);
-        measurements = measurementsOf(*driver, args.output_encoder);
+        measurements = requireCalibratableEncoder(*driver, node, args.output_encoder);
         if (args.no_spin) {
             log << "turn the shaft at a steady " << fixed(args.speed, 1) << " deg/s during the run\n";
         } else {

@@ -226,6 +226,7 @@ void addFlashCommand(CLI::App& app, Registry& registry) {
     sub->footer(
         "A driver's configuration is exported first; if that fails nothing is flashed.\n"
         "An actuator, or a node given with --in-dfu, has no export, so no backup is taken.\n"
+        "Drivers and actuators run the same bootloader, so --in-dfu needs no class.\n"
         "The first Ctrl-C asks before stopping: a stopped update leaves the device in its bootloader.\n"
         "Example:\n  kinetra flash 1 firmware.hex --verify --backup node1.json\n"
         "  kinetra flash 2 firmware.hex --in-dfu");
