@@ -4,7 +4,6 @@
 // the progress bar with its Ctrl-C question in a real terminal under tmux.
 
 #include "support/cli_process.h"
-#include "support/sanitizers.h"
 #include "support/wait.h"
 
 #include "kinetra_sim/hex_image.h"
@@ -211,15 +210,18 @@ TEST_F(ToolFiles, CalibrationOfTheSimulatedEncoderPlotsTheErrorBeforeAndAfter_Sl
     EXPECT_EQ(report["measurements"], 3);
     EXPECT_EQ(report["stored"], true);
     EXPECT_EQ(report["errors"].size(), 3u);
-    // Real-time samples: under a sanitizer's slowdown the timing noise may hide the gain.
-    if (!kinetra::test::kSanitized) {
-        EXPECT_LT(report["error_after"].get<double>() * 2, report["error_before"].get<double>()) << result.out;
-    }
+    // Whether the error falls is the library's to show (its real-time runs are
+    // spoilt by a loaded machine); the tool must report the first and last of them.
+    EXPECT_EQ(report["error_before"], report["errors"][0]["half_peak_to_peak"]);
+    EXPECT_EQ(report["error_after"], report["errors"][2]["half_peak_to_peak"]);
     EXPECT_NE(result.err.find("the simulator turns its shaft at 360.0 deg/s"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("measurement 3 of 3"), std::string::npos) << result.err;
     const std::string svg = readFile(plot);
     EXPECT_EQ(svg.rfind("<svg", 0), 0u);
     EXPECT_EQ(countOf(svg, "<polyline"), 2u);
+    char legend[64];
+    std::snprintf(legend, sizeof legend, "before: %.2f deg", report["error_before"].get<double>());
+    EXPECT_NE(svg.find(legend), std::string::npos) << "the legend names the error before";
 }
 
 std::string shellOutput(const std::string& command) {

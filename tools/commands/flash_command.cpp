@@ -152,9 +152,11 @@ int runFlash(Context& context, const FlashArguments& args) {
     log << "flashing " << args.file << ": " << firmware.bytes << " bytes in " << firmware.blocks
         << (firmware.blocks == 1 ? " block" : " blocks") << (args.verify ? ", with read-back verify" : "") << "\n"
         << std::flush;
+    StopFlag& stop = *context.stop;
+    // A Ctrl-C before the update begins needs no question: nothing is flashed yet.
+    if (stop.requested()) throw CliError(kExitInterrupted, "interrupted before the update began; nothing flashed");
     ProgressDisplay display(log, out.json() ? ::isatty(STDERR_FILENO) == 1 : out.terminal());
     FlashProgressView view(display);
-    StopFlag& stop = *context.stop;
     CancelOnStop cancel(stop, [&stop, &display](const std::function<bool()>& finished) {
         display.hold(true);
         const bool yes = confirmStopOnTerminal(
