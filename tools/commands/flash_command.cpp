@@ -181,7 +181,8 @@ int runFlash(Context& context, const FlashArguments& args) {
     display.keep();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const std::string stays = "; the device stays in its bootloader: flash it again with --in-dfu";
-    if (cancel.cancelled()) {
+    // A stop confirmed only after the start of the new firmware stopped nothing.
+    if (status != RET_OK && cancel.cancelled()) {
         throw CliError(kExitInterrupted, "node " + std::to_string(node) + ": update stopped" + stays);
     }
     if (status != RET_OK) throw CliError(kExitDevice, deviceFailure(node, "flash", status) + stays);
