@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 namespace kinetra::cli {
@@ -230,8 +231,10 @@ int runCalibrate(Context& context, const CalibrateArguments& args) {
 
     std::optional<Driver> driver;
     std::optional<Vorlex> encoder;
-    std::optional<MotorSpin> spin;
-    std::optional<SimulatedShaft> shaft;
+    // Heap-held: GCC's uninitialised-use analysis misreads an optional of a
+    // class holding a reference.
+    std::unique_ptr<MotorSpin> spin;
+    std::unique_ptr<SimulatedShaft> shaft;
     int measurements = 3;
     if (device_class == DeviceClass::Driver) {
         driver.emplace(node, &session.bus());
@@ -244,7 +247,7 @@ int runCalibrate(Context& context, const CalibrateArguments& args) {
             const float turns_per_second = speed / 360.0f * ratio;
             log << "node " << node << " driver: turning the motor at " << fixed(turns_per_second, 3)
                 << " turns/s in velocity control during the run\n";
-            spin.emplace(*driver, node, turns_per_second);
+            spin = std::make_unique<MotorSpin>(*driver, node, turns_per_second);
             if (stop.waitFor(kSpinUp)) throw CliError(kExitInterrupted, "interrupted; the motor is idle");
         }
     } else {
@@ -252,7 +255,7 @@ int runCalibrate(Context& context, const CalibrateArguments& args) {
         if (auto* sim = session.simulator()) {
             log << "node " << node << " encoder: the simulator turns its shaft at " << fixed(args.speed, 1)
                 << " deg/s\n";
-            shaft.emplace(sim->nodeAs<kinetra::sim::EncoderNode>(node), args.speed);
+            shaft = std::make_unique<SimulatedShaft>(sim->nodeAs<kinetra::sim::EncoderNode>(node), args.speed);
         } else {
             log << "node " << node << " encoder: turn its shaft at a steady " << fixed(args.speed, 1)
                 << " deg/s now; the run starts in " << kHandStart.count() / 1000 << " s\n"
