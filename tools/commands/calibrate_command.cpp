@@ -9,6 +9,7 @@
 #include "cli/progress_display.h"
 #include "cli/progress_text.h"
 #include "cli/quiet_cout.h"
+#include "cli/stop_clock.h"
 #include "cli/svg_plot.h"
 
 #include "calibration/offaxis_math.h"
@@ -271,6 +272,8 @@ int runCalibrate(Context& context, const CalibrateArguments& args) {
     options.progress = [&view](OffAxisStage stage, unsigned sample) { view.progress(stage, sample); };
     options.samples = [&view](const OffAxisSamples& samples) { view.samples(samples); };
     options.cancel = cancel.flag();
+    StopClock clock(stop);
+    options.clock = &clock;
     OffAxisCalibrationResult result;
     {
         QuietCout quiet;  // the library prints its own lines; the view shows the same
