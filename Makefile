@@ -24,7 +24,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
-	@$(BUILD)/examples/demo
+	@scripts/demo-tour.sh $(BUILD)
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A scripted tour of the kinetra tool against its in-process simulated bus:
-# what a user does first with a new machine. Usage: scripts/demo-tour.sh [BUILD_DIR]
+# what a user does first with a new machine, from finding the adapter to a
+# firmware update and a sensor calibration. Usage: scripts/demo-tour.sh [BUILD_DIR]
 set -euo pipefail
 
 build="${1:-build}"
@@ -9,6 +10,8 @@ if [ ! -x "$kinetra" ]; then
   echo "demo-tour: $kinetra not found; build first (make build)" >&2
   exit 1
 fi
+work="$build/demo-tour"
+mkdir -p "$work"
 
 step() {
   printf '\n$ kinetra %s\n' "$*"
@@ -19,7 +22,9 @@ step ports --sim
 step scan --sim
 step info 1 --sim
 step telemetry 1 --once --sim
-step adapter --sim
 step position 1 5 --sim
-step telemetry 4 --count 3 --rate 4 --sim
-step monitor --sim --duration 0.25
+step config export 1 -o "$work/node1.json" --sim
+step config import 1 "$work/node1.json" --save --sim
+"$build/examples/firmware_image" "$work/firmware.hex" 2.5.0 4096 >/dev/null
+step flash 1 "$work/firmware.hex" --verify --backup "$work/node1-backup.json" --sim
+step calibrate 4 --speed 360 --plot "$work/calibration.svg" --sim

@@ -25,7 +25,8 @@ const char* const kFooter =
     "Example:\n"
     "  kinetra scan --sim\n"
     "  kinetra info 1 --json\n"
-    "  kinetra telemetry 1 --port /dev/ttyACM0";
+    "  kinetra telemetry 1 --port /dev/ttyACM0\n"
+    "  kinetra flash 1 firmware.hex --verify";
 
 }  // namespace
 
@@ -53,6 +54,9 @@ int main(int argc, char** argv) {
     addMonitorCommand(app, registry);
     addTelemetryCommand(app, registry);
     addMotionCommands(app, registry);
+    addFlashCommand(app, registry);
+    addConfigCommand(app, registry);
+    addCalibrateCommand(app, registry);
     addAdapterCommand(app, registry);
     addSimCommand(app, registry);
 

@@ -129,7 +129,7 @@ TEST(CliUsage, HelpListsExitCodesAndEverySubcommandHasAnExample) {
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_NE(help.out.find("0 ok, 1 device error, 2 usage, 3 no adapter, 4 bad file"), std::string::npos);
     for (const char* sub : {"ports", "scan", "info", "monitor", "telemetry", "idle", "active", "estop", "clear-errors",
-                            "position", "velocity", "torque", "adapter"}) {
+                            "position", "velocity", "torque", "adapter", "flash", "config", "calibrate"}) {
         const ProcessResult result = kinetra({sub, "--help"});
         EXPECT_EQ(result.exit_code, 0) << sub;
         EXPECT_NE(result.out.find("Example:\n  kinetra " + std::string(sub)), std::string::npos) << sub;

@@ -20,6 +20,11 @@ bool StopFlag::requested() const {
     return requested_;
 }
 
+void StopFlag::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requested_ = false;
+}
+
 bool StopFlag::waitFor(std::chrono::steady_clock::duration duration) {
     std::unique_lock<std::mutex> lock(mutex_);
     return cv_.wait_for(lock, duration, [this] { return requested_; });

@@ -16,6 +16,8 @@ public:
     /// Raises the flag and wakes every waiter.
     void request();
     bool requested() const;
+    /// Lowers the flag again, for a stop the user took back (a flash asks first).
+    void clear();
     /// Waits up to `duration`; true when a stop was requested (at once if it already was).
     bool waitFor(std::chrono::steady_clock::duration duration);
     /// Waits up to `duration` or until `done` holds; `done` is rechecked after notify().

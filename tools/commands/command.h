@@ -48,5 +48,8 @@ void addTelemetryCommand(CLI::App& app, Registry& registry);
 void addMotionCommands(CLI::App& app, Registry& registry);
 void addAdapterCommand(CLI::App& app, Registry& registry);
 void addSimCommand(CLI::App& app, Registry& registry);
+void addFlashCommand(CLI::App& app, Registry& registry);
+void addConfigCommand(CLI::App& app, Registry& registry);
+void addCalibrateCommand(CLI::App& app, Registry& registry);
 
 }  // namespace kinetra::cli
