@@ -2,6 +2,7 @@
 // to the model, and how each query encodes the model's readings on the wire.
 
 #include "kinetra_sim/imu_node.h"
+#include "kinetra_sim/node_answer.h"
 #include "kinetra_sim/payload_values.h"
 
 #include "devices/protocol/imu_protocol.h"
