@@ -35,6 +35,7 @@ install(FILES ${PROJECT_BINARY_DIR}/kinetra_transport-config.cmake
 
 # The .pc files find their prefix from where they lie, as the CMake package does.
 file(RELATIVE_PATH KINETRA_PC_TO_PREFIX /p/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p)
+string(REGEX REPLACE "/$" "" KINETRA_PC_TO_PREFIX "${KINETRA_PC_TO_PREFIX}")
 foreach(pc kinetra_transport kinetra_sim)
   if(pc STREQUAL kinetra_transport OR TARGET kinetra_sim)
     configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc @ONLY)
