@@ -5,9 +5,10 @@ SANITIZE ?=
 WERROR   ?= OFF
 BENCH    ?= ON
 JOBS     ?= $(shell nproc)
+PREFIX   ?= /usr/local
 CMAKE_FLAGS = -DKINETRA_SANITIZE=$(SANITIZE) -DKINETRA_WERROR=$(WERROR) -DKINETRA_BUILD_BENCH=$(BENCH)
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo bench install check-install docs clean
 
 all: build
 
@@ -28,6 +29,20 @@ demo: build
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+
+# The library, its headers, the simulator, the programs, the CMake package, the
+# pkg-config files and the Python module under PREFIX (relocatable).
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Install into a temporary prefix and build and run examples/consumer against it.
+check-install: build
+	@scripts/check-install.sh $(BUILD)
+
+# API documentation of the public headers into $(BUILD)/docs/html; warnings fail.
+docs: deps
+	@mkdir -p $(BUILD)/docs
+	@cd docs && ( cat Doxyfile; echo "OUTPUT_DIRECTORY = $(abspath $(BUILD))/docs" ) | doxygen -
 
 clean:
 	rm -rf build build-*

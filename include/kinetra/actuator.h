@@ -6,6 +6,7 @@
 #include <kinetra/flash_options.h>
 #include <kinetra/interface.h>
 #include <kinetra/types.h>
+#include <kinetra/export.h>
 
 #include <ostream>
 #include <string>
@@ -19,7 +20,7 @@
 /// Reads on one proxy must come from one thread at a time, and never from an
 /// interface callback. Set points that travel as 8- or 16-bit integers are
 /// divided by their factor and truncated toward zero; out-of-range values wrap.
-class Actuator : public CANDeviceType {
+class KINETRA_API Actuator : public CANDeviceType {
 public:
     /// Creates the proxy for node `node_id` on `iface`, which must outlive it,
     /// and registers it for the node's frames. Sends nothing.
@@ -226,7 +227,7 @@ public:
     /// RET_NOT_CONNECTED and no start) and the clock of the pauses and waits.
     ret_status_t flash(std::string path, bool already_in_dfu, const kinetra::FlashOptions& options);
 
-    struct ActuatorImpl;
+    struct KINETRA_LOCAL ActuatorImpl;
 
 private:
     // Control cycles build their reads on the implementation.

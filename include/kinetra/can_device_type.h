@@ -3,10 +3,11 @@
 /// The abstract base of every device proxy.
 
 #include <kinetra/can_frame.h>
+#include <kinetra/export.h>
 
 /// Base of the device proxies: a node identifier and the frame handler the
 /// interface's receive thread calls for the node's frames.
-class CANDeviceType {
+class KINETRA_API CANDeviceType {
 public:
     CANDeviceType() = default;
     /// Virtual so that a proxy deleted through a base pointer runs its own
@@ -22,5 +23,6 @@ public:
     unsigned int getId() const { return node_id_; }
 
 protected:
+    /// Set by the proxy's constructor; getId() reads it.
     unsigned int node_id_ = 0xFFFFFFFF;
 };

@@ -3,6 +3,8 @@
 /// The CAN frame record, the device-protocol identifier layout, bit-field signal
 /// access, the discarding log stream and the library version.
 
+#include <kinetra/export.h>
+
 #include <cstdint>
 #include <ostream>
 #include <streambuf>
@@ -14,9 +16,9 @@ struct can_frame_data {
     uint32_t can_id = 0;
     /// Data length code, 0-8.
     uint8_t can_dlc = 0;
-    uint8_t reserved0 = 0;
-    uint8_t reserved1 = 0;
-    uint8_t reserved2 = 0;
+    uint8_t reserved0 = 0;  ///< padding, as in SocketCAN; unused
+    uint8_t reserved1 = 0;  ///< padding; unused
+    uint8_t reserved2 = 0;  ///< padding; unused
     /// Payload; bytes beyond can_dlc are carried but meaningless.
     alignas(8) uint8_t data[8] = {0, 0, 0, 0, 0, 0, 0, 0};
 };
@@ -34,19 +36,19 @@ struct can_node_id {
 
 /// Packs the identifier parts into a can_id word. Each field is cut to its width,
 /// so an out-of-range field can never spill into a neighbouring one.
-unsigned int setNodeIDForFrame(can_node_id n);
+KINETRA_API unsigned int setNodeIDForFrame(can_node_id n);
 /// The command identifier (bits 0-6).
-unsigned char getCommandIdFromFrame(can_frame_data* frame);
+KINETRA_API unsigned char getCommandIdFromFrame(can_frame_data* frame);
 /// The node identifier (bits 7-24).
-unsigned int getDeviceIdFromFrame(can_frame_data* frame);
+KINETRA_API unsigned int getDeviceIdFromFrame(can_frame_data* frame);
 /// The device type (bits 26-28).
-unsigned int getDeviceTypeFromFrame(can_frame_data* frame);
+KINETRA_API unsigned int getDeviceTypeFromFrame(can_frame_data* frame);
 /// The extended-identifier flag (bit 31).
-bool getExtFromFrame(can_frame_data* frame);
+KINETRA_API bool getExtFromFrame(can_frame_data* frame);
 /// The remote-request flag (bit 30).
-bool getRtrFromFrame(can_frame_data* frame);
+KINETRA_API bool getRtrFromFrame(can_frame_data* frame);
 /// The identifier without the three flags (bits 0-28).
-unsigned int getExtendedIdFromFrame(can_frame_data* frame);
+KINETRA_API unsigned int getExtendedIdFromFrame(can_frame_data* frame);
 
 /// Reads a bit field of the payload. `little_endian` false reverses the payload
 /// bytes first and counts `start` from the most significant bit of byte 0.
@@ -54,30 +56,30 @@ unsigned int getExtendedIdFromFrame(can_frame_data* frame);
 /// Instantiated for unsigned char, bool, short, unsigned short, int, unsigned int,
 /// float and unsigned long long.
 template <typename T>
-T canGetSignal(can_frame_data frame, unsigned char start, unsigned char length,
-               bool little_endian);
+KINETRA_API T canGetSignal(can_frame_data frame, unsigned char start, unsigned char length,
+                           bool little_endian);
 
 /// Writes a bit field of the payload, leaving all other bits, the DLC and the
 /// identifier unchanged. Value bits beyond `length` are cut. Instantiated for
 /// unsigned char, bool, short, unsigned short, int, unsigned int, float and the
 /// IMU sensor-report selector.
 template <typename T>
-void canSetSignal(can_frame_data& frame, const T& value, unsigned char start,
-                  unsigned char length, bool little_endian);
+KINETRA_API void canSetSignal(can_frame_data& frame, const T& value, unsigned char start,
+                              unsigned char length, bool little_endian);
 
 /// Writes (value - offset) / factor, computed in single precision and truncated
 /// toward zero, into an 8- or 16-bit field; results wrap. A NaN or a quotient
 /// outside the signed 32-bit range is written as 0. Instantiated for unsigned
 /// char, short and unsigned short.
 template <typename T>
-void canSetSignal(can_frame_data& frame, const float& value, unsigned char start,
-                  unsigned char length, bool little_endian, float factor, float offset);
+KINETRA_API void canSetSignal(can_frame_data& frame, const float& value, unsigned char start,
+                              unsigned char length, bool little_endian, float factor, float offset);
 
 /// The library version, "0.1.10-beta".
-std::string getLibraryVersion();
+KINETRA_API std::string getLibraryVersion();
 
 /// A std::ostream that discards everything written to it and never fails.
-class NullStream : public std::ostream {
+class KINETRA_API NullStream : public std::ostream {
 public:
     /// The stream buffer behind NullStream: swallows every character.
     class NullBuffer : public std::streambuf {
@@ -93,4 +95,4 @@ private:
 };
 
 /// The shared discarding log sink, the initial log stream of every Interface.
-extern NullStream _ns;
+extern KINETRA_API NullStream _ns;

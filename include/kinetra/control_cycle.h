@@ -4,6 +4,7 @@
 
 #include <kinetra/interface.h>
 #include <kinetra/types.h>
+#include <kinetra/export.h>
 
 #include <cstddef>
 
@@ -45,7 +46,7 @@ enum class MotorReading {
 /// RET_NOT_CONNECTED (nothing is sent for it). While the cycle runs, its proxies
 /// must not be queried from another thread; run() must not be called from an
 /// interface callback.
-class ControlCycle {
+class KINETRA_API ControlCycle {
 public:
     /// An empty cycle on `iface`, which must outlive it; its reads' proxies must
     /// be proxies on the same interface.
@@ -70,7 +71,7 @@ public:
     /// The number of reads.
     std::size_t size() const;
 
-    struct ControlCycleImpl;
+    struct KINETRA_LOCAL ControlCycleImpl;
 
 private:
     ControlCycleImpl* impl_;

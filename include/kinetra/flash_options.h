@@ -18,9 +18,9 @@ enum class FlashStage : uint8_t { Entering, Erasing, Writing, Verifying, Startin
 /// counts sectors, writing and verifying count image bytes, entering and starting
 /// count 0 of 1 at their start and 1 of 1 when done.
 struct FlashProgress {
-    FlashStage stage = FlashStage::Entering;
-    uint64_t done = 0;
-    uint64_t total = 0;
+    FlashStage stage = FlashStage::Entering;  ///< the step under way
+    uint64_t done = 0;                        ///< units of the step done so far
+    uint64_t total = 0;                       ///< units of the whole step
 };
 
 /// Options of `flash`. Defaults give exactly the plain procedure.

@@ -5,6 +5,7 @@
 #include <kinetra/can_device_type.h>
 #include <kinetra/interface.h>
 #include <kinetra/types.h>
+#include <kinetra/export.h>
 
 #include <ostream>
 #include <string>
@@ -20,7 +21,7 @@
 /// (and their status bytes) always write their outputs: on RET_TIMEOUT every
 /// output becomes 0. The other getters write their outputs only on RET_OK. When
 /// the guard fails (not running, not connected) nothing is sent or written.
-class IMU : public CANDeviceType {
+class KINETRA_API IMU : public CANDeviceType {
 public:
     /// Selects the sensor report that enable*() and disable*() switch; carried as
     /// the first payload byte of the report command.
@@ -166,7 +167,7 @@ public:
     /// Reads the firmware commit text (up to 8 characters); written only on RET_OK.
     ret_status_t getFirmwareCommit(std::string* commit);
 
-    struct IMUImpl;
+    struct KINETRA_LOCAL IMUImpl;
 
 private:
     IMUImpl* impl_;

@@ -2,6 +2,8 @@
 /// @file intel_hex.h
 /// A firmware image read from an Intel HEX file: address-ordered blocks of bytes.
 
+#include <kinetra/export.h>
+
 #include <cstdint>
 #include <istream>
 #include <map>
@@ -23,7 +25,7 @@ enum class read_stop_t : uint8_t {
 
 /// A firmware image. Reading never throws for bad input; it stops at the first
 /// bad record, keeps what it stored before it and records why it stopped.
-class hex_data {
+class KINETRA_API hex_data {
 public:
     /// Set when an extended segment address record (type 2) was accepted.
     bool segment_addr_rec = false;
@@ -50,6 +52,6 @@ private:
 };
 
 /// A short English name of a stop reason, for messages.
-const char* readStopName(read_stop_t reason);
+KINETRA_API const char* readStopName(read_stop_t reason);
 
 }  // namespace intelhex

@@ -6,6 +6,7 @@
 #include <kinetra/can_device_type.h>
 #include <kinetra/can_frame.h>
 #include <kinetra/types.h>
+#include <kinetra/export.h>
 
 #include <atomic>
 #include <cstddef>
@@ -25,7 +26,7 @@ class LogSink;
 /// Thread safety: every public operation may be called from any thread. Device
 /// queries must not be issued from the callbacks given to initInterface(), which
 /// run on the library's own threads.
-class Interface {
+class KINETRA_API Interface {
 public:
     Interface();
     /// Virtual so that a transport deleted through an Interface pointer runs its
@@ -121,7 +122,7 @@ public:
     /// received frame is handed to every registered proxy.
     std::atomic<bool> flash_mode{false};
 
-    struct InterfaceImpl;
+    struct KINETRA_LOCAL InterfaceImpl;
 
 protected:
     /// The log sink shared by the interface, its threads and its transport; writes

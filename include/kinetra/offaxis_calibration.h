@@ -33,8 +33,8 @@ enum class OffAxisStage {
 /// shaft turning at the given rate covered since the first sample, in degrees.
 struct OffAxisSamples {
     int measurement = 0;  ///< 1, 2 or 3
-    std::vector<double> measured;
-    std::vector<double> expected;
+    std::vector<double> measured;  ///< the angles read
+    std::vector<double> expected;  ///< the angles the turning shaft covered
 };
 
 /// How a calibration run is observed and timed.
@@ -55,8 +55,8 @@ struct OffAxisCalibrationOptions {
 
 /// The error metric of one measurement, in degrees.
 struct OffAxisError {
-    double half_peak_to_peak = 0.0;
-    double standard_deviation = 0.0;
+    double half_peak_to_peak = 0.0;   ///< half the error's peak-to-peak span
+    double standard_deviation = 0.0;  ///< the error's standard deviation
 };
 
 /// What a calibration run did and found.
@@ -66,21 +66,25 @@ struct OffAxisCalibrationResult {
     bool compatible = false;
     /// The run went through to its end ("Done.").
     bool completed = false;
+    /// The run was stopped through its cancel flag.
     bool cancelled = false;
     /// A measurement got no successful read for the read time-out.
     bool read_timed_out = false;
     /// How many of `errors` were measured (0 to 3).
     int measurements = 0;
+    /// The error of each measurement: as found, with the new bias current, with
+    /// the compensation table.
     std::array<OffAxisError, 3> errors{};
     /// The bias current trimming value written (register 2), and whether the
     /// error exceeded the table so that it saturated.
     uint8_t bias_current = 0;
-    bool bias_limit_exceeded = false;
+    bool bias_limit_exceeded = false;  ///< see bias_current
     /// The fitted model covered a whole revolution, so a table was computed.
     bool table_computed = false;
     /// The compensation values (degrees) and the bytes written for them.
     std::array<double, 32> compensation{};
-    std::array<uint8_t, 32> compensation_bytes{};
+    std::array<uint8_t, 32> compensation_bytes{};  ///< see compensation
+    /// The compensation table was written to the chip.
     bool table_written = false;
     /// The store sequence was written.
     bool stored = false;

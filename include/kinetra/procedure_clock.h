@@ -4,13 +4,16 @@
 /// calibration): their pauses and their reply waits go through one of these, so
 /// a program can observe them and a test can run a 20-second wait in milliseconds.
 
+#include <kinetra/export.h>
+
 #include <chrono>
 
 namespace kinetra {
 
 /// Time and pauses as a long procedure sees them.
-class ProcedureClock {
+class KINETRA_API ProcedureClock {
 public:
+    /// The clock procedures measure time with.
     using clock = std::chrono::steady_clock;
 
     virtual ~ProcedureClock() = default;
@@ -32,6 +35,6 @@ public:
 };
 
 /// The steady clock and real sleeps: what every procedure uses by default.
-ProcedureClock& systemProcedureClock();
+KINETRA_API ProcedureClock& systemProcedureClock();
 
 }  // namespace kinetra

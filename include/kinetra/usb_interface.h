@@ -4,13 +4,14 @@
 /// adapter, SlcanInterface for any SLCAN adapter or a simulator in another process.
 
 #include <kinetra/interface.h>
+#include <kinetra/export.h>
 
 #include <cstdint>
 #include <exception>
 #include <string>
 
 /// Thrown by initInterface() when the port's description names no Kinetra adapter.
-class NoCompatibleDeviceException : public std::exception {
+class KINETRA_API NoCompatibleDeviceException : public std::exception {
 public:
     /// "No Compatible Kinetra Device found at the interface"
     const char* what() const noexcept override;
@@ -18,14 +19,14 @@ public:
 
 /// Whether a serial port's description names the Kinetra adapter, the check
 /// USBInterface makes before it accepts a port.
-bool isKinetraAdapterDescription(const std::string& description);
+KINETRA_API bool isKinetraAdapterDescription(const std::string& description);
 
 /// The concrete Interface for the Zarvo USB-to-CAN adapter: SLCAN lines over a
 /// serial port at 115200 baud, plus the adapter's own queries and commands.
 ///
 /// Adapter queries wait up to about one second for the reply, which the receive
 /// thread decodes, so they work only while the interface is open.
-class USBInterface : public Interface {
+class KINETRA_API USBInterface : public Interface {
 public:
     USBInterface();
     /// Closes the interface (stops the threads, closes the port).
@@ -54,7 +55,7 @@ public:
     /// Reboots the adapter.
     ret_interface_t rebootZarvo();
 
-    struct USBInterfaceImpl;
+    struct KINETRA_LOCAL USBInterfaceImpl;
 
 protected:
     /// For transports that share everything but the adapter check.
@@ -79,7 +80,7 @@ private:
 /// sets `bit_rate` and opens it again, and it writes remote frames as "R"/"r",
 /// identifier and length without data digits. Otherwise it behaves exactly as
 /// USBInterface.
-class SlcanInterface : public USBInterface {
+class KINETRA_API SlcanInterface : public USBInterface {
 public:
     /// `bit_rate` is the CAN bit rate set at every open; setCANBaudRate() changes
     /// it for the next open too.

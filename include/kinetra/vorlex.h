@@ -6,6 +6,7 @@
 #include <kinetra/interface.h>
 #include <kinetra/offaxis_calibration.h>
 #include <kinetra/types.h>
+#include <kinetra/export.h>
 
 #include <ostream>
 #include <string>
@@ -18,7 +19,7 @@
 /// on one proxy must come from one thread at a time, and never from an
 /// interface callback. The encoder's values travel as single-precision floats;
 /// their units are the device's and the library passes them through.
-class Vorlex : public CANDeviceType {
+class KINETRA_API Vorlex : public CANDeviceType {
 public:
     /// Creates the proxy for node `node_id` on `iface`, which must outlive it,
     /// and registers it for the node's frames. Sends nothing.
@@ -126,7 +127,7 @@ public:
     /// Reads the firmware commit text (up to 8 characters).
     ret_status_t getFirmwareCommit(std::string* commit);
 
-    struct VorlexImpl;
+    struct KINETRA_LOCAL VorlexImpl;
 
 private:
     VorlexImpl* impl_;

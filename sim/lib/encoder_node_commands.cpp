@@ -2,6 +2,7 @@
 // protocol does to the model, and the model's readings as its queries carry them.
 
 #include "kinetra_sim/encoder_node.h"
+#include "kinetra_sim/node_answer.h"
 #include "kinetra_sim/payload_values.h"
 
 #include "devices/protocol/motor_controller_protocol.h"

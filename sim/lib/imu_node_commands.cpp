@@ -3,6 +3,7 @@
 
 #include "kinetra_sim/imu_fixed_point.h"
 #include "kinetra_sim/imu_node.h"
+#include "kinetra_sim/node_answer.h"
 #include "kinetra_sim/payload_values.h"
 
 #include "devices/protocol/imu_protocol.h"

@@ -1,4 +1,5 @@
 #include "kinetra_sim/motor_controller_node.h"
+#include "kinetra_sim/node_answer.h"
 
 #include "devices/protocol/common_commands.h"
 

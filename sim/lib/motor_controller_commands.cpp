@@ -5,6 +5,7 @@
 // them alike; the motor follows them.
 
 #include "kinetra_sim/motor_controller_node.h"
+#include "kinetra_sim/node_answer.h"
 #include "kinetra_sim/payload_values.h"
 
 #include "devices/protocol/motor_controller_protocol.h"

@@ -1,4 +1,5 @@
 #include "kinetra_sim/node.h"
+#include "kinetra_sim/node_answer.h"
 
 #include "can/bus.h"
 #include "devices/protocol/common_commands.h"

@@ -6,6 +6,7 @@
 #include "kinetra_sim/encoder_node.h"
 #include "kinetra_sim/imu_fixed_point.h"
 #include "kinetra_sim/imu_node.h"
+#include "kinetra_sim/node_answer.h"
 #include "kinetra_sim/node_factory.h"
 
 #include "can/bus.h"

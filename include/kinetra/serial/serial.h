@@ -3,6 +3,8 @@
 /// A small serial port library: open a port exclusively, line settings, bounded
 /// reads and writes, and the list of serial ports present.
 
+#include <kinetra/export.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -33,6 +35,7 @@ struct Timeout {
     /// inter_byte_timeout value meaning "no inter-byte time-out".
     static constexpr uint32_t max() { return 0xFFFFFFFFu; }
 
+    /// The five bounds in milliseconds, in the order of the members.
     Timeout(uint32_t inter_byte = 0, uint32_t read_constant = 0, uint32_t read_multiplier = 0,
             uint32_t write_constant = 0, uint32_t write_multiplier = 0)
         : inter_byte_timeout(inter_byte),
@@ -41,11 +44,11 @@ struct Timeout {
           write_timeout_constant(write_constant),
           write_timeout_multiplier(write_multiplier) {}
 
-    uint32_t inter_byte_timeout;
-    uint32_t read_timeout_constant;
-    uint32_t read_timeout_multiplier;
-    uint32_t write_timeout_constant;
-    uint32_t write_timeout_multiplier;
+    uint32_t inter_byte_timeout;        ///< longest gap between two bytes of a read, ms
+    uint32_t read_timeout_constant;     ///< fixed part of a read's bound, ms
+    uint32_t read_timeout_multiplier;   ///< per requested byte, ms
+    uint32_t write_timeout_constant;    ///< fixed part of a write's bound, ms
+    uint32_t write_timeout_multiplier;  ///< per byte written, ms
 };
 
 /// One serial port present on the machine.
@@ -58,7 +61,7 @@ struct PortInfo {
 /// A serial port. Reads and writes hold separate locks, so a thread blocked in
 /// readline() never delays a writer; close() may be called from any thread and
 /// makes a blocked readline() return promptly with what it had.
-class Serial {
+class KINETRA_API Serial {
 public:
     /// Stores the settings and opens the port when `port` is not empty.
     explicit Serial(const std::string& port = "", uint32_t baudrate = 9600, Timeout timeout = Timeout(),
@@ -125,15 +128,16 @@ public:
     /// Writes a string; returns the count written.
     size_t write(const std::string& data);
 
-    class SerialImpl;
+    class KINETRA_LOCAL SerialImpl;
 
 private:
     SerialImpl* pimpl_;
 };
 
 /// A failure of the port's state, e.g. "Serial port already open.".
-class SerialException : public std::exception {
+class KINETRA_API SerialException : public std::exception {
 public:
+    /// `description` names the failed operation.
     explicit SerialException(const char* description);
     /// "SerialException <description> failed."
     const char* what() const noexcept override;
@@ -143,7 +147,7 @@ private:
 };
 
 /// A failure reported by the operating system.
-class IOException : public std::exception {
+class KINETRA_API IOException : public std::exception {
 public:
     /// Description: the system's message for `errnum`, ": ", `errnum` in decimal.
     IOException(std::string file, int line, int errnum);
@@ -164,8 +168,9 @@ private:
 };
 
 /// An operation that needs an open port was called on a closed one.
-class PortNotOpenedException : public std::exception {
+class KINETRA_API PortNotOpenedException : public std::exception {
 public:
+    /// `description` names the operation that needed the open port.
     explicit PortNotOpenedException(const char* description);
     /// "PortNotOpenedException <description> failed."
     const char* what() const noexcept override;
@@ -176,14 +181,14 @@ private:
 
 /// The serial ports present now, in a deterministic order, followed by the
 /// virtual ports registered in this process. Parallel ports are never listed.
-std::vector<PortInfo> list_ports();
+KINETRA_API std::vector<PortInfo> list_ports();
 
 /// Makes a port that has no device in sysfs, such as a pseudo-terminal, appear in
 /// list_ports() of this process with the given description and hardware id, so
 /// that a simulator can stand in for an adapter. A second registration of the
 /// same port replaces the first.
-void register_virtual_port(const PortInfo& info);
+KINETRA_API void register_virtual_port(const PortInfo& info);
 /// Removes a port registered with register_virtual_port(); unknown names are ignored.
-void unregister_virtual_port(const std::string& port);
+KINETRA_API void unregister_virtual_port(const std::string& port);
 
 }  // namespace serial

@@ -6,11 +6,8 @@
 #include <kinetra/can_frame.h>
 #include <kinetra/types.h>
 
-#include "can/bus.h"
-#include "devices/protocol/reply_layout.h"
 #include "kinetra_sim/config_store.h"
 #include "kinetra_sim/node_context.h"
-#include "kinetra_sim/payload_values.h"
 #include "kinetra_sim/reply_faults.h"
 #include "kinetra_sim/setups.h"
 
@@ -24,15 +21,16 @@
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <tuple>
-#include <type_traits>
+
+// The protocol's own types, complete in the library's protocol headers; the
+// node's users need only their names.
+namespace kinetra::protocol {
+enum class DeviceType : uint8_t;
+struct ReplyLayout;
+class RouteTable;
+}  // namespace kinetra::protocol
 
 namespace kinetra::sim {
-
-template <typename T>
-struct IsTuple : std::false_type {};
-template <typename... T>
-struct IsTuple<std::tuple<T...>> : std::true_type {};
 
 /// The versions a node reports; fixed for the node's life.
 struct NodeIdentity {
@@ -155,6 +153,7 @@ protected:
     /// or nothing) returns the reply's values, as one value or a std::tuple, whose
     /// types must be exactly the class's reply layout for `command`. Throws
     /// std::logic_error when the routing table has no such entry or another layout.
+    /// Defined in the simulator's node_answer.h, with the payload packing it uses.
     template <typename Fn>
     void answer(uint8_t command, Fn fn);
     /// Registers what a command frame (data, or remote without a reply route) does.
@@ -228,31 +227,5 @@ private:
     Clock::time_point last_advance_;
     std::chrono::microseconds tick_period_{0};
 };
-
-template <typename Fn>
-void Node::answer(uint8_t command, Fn fn) {
-    // The handler may take the request or nothing; its values may be a tuple or one value.
-    auto values = [fn](const can_frame_data& request) {
-        if constexpr (std::is_invocable_v<Fn, const can_frame_data&>) {
-            return fn(request);
-        } else {
-            (void)request;
-            return fn();
-        }
-    };
-    using Result = std::decay_t<decltype(values(std::declval<const can_frame_data&>()))>;
-    auto as_tuple = [values](const can_frame_data& request) {
-        if constexpr (IsTuple<Result>::value) {
-            return values(request);
-        } else {
-            return std::tuple<Result>(values(request));
-        }
-    };
-    using Tuple = std::decay_t<decltype(as_tuple(std::declval<const can_frame_data&>()))>;
-    registerQuery(command, layoutOfTuple(static_cast<const Tuple*>(nullptr)),
-                  [as_tuple](const can_frame_data& request, can_frame_data& reply) {
-                      packReply(reply, as_tuple(request));
-                  });
-}
 
 }  // namespace kinetra::sim

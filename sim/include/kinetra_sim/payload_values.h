@@ -1,7 +1,8 @@
 #pragma once
 /// @file payload_values.h
 /// Typed values to and from a payload word, packed end to end from bit 0 the way
-/// replies and configuration writes carry them.
+/// replies and configuration writes carry them. Not installed: it is built on
+/// the library's internal protocol headers, for the simulator and the tests.
 
 #include "devices/protocol/payload.h"
 #include "devices/protocol/reply_layout.h"
