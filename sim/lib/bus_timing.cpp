@@ -1,5 +1,6 @@
 #include "kinetra_sim/bus_timing.h"
 
+#include "can/bus.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "usb/slcan_codec.h"
 
@@ -8,8 +9,8 @@
 namespace kinetra::sim {
 namespace {
 
-constexpr uint32_t kExtendedFlag = 1u << 31;
-constexpr uint32_t kRemoteFlag = 1u << 30;
+using protocol::kExtendedFlag;
+using protocol::kRemoteFlag;
 constexpr uint32_t kStandardMask = 0x7FF;
 constexpr uint32_t kExtendedMask = 0x1FFFFFFF;
 constexpr unsigned kExtensionBits = 18;

@@ -1,5 +1,7 @@
 #include "kinetra_sim/encoder_model.h"
 
+#include "sim_math.h"
+
 #include "devices/protocol/motor_controller_protocol.h"
 
 #include <algorithm>
@@ -8,11 +10,6 @@
 
 namespace kinetra::sim {
 namespace {
-
-double wrap360(double degrees) {
-    const double wrapped = degrees - 360.0 * std::floor(degrees / 360.0);
-    return wrapped >= 360.0 ? 0.0 : wrapped;
-}
 
 template <typename Samples>
 void keepLast(Samples& samples, std::size_t count) {

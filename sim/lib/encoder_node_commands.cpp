@@ -6,6 +6,7 @@
 
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/payload.h"
+#include "frame_arguments.h"
 #include "devices/protocol/vorlex_protocol.h"
 
 #include <iterator>
@@ -16,11 +17,6 @@ namespace {
 
 namespace vorlex = protocol::vorlex;
 using protocol::motor::kCanBitRates;
-
-template <typename... T>
-std::tuple<T...> argumentsOf(const can_frame_data& frame) {
-    return unpackWord<T...>(protocol::payloadWord(frame));
-}
 
 }  // namespace
 

@@ -1,12 +1,13 @@
 #include "kinetra_sim/imu_model.h"
 
+#include "sim_math.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace kinetra::sim {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kRadPerDegree = kPi / 180.0;
 
 // The earth's field where the simulated unit sits: 20 uT towards north, 45 uT down.

@@ -9,6 +9,7 @@
 
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/payload.h"
+#include "frame_arguments.h"
 
 #include <cmath>
 #include <iterator>
@@ -22,11 +23,6 @@ using u8 = unsigned char;
 using u16 = unsigned short;
 using u32 = unsigned int;
 using u64 = unsigned long long;
-
-template <typename... T>
-std::tuple<T...> argumentsOf(const can_frame_data& frame) {
-    return unpackWord<T...>(protocol::payloadWord(frame));
-}
 
 template <typename... T>
 std::tuple<T...> valuesOf(uint64_t word) {
@@ -54,8 +50,8 @@ int32_t encoderCount(double turns, int32_t counts_per_turn) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(wrapped)));
 }
 
-/// The bit rate in bit/s of a selector.
-uint32_t bitRateOf(CANBaudRate rate) {
+/// The bit rate in bit/s of a selector, 0 for one outside the table.
+uint32_t selectorBitRate(CANBaudRate rate) {
     const int selector = static_cast<int>(rate);
     return selector >= 0 && selector < motor::kCanBitRateCount ? motor::kCanBitRates[selector] : 0;
 }
@@ -217,7 +213,7 @@ void MotorControllerNode::installSharedCommands() {
 }
 
 void MotorControllerNode::installDriverCommands() {
-    const u32 bit_rate = bitRateOf(setup().bit_rate);
+    const u32 bit_rate = selectorBitRate(setup().bit_rate);
 
     // ---- Configuration only the driver keeps.
     bindRegister(motor::kGetBrakeResistorState, motor::kSetBrakeResistor, packWord(2.0f, false));

@@ -1,5 +1,6 @@
 #include "kinetra_sim/node.h"
 
+#include "can/bus.h"
 #include "devices/protocol/common_commands.h"
 
 #include <algorithm>
@@ -10,7 +11,7 @@ namespace {
 
 namespace common = protocol::common;
 
-constexpr uint32_t kRemoteFlag = 1u << 30;
+using protocol::kRemoteFlag;
 constexpr uint8_t kCommandMask = 0x7F;
 constexpr uint8_t kReplyDlc = 8;
 

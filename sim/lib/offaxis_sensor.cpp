@@ -1,5 +1,7 @@
 #include "kinetra_sim/offaxis_sensor.h"
 
+#include "sim_math.h"
+
 #include <cmath>
 
 #include "devices/protocol/motor_controller_protocol.h"
@@ -21,15 +23,9 @@ constexpr Harmonic kHarmonics[] = {{1, 9.5, 20.0}, {2, 3.5, 110.0}, {4, 2.8, 230
 // Bias current trimming strengthens the measured field: at this value the
 // error is half as large.
 constexpr double kHalvingBiasCurrent = 200.0;
-constexpr double kPi = 3.14159265358979323846;
 constexpr int kTableSize = protocol::motor::kMAxxxRegLastHarmonic - protocol::motor::kMAxxxRegFirstHarmonic + 1;
 constexpr double kTableStep = 360.0 / kTableSize;
 constexpr double kDegreesPerUnit = 360.0 / 4096.0;
-
-double wrap360(double degrees) {
-    const double wrapped = degrees - 360.0 * std::floor(degrees / 360.0);
-    return wrapped >= 360.0 ? 0.0 : wrapped;
-}
 
 double entry(const SensorRegisters& registers, int k) {
     const auto byte = registers.read(static_cast<uint8_t>(protocol::motor::kMAxxxRegFirstHarmonic + k % kTableSize));

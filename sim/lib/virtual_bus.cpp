@@ -1,12 +1,14 @@
 #include "kinetra_sim/virtual_bus.h"
 
+#include "can/bus.h"
+
 #include <algorithm>
 #include <exception>
 
 namespace kinetra::sim {
 namespace {
 
-constexpr uint32_t kExtendedFlag = 1u << 31;
+using protocol::kExtendedFlag;
 constexpr uint32_t kMasterFlag = 1u << 25;
 constexpr uint32_t kNodeIdShift = 7;
 constexpr uint32_t kNodeIdMask = 0x3FFFF;
@@ -105,7 +107,16 @@ void VirtualBus::deliverToNodes(const can_frame_data& frame, CANBaudRate rate) {
 
 void VirtualBus::transmit(Node& from, const can_frame_data& frame, std::chrono::microseconds delay) {
     if (timeline_) {
-        timeline_->fromNode(from, frame, from.bitRate(), busNow() + delay);
+        const Clock::time_point ready = busNow() + delay;
+        if (delay.count() <= 0) {
+            timeline_->fromNode(from, frame, from.bitRate(), ready);
+            return;
+        }
+        // The frame takes the bit rate the node has when it is ready to send: a
+        // bootloader acknowledges a speed change at its new rate.
+        timer_.schedule(ready, [this, &from, frame, ready] {
+            if (timeline_) timeline_->fromNode(from, frame, from.bitRate(), ready);
+        });
         return;
     }
     if (delay.count() <= 0) {

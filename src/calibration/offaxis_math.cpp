@@ -53,12 +53,13 @@ uint8_t biasCurrentTrimming(double e, bool* exceeded) {
     return kSaturated;
 }
 
-Harmonics fitHarmonics(const std::vector<double>& angles, const std::vector<double>& error) {
+Harmonics fitHarmonics(const std::vector<double>& angles, const std::vector<double>& error,
+                       double radians_per_degree) {
     const auto rows = static_cast<Eigen::Index>(std::min(angles.size(), error.size()));
     Eigen::MatrixXd a(rows, 8);
     Eigen::VectorXd b(rows);
     for (Eigen::Index i = 0; i < rows; ++i) {
-        const double theta = angles[static_cast<std::size_t>(i)] * kDegreesToRadians;
+        const double theta = angles[static_cast<std::size_t>(i)] * radians_per_degree;
         for (int h = 0; h < 4; ++h) {
             a(i, 2 * h) = std::sin(kHarmonicOrders[h] * theta);
             a(i, 2 * h + 1) = std::cos(kHarmonicOrders[h] * theta);
@@ -71,8 +72,8 @@ Harmonics fitHarmonics(const std::vector<double>& angles, const std::vector<doub
     return c;
 }
 
-double harmonicModel(const Harmonics& c, double degrees) {
-    const double phi = degrees * kDegreesToRadians;
+double harmonicModel(const Harmonics& c, double degrees, double radians_per_degree) {
+    const double phi = degrees * radians_per_degree;
     double value = 0.0;
     for (int h = 0; h < 4; ++h) {
         value += c[static_cast<std::size_t>(2 * h)] * std::sin(kHarmonicOrders[h] * phi) +
@@ -81,7 +82,8 @@ double harmonicModel(const Harmonics& c, double degrees) {
     return value;
 }
 
-bool averagedModel(const Harmonics& c, const std::vector<double>& angles, Table* table) {
+bool averagedModel(const Harmonics& c, const std::vector<double>& angles, Table* table,
+                   double radians_per_degree) {
     if (angles.empty()) return false;
     const auto [lo, hi] = std::minmax_element(angles.begin(), angles.end());
     if (!std::isfinite(*lo) || !std::isfinite(*hi)) return false;
@@ -101,7 +103,7 @@ bool averagedModel(const Harmonics& c, const std::vector<double>& angles, Table*
             groups.push_back(std::move(current));
             current.clear();
         }
-        current.push_back(harmonicModel(c, g));
+        current.push_back(harmonicModel(c, g, radians_per_degree));
     }
     if (!current.empty()) groups.push_back(std::move(current));
     if (groups.empty() || groups.front().size() < kTableSize) return false;

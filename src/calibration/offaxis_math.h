@@ -42,16 +42,18 @@ ErrorMetric errorMetric(const std::vector<double>& measured, const std::vector<d
 uint8_t biasCurrentTrimming(double half_peak_to_peak, bool* exceeded);
 
 /// Least-squares fit of `error` (centred) over the harmonics of `angles`
-/// (degrees).
-Harmonics fitHarmonics(const std::vector<double>& angles, const std::vector<double>& error);
+/// (degrees, turned into radians by `radians_per_degree`).
+Harmonics fitHarmonics(const std::vector<double>& angles, const std::vector<double>& error,
+                       double radians_per_degree = kDegreesToRadians);
 
 /// The fitted model at `degrees`.
-double harmonicModel(const Harmonics& c, double degrees);
+double harmonicModel(const Harmonics& c, double degrees, double radians_per_degree = kDegreesToRadians);
 
 /// The model averaged over every whole revolution between two multiples of 360
 /// that the angles span, indexed by grid angle within the revolution; false
 /// (and `table` untouched) when the angles span no whole revolution.
-bool averagedModel(const Harmonics& c, const std::vector<double>& angles, Table* table);
+bool averagedModel(const Harmonics& c, const std::vector<double>& angles, Table* table,
+                   double radians_per_degree = kDegreesToRadians);
 
 /// The chip's two's complement byte for a compensation of `degrees` (clamped to
 /// the table's range; one unit is 360 / 4096 degree).

@@ -8,6 +8,10 @@
 
 namespace kinetra::protocol {
 
+/// Flag bits of can_frame_data::can_id.
+constexpr uint32_t kExtendedFlag = 1u << 31;
+constexpr uint32_t kRemoteFlag = 1u << 30;
+
 /// Command identifiers with a meaning on the interface level.
 constexpr uint8_t kHeartbeat = 1;
 constexpr uint8_t kAcknowledgement = 2;

@@ -1,12 +1,14 @@
 #include "usb/slcan_codec.h"
 
+#include "can/bus.h"
+
 namespace kinetra::slcan {
 namespace {
 
 constexpr uint8_t kNotHex = 0xFF;
 constexpr uint32_t kExtendedIdMask = 0x1FFFFFFFu;
-constexpr uint32_t kExtendedFlag = 1u << 31;
-constexpr uint32_t kRemoteFlag = 1u << 30;
+using protocol::kExtendedFlag;
+using protocol::kRemoteFlag;
 constexpr std::size_t kStandardIdDigits = 3;
 constexpr std::size_t kExtendedIdDigits = 8;
 constexpr uint8_t kMaxDlc = 8;

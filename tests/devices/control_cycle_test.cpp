@@ -15,7 +15,9 @@
 #include <optional>
 #include <vector>
 
-namespace {
+// Named rather than anonymous: files of this directory share a translation unit
+// in batched builds, and this one reuses its neighbours' helper names.
+namespace control_cycles {
 
 using kinetra::test::eventually;
 using kinetra::test::MemoryInterface;
@@ -254,4 +256,4 @@ TEST_F(ControlCycleTest, ProxiesAndCyclesMayGoInEitherOrder) {
     }
 }
 
-}  // namespace
+}  // namespace control_cycles

@@ -8,7 +8,9 @@
 #include <functional>
 #include <string>
 
-namespace {
+// Named rather than anonymous: files of this directory share a translation unit
+// in batched builds, and this one reuses its neighbours' helper names.
+namespace vorlex_requests {
 
 using kinetra::test::ExpectedRequest;
 using kinetra::test::ScriptedDevice;
@@ -153,4 +155,4 @@ TEST_F(VorlexRequestTest, GuardRefusesAndSendsNothing) {
     EXPECT_TRUE(requestsTo().empty());
 }
 
-}  // namespace
+}  // namespace vorlex_requests

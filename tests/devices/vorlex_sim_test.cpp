@@ -16,7 +16,9 @@
 #include <thread>
 
 namespace kinetra::sim {
-namespace {
+// Named rather than anonymous: files of this directory share a translation unit
+// in batched builds, and this one reuses its neighbours' helper names.
+namespace vorlex_simulation {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -155,5 +157,5 @@ TEST_F(VorlexOnSimulator, BitRateIsSetAndReadBack) {
     EXPECT_EQ(encoder_.setCANBaudRate(static_cast<CANBaudRate>(9)), RET_INVALID_ARGUMENT);
 }
 
-}  // namespace
+}  // namespace vorlex_simulation
 }  // namespace kinetra::sim

@@ -7,6 +7,7 @@
 #include <kinetra/driver.h>
 #include <kinetra/usb_interface.h>
 
+#include "support/sanitizers.h"
 #include "support/wait.h"
 
 #include <gtest/gtest.h>
@@ -33,11 +34,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr auto kSanitizerSlack = 5;
-#else
-constexpr auto kSanitizerSlack = 1;
-#endif
+constexpr auto kSanitizerSlack = kinetra::test::kSanitized ? 5 : 1;
 
 std::string linkTarget(const std::string& path) {
     char target[256] = {};

@@ -2,6 +2,7 @@
 #include <kinetra/usb_interface.h>
 
 #include "support/pty_pair.h"
+#include "support/sanitizers.h"
 #include "support/wait.h"
 #include "usb/usb_test_helpers.h"
 
@@ -404,11 +405,7 @@ TEST_F(UsbInterfaceOnPty, OpeningAnOpenInterfaceIsRefusedAndKeepsItWorking) {
 
 // Fault: closing waited out the read time-out (up to 1 s) on a silent port.
 TEST_F(UsbInterfaceOnPty, CloseOnASilentPortIsPrompt_Slow) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    const auto bound = milliseconds(250);
-#else
-    const auto bound = milliseconds(50);
-#endif
+    const auto bound = milliseconds(kinetra::test::kSanitized ? 250 : 50);
     for (const auto silent_for : {milliseconds(0), milliseconds(20), milliseconds(150)}) {
         SCOPED_TRACE(silent_for.count());
         open();

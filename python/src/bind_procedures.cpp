@@ -1,0 +1,192 @@
+// The long procedures' companions: progress records, the calibration's result,
+// clocks and the cancel flag; and the runs themselves with the GIL released.
+
+#include <kinetra/flash_options.h>
+#include <kinetra/intel_hex.h>
+#include <kinetra/offaxis_calibration.h>
+#include <kinetra_sim/manual_clock.h>
+
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "bindings.h"
+#include "procedure_clocks.h"
+#include "procedures.h"
+
+namespace kinetra::python {
+namespace {
+
+using sim::ManualClock;
+
+std::vector<double> inSeconds(const std::vector<ProcedureClock::clock::duration>& durations) {
+    std::vector<double> out;
+    out.reserve(durations.size());
+    for (const auto& d : durations) out.push_back(std::chrono::duration<double>(d).count());
+    return out;
+}
+
+/// What a Python callback raised during a run: kept until the run has ended,
+/// with the run told to stop at its next check.
+class CallbackFailure {
+public:
+    explicit CallbackFailure(CancelFlag* cancel) : cancel_(cancel != nullptr ? cancel->atomic() : &own_) {}
+    const std::atomic<bool>* cancel() const { return cancel_; }
+
+    /// Calls `fn` with the GIL taken unless an earlier call raised.
+    template <typename Fn>
+    void call(Fn&& fn) {
+        py::gil_scoped_acquire gil;
+        if (raised_) return;
+        try {
+            fn();
+        } catch (...) {
+            raised_ = std::current_exception();
+            cancel_->store(true);
+        }
+    }
+    void rethrow() {
+        if (raised_) std::rethrow_exception(raised_);
+    }
+
+private:
+    std::atomic<bool> own_{false};
+    std::atomic<bool>* cancel_;
+    std::exception_ptr raised_;
+};
+
+}  // namespace
+
+ret_status_t runFlash(const std::function<ret_status_t(const FlashOptions&)>& procedure, py::object progress,
+                      bool verify, ProcedureClock* clock, CancelFlag* cancel) {
+    CallbackFailure failure(cancel);
+    FlashOptions options;
+    options.verify = verify;
+    options.clock = clock;
+    options.cancel = failure.cancel();
+    if (!progress.is_none()) {
+        options.progress = [&](const FlashProgress& report) { failure.call([&] { progress(report); }); };
+    }
+    ret_status_t status;
+    {
+        py::gil_scoped_release release;
+        status = procedure(options);
+    }
+    failure.rethrow();
+    return status;
+}
+
+OffAxisCalibrationResult runCalibration(
+    const std::function<OffAxisCalibrationResult(const OffAxisCalibrationOptions&)>& procedure, py::object progress,
+    py::object samples, ProcedureClock* clock, CancelFlag* cancel, double read_timeout) {
+    if (!(read_timeout > 0.0)) throw py::value_error("read_timeout must be positive");
+    CallbackFailure failure(cancel);
+    OffAxisCalibrationOptions options;
+    options.clock = clock;
+    options.cancel = failure.cancel();
+    options.read_timeout = std::chrono::milliseconds(static_cast<long long>(read_timeout * 1000.0));
+    if (!progress.is_none()) {
+        options.progress = [&](OffAxisStage stage, unsigned sample) {
+            failure.call([&] { progress(stage, sample); });
+        };
+    }
+    if (!samples.is_none()) {
+        options.samples = [&](const OffAxisSamples& taken) { failure.call([&] { samples(taken); }); };
+    }
+    OffAxisCalibrationResult result;
+    {
+        py::gil_scoped_release release;
+        result = procedure(options);
+    }
+    failure.rethrow();
+    return result;
+}
+
+void bindProcedures(py::module_& m) {
+    py::class_<CancelFlag>(m, "CancelFlag", "Set from any thread to cancel a running update or calibration.")
+        .def(py::init<>())
+        .def("set", &CancelFlag::set, "Asks the run to stop at its next check.")
+        .def("clear", &CancelFlag::clear, "Clears the flag for the next run.")
+        .def("isSet", &CancelFlag::isSet, "Whether the flag is set.");
+
+    py::class_<ProcedureClock, PythonProcedureClock>(
+        m, "ProcedureClock",
+        "The time of a long procedure. Subclass it and define now() (seconds), sleepFor(seconds), and "
+        "optionally replyWait(bound) (how long a reply wait bounded by `bound` seconds really blocks) and "
+        "replyWaitExpired(bound); they are called on the procedure's thread with the GIL taken. Call "
+        "ProcedureClock.__init__ from your __init__.")
+        .def(py::init<>());
+
+    py::class_<ManualClock, ProcedureClock>(
+        m, "ManualClock",
+        "A clock whose time moves only with the procedure's pauses and expired reply waits: an update's "
+        "seconds of pauses pass at once. A reply wait really blocks `reply_wait` seconds at most.")
+        .def(py::init([](double reply_wait) {
+                 if (!(reply_wait > 0.0)) throw py::value_error("reply_wait must be positive");
+                 return new ManualClock(std::chrono::duration_cast<ProcedureClock::clock::duration>(
+                     std::chrono::duration<double>(reply_wait)));
+             }),
+             py::arg("reply_wait") = 2.0)
+        .def(
+            "time", [](ManualClock& self) { return std::chrono::duration<double>(self.now().time_since_epoch()).count(); },
+            "The clock's time in seconds, from 0.")
+        .def(
+            "advance",
+            [](ManualClock& self, double seconds) {
+                self.advance(std::chrono::duration_cast<ProcedureClock::clock::duration>(
+                    std::chrono::duration<double>(seconds)));
+            },
+            py::arg("seconds"), "Moves the time on.")
+        .def(
+            "sleeps", [](const ManualClock& self) { return inSeconds(self.sleeps()); },
+            "Every pause taken, in seconds, in order.")
+        .def(
+            "expiredWaits", [](const ManualClock& self) { return inSeconds(self.expiredWaits()); },
+            "The bounds of the reply waits that ended without a reply, in seconds.");
+
+    py::class_<FlashProgress>(m, "FlashProgress", "One progress report of a firmware update.")
+        .def_readonly("stage", &FlashProgress::stage)
+        .def_readonly("done", &FlashProgress::done)
+        .def_readonly("total", &FlashProgress::total)
+        .def("__repr__", [](const FlashProgress& p) {
+            return "FlashProgress(" + std::string(py::str(py::cast(p.stage))) + ", " + std::to_string(p.done) + "/" +
+                   std::to_string(p.total) + ")";
+        });
+
+    py::class_<OffAxisSamples>(m, "OffAxisSamples", "One measurement's angles, in degrees.")
+        .def_readonly("measurement", &OffAxisSamples::measurement)
+        .def_readonly("measured", &OffAxisSamples::measured)
+        .def_readonly("expected", &OffAxisSamples::expected);
+
+    py::class_<OffAxisError>(m, "OffAxisError", "The error metric of one measurement, in degrees.")
+        .def_readonly("half_peak_to_peak", &OffAxisError::half_peak_to_peak)
+        .def_readonly("standard_deviation", &OffAxisError::standard_deviation);
+
+    py::class_<OffAxisCalibrationResult>(m, "OffAxisCalibrationResult", "What a calibration run did and found.")
+        .def_readonly("compatible", &OffAxisCalibrationResult::compatible)
+        .def_readonly("completed", &OffAxisCalibrationResult::completed)
+        .def_readonly("cancelled", &OffAxisCalibrationResult::cancelled)
+        .def_readonly("read_timed_out", &OffAxisCalibrationResult::read_timed_out)
+        .def_readonly("measurements", &OffAxisCalibrationResult::measurements)
+        .def_property_readonly("errors",
+                               [](const OffAxisCalibrationResult& r) {
+                                   return std::vector<OffAxisError>(r.errors.begin(),
+                                                                    r.errors.begin() + std::clamp(r.measurements, 0, 3));
+                               })
+        .def_readonly("bias_current", &OffAxisCalibrationResult::bias_current)
+        .def_readonly("bias_limit_exceeded", &OffAxisCalibrationResult::bias_limit_exceeded)
+        .def_readonly("table_computed", &OffAxisCalibrationResult::table_computed)
+        .def_readonly("compensation", &OffAxisCalibrationResult::compensation)
+        .def_property_readonly("compensation_bytes",
+                               [](const OffAxisCalibrationResult& r) {
+                                   return py::bytes(reinterpret_cast<const char*>(r.compensation_bytes.data()),
+                                                    r.compensation_bytes.size());
+                               })
+        .def_readonly("table_written", &OffAxisCalibrationResult::table_written)
+        .def_readonly("stored", &OffAxisCalibrationResult::stored);
+}
+
+}  // namespace kinetra::python

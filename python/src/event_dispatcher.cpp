@@ -1,0 +1,108 @@
+#include "event_dispatcher.h"
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+namespace kinetra::python {
+namespace {
+
+std::mutex& registryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::set<PythonShutdown*>& registry() {
+    static std::set<PythonShutdown*> live;
+    return live;
+}
+
+}  // namespace
+
+EventDispatcher::EventDispatcher() : thread_([this] { run(); }) {}
+
+EventDispatcher::~EventDispatcher() { stop(); }
+
+void EventDispatcher::post(const Event& event) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return;
+        queue_.push_back(event);
+    }
+    wake_.notify_one();
+}
+
+void EventDispatcher::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    if (!thread_.joinable()) return;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        // A callback dropped the last reference to its interface: the thread
+        // ends by itself once the callback returns.
+        thread_.detach();
+        return;
+    }
+    if (PyGILState_Check()) {
+        py::gil_scoped_release release;
+        thread_.join();
+    } else {
+        thread_.join();
+    }
+}
+
+void EventDispatcher::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        const Event event = queue_.front();
+        queue_.pop_front();
+        lock.unlock();
+        deliver(event);
+        lock.lock();
+    }
+}
+
+void EventDispatcher::deliver(const Event& event) {
+    py::gil_scoped_acquire gil;
+    try {
+        switch (event.kind) {
+            case Kind::Appeared:
+                if (!appeared.is_none()) appeared(event.node, event.type);
+                break;
+            case Kind::Lost:
+                if (!lost.is_none()) lost(event.node);
+                break;
+            case Kind::AdapterLost:
+                if (!adapter_lost.is_none()) adapter_lost();
+                break;
+        }
+    } catch (py::error_already_set& error) {
+        // As for an exception in a thread of the threading module: reported, and
+        // the other events still come.
+        error.discard_as_unraisable("kinetra interface callback");
+    }
+}
+
+PythonShutdown::PythonShutdown() {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    registry().insert(this);
+}
+
+PythonShutdown::~PythonShutdown() {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    registry().erase(this);
+}
+
+void shutdownAll() {
+    std::vector<PythonShutdown*> live;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex());
+        live.assign(registry().begin(), registry().end());
+    }
+    for (PythonShutdown* each : live) each->shutdown();
+}
+
+}  // namespace kinetra::python
