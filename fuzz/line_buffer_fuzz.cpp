@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::string fed;
     std::string out;
     std::size_t scanned = 0;
-    while (pos < size) {
+    while (pos + 1 < size) {
         const std::size_t chunk = std::min<std::size_t>(1 + data[pos] % 16, size - pos - 1);
         ++pos;
         char* space = buffer.prepare(chunk);
