@@ -4,17 +4,12 @@
 //
 // Input: one byte choosing the adapter's mode, then the bytes the host writes.
 
-#include "kinetra_sim/actuator_node.h"
 #include "kinetra_sim/adapter_protocol.h"
-#include "kinetra_sim/driver_node.h"
-#include "kinetra_sim/encoder_node.h"
-#include "kinetra_sim/imu_node.h"
-#include "kinetra_sim/virtual_bus.h"
+#include "sim_bus.h"
 
 #include "usb/slcan_codec.h"
 
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -57,17 +52,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     AdapterSetup setup;
     setup.generic = (data[0] & 1) != 0;
     setup.bit_rate = (data[0] & 2) != 0 ? CAN_BAUD_1M : CAN_BAUD_500K;
-    VirtualBus bus;
-    bus.addNode(std::make_unique<DriverNode>(NodeSetup{NodeKind::Driver, 1, CAN_BAUD_500K}));
-    bus.addNode(std::make_unique<ActuatorNode>(NodeSetup{NodeKind::Actuator, 2, CAN_BAUD_500K}));
-    bus.addNode(std::make_unique<ImuNode>(NodeSetup{NodeKind::Imu, 3, CAN_BAUD_1M}));
-    bus.addNode(std::make_unique<EncoderNode>(NodeSetup{NodeKind::Encoder, 4, CAN_BAUD_500K}));
+    static kinetra::fuzz::SimBus sim({{NodeKind::Driver, 1, CAN_BAUD_500K},
+                                      {NodeKind::Actuator, 2, CAN_BAUD_500K},
+                                      {NodeKind::Imu, 3, CAN_BAUD_1M},
+                                      {NodeKind::Encoder, 4, CAN_BAUD_500K}});
+    VirtualBus& bus = sim.next();
+    const uint64_t errors_before = bus.handlerErrors();
     CollectingWire wire;
     AdapterProtocol adapter(setup, wire, bus);
     bus.connect(&adapter);
     adapter.feed(reinterpret_cast<const char*>(data) + 1, size - 1);
     bus.connect(nullptr);
     checkAnswers(wire.text);
-    if (bus.handlerErrors() != 0) std::abort();
+    if (bus.handlerErrors() != errors_before) std::abort();
     return 0;
 }
