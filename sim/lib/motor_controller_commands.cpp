@@ -45,7 +45,6 @@ constexpr float kCalibrationOffsetC = -0.008f;
 
 int32_t encoderCount(double turns, int32_t counts_per_turn) {
     const double counts = std::floor(turns * counts_per_turn);
-    if (!std::isfinite(counts)) return 0;  // a runaway model reads 0, not undefined bits
     // The firmware's counter wraps; so does this one instead of overflowing.
     const double wrapped = std::fmod(counts, 4294967296.0);
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(wrapped)));
