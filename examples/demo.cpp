@@ -29,7 +29,12 @@ std::mutex print_mutex;
 template <typename... Args>
 void say(const char* format, Args... args) {
     std::lock_guard<std::mutex> lock(print_mutex);
-    std::printf(format, args...);
+    // A plain message is no format: clang rightly refuses a non-literal one without arguments.
+    if constexpr (sizeof...(Args) == 0) {
+        std::fputs(format, stdout);
+    } else {
+        std::printf(format, args...);
+    }
     std::fflush(stdout);
 }
 

@@ -42,6 +42,15 @@ bool finite(float value) { return std::isfinite(value); }
 
 MotorModel::MotorModel() { last_hall_ = hallState(); }
 
+void MotorModel::setParameters(const MotorParameters& parameters) {
+    const MotorParameters previous = parameters_;
+    parameters_ = parameters;
+    for (auto field : {&MotorParameters::gear_ratio, &MotorParameters::torque_limit, &MotorParameters::velocity_limit,
+                       &MotorParameters::position_gain, &MotorParameters::kv, &MotorParameters::phase_resistance}) {
+        if (!finite(parameters_.*field)) parameters_.*field = previous.*field;
+    }
+}
+
 // ---- Set points -------------------------------------------------------------
 
 void MotorModel::positionControl(float target, float torque_feed_forward, ControlMode mode) {
@@ -308,6 +317,8 @@ float MotorModel::regeneratedPower() const {
 
 uint8_t MotorModel::hallState() const {
     const double electrical = parameters_.pole_pairs * encoderPosition();
+    // A shaft driven past any representable angle has no sector: converting it would be undefined.
+    if (!std::isfinite(electrical)) return kHallSequence[0];
     const double fraction = electrical - std::floor(electrical);
     const int sector = std::clamp(static_cast<int>(fraction * 6.0), 0, 5);
     return kHallSequence[sector];

@@ -56,7 +56,9 @@ public:
 
     MotorModel();
 
-    void setParameters(const MotorParameters& parameters) { parameters_ = parameters; }
+    /// Takes the parameters; a non-finite one (a host may store any bits in a
+    /// register) keeps its previous value, as the firmware would refuse it.
+    void setParameters(const MotorParameters& parameters);
     const MotorParameters& parameters() const { return parameters_; }
 
     // ---- Set points; each switches to its mode.
