@@ -1,5 +1,6 @@
 #include "kinetra_sim/actuator_node.h"
 
+#include "can/bus.h"
 #include "devices/protocol/motor_controller_protocol.h"
 
 #include <tuple>

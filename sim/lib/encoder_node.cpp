@@ -1,6 +1,7 @@
 #include "kinetra_sim/encoder_node.h"
 #include "kinetra_sim/offaxis_sensor.h"
 
+#include "can/bus.h"
 #include "devices/protocol/vorlex_protocol.h"
 
 namespace kinetra::sim {

@@ -1,5 +1,6 @@
 #include "kinetra_sim/imu_node.h"
 
+#include "can/bus.h"
 #include "devices/protocol/imu_protocol.h"
 
 namespace kinetra::sim {

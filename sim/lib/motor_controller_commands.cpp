@@ -5,6 +5,7 @@
 // them alike; the motor follows them.
 
 #include "kinetra_sim/motor_controller_node.h"
+#include "can/bus.h"
 #include "kinetra_sim/node_answer.h"
 #include "kinetra_sim/payload_values.h"
 
