@@ -4,10 +4,11 @@ BUILD    ?= build
 SANITIZE ?=
 WERROR   ?= OFF
 BENCH    ?= ON
+SOAK_SECONDS ?= 600
 JOBS     ?= $(shell nproc)
 CMAKE_FLAGS = -DKINETRA_SANITIZE=$(SANITIZE) -DKINETRA_WERROR=$(WERROR) -DKINETRA_BUILD_BENCH=$(BENCH)
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo bench soak clean
 
 all: build
 
@@ -28,6 +29,10 @@ demo: build
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+
+# A long soak in this build (the test suite's Soak entry runs 5 s).
+soak: build
+	@KINETRA_SOAK_SECONDS=$(SOAK_SECONDS) $(BUILD)/tests/kinetra_soak
 
 clean:
 	rm -rf build build-*

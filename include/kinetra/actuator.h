@@ -19,6 +19,10 @@
 /// Reads on one proxy must come from one thread at a time, and never from an
 /// interface callback. Set points that travel as 8- or 16-bit integers are
 /// divided by their factor and truncated toward zero; out-of-range values wrap.
+///
+/// A reply later than the wait is dropped, but it can still answer the next
+/// read of the same command on this proxy, with the older value: the protocol
+/// carries no sequence number. A reply never answers a read of another command.
 class Actuator : public CANDeviceType {
 public:
     /// Creates the proxy for node `node_id` on `iface`, which must outlive it,

@@ -20,6 +20,10 @@
 /// (and their status bytes) always write their outputs: on RET_TIMEOUT every
 /// output becomes 0. The other getters write their outputs only on RET_OK. When
 /// the guard fails (not running, not connected) nothing is sent or written.
+///
+/// A reply later than the wait is dropped, but it can still answer the next
+/// read of the same command on this proxy, with the older value: the protocol
+/// carries no sequence number. A reply never answers a read of another command.
 class IMU : public CANDeviceType {
 public:
     /// Selects the sensor report that enable*() and disable*() switch; carried as

@@ -18,6 +18,10 @@
 /// on one proxy must come from one thread at a time, and never from an
 /// interface callback. The encoder's values travel as single-precision floats;
 /// their units are the device's and the library passes them through.
+///
+/// A reply later than the wait is dropped, but it can still answer the next
+/// read of the same command on this proxy, with the older value: the protocol
+/// carries no sequence number. A reply never answers a read of another command.
 class Vorlex : public CANDeviceType {
 public:
     /// Creates the proxy for node `node_id` on `iface`, which must outlive it,
