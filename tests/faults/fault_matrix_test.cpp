@@ -136,7 +136,7 @@ struct MatrixBench {
     std::array<std::string, kMatrixOps> document{};
     BriefPauseClock import_clock;
     test::ManualClock calibration_clock;
-    // Set once the row's fault has struck (at once for a fault without a strike),
+    // Set when the row's fault strikes (at once for a fault without a strike),
     // and once every operation has returned.
     std::atomic<bool> struck{false};
     std::atomic<bool> ops_done{false};
@@ -252,8 +252,10 @@ void runMatrixOps(MatrixBench& bench, const MatrixRow& row, bool faulty) {
     if (faulty && row.strike) {
         striker = std::thread([&] {
             std::this_thread::sleep_for(40ms);
-            row.strike(bench);
+            // Before the strike, which may last until the operations end: what
+            // the command waits for beyond this is the row's visible effect.
             bench.struck = true;
+            row.strike(bench);
         });
     }
     for (auto& thread : threads) thread.join();
