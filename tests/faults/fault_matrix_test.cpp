@@ -49,6 +49,8 @@ constexpr std::array<std::chrono::milliseconds, kMatrixOps> kMatrixOpBound = {35
 // Angle reads the calibration cell needs before it cancels its run: the run is
 // then known to measure.
 constexpr unsigned kCalibrationSamples = 40;
+// When a row's strike comes, after the operations started.
+constexpr auto kStrikeAfter = 20ms;
 
 unsigned matrixNode(int op) { return static_cast<unsigned>(op) + 1; }
 float matrixSupply(unsigned node) { return 20.25f + static_cast<float>(node); }
@@ -67,7 +69,7 @@ std::string statusText(ret_status_t status) {
 }
 
 // The import's group pauses, really taken but shortened fivefold, so the import
-// is still under way when a fault strikes 40 ms in.
+// is still under way when a fault strikes.
 class BriefPauseClock final : public ProcedureClock {
 public:
     clock::time_point now() override { return clock::now(); }
@@ -146,7 +148,7 @@ struct MatrixRow {
     const char* name;
     // Set up before the operations start.
     std::function<void(MatrixBench&)> before;
-    // Struck by another thread 40 ms after they started (may run until ops_done).
+    // Struck by another thread kStrikeAfter after they started (may run until ops_done).
     std::function<void(MatrixBench&)> strike;
     // What the command waits for before it is sent, so that it meets the fault.
     std::function<bool(MatrixBench&, unsigned node)> visible;
@@ -251,7 +253,7 @@ void runMatrixOps(MatrixBench& bench, const MatrixRow& row, bool faulty) {
     std::thread striker;
     if (faulty && row.strike) {
         striker = std::thread([&] {
-            std::this_thread::sleep_for(40ms);
+            std::this_thread::sleep_for(kStrikeAfter);
             // Before the strike, which may last until the operations end: what
             // the command waits for beyond this is the row's visible effect.
             bench.struck = true;
@@ -288,9 +290,10 @@ ReplyFaults answeredAsTemperatures() {
 }
 void endReplyFaults(MatrixBench& bench) { bench.clearReplyFaults(); }
 
-// Replies held 100 ms, so that every operation has an exchange in flight when a
-// strike 40 ms in pulls the adapter or restarts the nodes.
-void holdReplies(MatrixBench& bench) { bench.setReplyFaults(repliesAfter(100ms)); }
+// Replies held 150 ms (inside the wait), so that every operation has an exchange
+// in flight when a strike 20 ms in pulls the adapter or restarts the nodes, even
+// on a slow sanitizer build.
+void holdReplies(MatrixBench& bench) { bench.setReplyFaults(repliesAfter(150ms)); }
 
 // Commands are not answered, so reply faults leave them RET_OK, and an import
 // (writes only) as well. Left out: the calibration under late replies, whose
