@@ -12,6 +12,7 @@ SANITIZE ?=
 WERROR   ?= OFF
 BENCH    ?= ON
 FUZZ     ?= OFF
+SOAK_SECONDS ?= 600
 JOBS     ?= $(shell nproc)
 PREFIX   ?= /usr/local
 CMAKE_FLAGS = -DKINETRA_SANITIZE=$(SANITIZE) -DKINETRA_WERROR=$(WERROR) -DKINETRA_BUILD_BENCH=$(BENCH) \
@@ -20,7 +21,7 @@ CMAKE_FLAGS = -DKINETRA_SANITIZE=$(SANITIZE) -DKINETRA_WERROR=$(WERROR) -DKINETR
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD   ?= build-fuzz
 
-.PHONY: all deps configure build test demo bench install check-install docs fuzz clean
+.PHONY: all deps configure build test demo bench install check-install docs fuzz soak clean
 
 all: build
 
@@ -67,6 +68,10 @@ fuzz: deps
 	  || (cat $(FUZZ_BUILD).configure.log; exit 1)
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target kinetra_fuzz_targets
 	@scripts/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# A long soak in this build (the test suite's Soak entry runs 5 s).
+soak: build
+	@KINETRA_SOAK_SECONDS=$(SOAK_SECONDS) $(BUILD)/tests/kinetra_soak
 
 clean:
 	rm -rf build build-*

@@ -19,9 +19,14 @@
 /// several). Commands return RET_OK once the frame is sent; they are not
 /// confirmed. Reads wait up to 200 ms for the reply and write their
 /// out-parameters, including values computed on the host, only on RET_OK.
-/// Reads on one proxy must come from one thread at a time, and never from an
-/// interface callback. Set points that travel as 8- or 16-bit integers are
-/// divided by their factor and truncated toward zero; out-of-range values wrap.
+/// Reads on one proxy from several threads take turns; a command is not held
+/// back by a waiting read. Never read from an interface callback. Set points
+/// that travel as 8- or 16-bit integers are divided by their factor and
+/// truncated toward zero; out-of-range values wrap.
+///
+/// A reply later than the wait is dropped, but it can still answer the next
+/// read of the same command on this proxy, with the older value: the protocol
+/// carries no sequence number. A reply never answers a read of another command.
 class KINETRA_API Driver : public CANDeviceType {
 public:
     /// Creates the proxy for node `node_id` on `iface`, which must outlive it,

@@ -14,13 +14,17 @@
 ///
 /// Every operation is one CAN exchange on the caller's thread. Commands return
 /// RET_OK once the frame is sent; queries wait up to 200 ms for the reply.
-/// Queries on one proxy must come from one thread at a time, and never from an
-/// interface callback.
+/// Queries on one proxy from several threads take turns; a command is not held
+/// back by a waiting query. Never query from an interface callback.
 ///
 /// Two output rules apply after a query was sent. The getters with float outputs
 /// (and their status bytes) always write their outputs: on RET_TIMEOUT every
 /// output becomes 0. The other getters write their outputs only on RET_OK. When
 /// the guard fails (not running, not connected) nothing is sent or written.
+///
+/// A reply later than the wait is dropped, but it can still answer the next
+/// read of the same command on this proxy, with the older value: the protocol
+/// carries no sequence number. A reply never answers a read of another command.
 class KINETRA_API IMU : public CANDeviceType {
 public:
     /// Selects the sensor report that enable*() and disable*() switch; carried as

@@ -16,9 +16,14 @@
 /// Every operation is one CAN exchange on the caller's thread. Commands return
 /// RET_OK once the frame is sent; queries wait up to 200 ms for the reply and
 /// write their out-parameters only on RET_OK (getCANBaudRate excepted). Queries
-/// on one proxy must come from one thread at a time, and never from an
-/// interface callback. The encoder's values travel as single-precision floats;
-/// their units are the device's and the library passes them through.
+/// on one proxy from several threads take turns; a command is not held back by
+/// a waiting query. Never query from an interface callback. The encoder's values
+/// travel as single-precision floats; their units are the device's and the
+/// library passes them through.
+///
+/// A reply later than the wait is dropped, but it can still answer the next
+/// read of the same command on this proxy, with the older value: the protocol
+/// carries no sequence number. A reply never answers a read of another command.
 class KINETRA_API Vorlex : public CANDeviceType {
 public:
     /// Creates the proxy for node `node_id` on `iface`, which must outlive it,

@@ -102,10 +102,17 @@ void Node::setReplyFaults(uint8_t command, const ReplyFaults& faults) {
     command_faults_[command & kCommandMask] = faults;
 }
 
+void Node::setRepeatedReplies(std::chrono::microseconds after, std::optional<uint8_t> command) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    repeat_after_ = after;
+    repeat_command_ = command;
+}
+
 void Node::clearReplyFaults() {
     std::lock_guard<std::mutex> lock(mutex_);
     default_faults_ = ReplyFaults{};
     command_faults_.clear();
+    repeat_after_.reset();
 }
 
 void Node::reboot(std::chrono::milliseconds silence) {
@@ -185,7 +192,11 @@ void Node::reply(const can_frame_data& request, uint8_t command, const QueryHand
     out.can_id = protocol::nodeFrameId(node_id_.load(), carried, static_cast<uint8_t>(device_type_));
     out.can_dlc = kReplyDlc;
     ++replies_sent_;
-    if (context_ != nullptr) context_->transmit(*this, out, faults.delay);
+    if (context_ == nullptr) return;
+    context_->transmit(*this, out, faults.delay);
+    if (repeat_after_ && (!repeat_command_ || *repeat_command_ == command)) {
+        context_->transmit(*this, out, faults.delay + *repeat_after_);
+    }
 }
 
 const ReplyFaults& Node::faultsFor(uint8_t command) const {

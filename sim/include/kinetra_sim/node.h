@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -91,7 +92,10 @@ public:
     void setReplyFaults(const ReplyFaults& faults);
     /// Faults for the replies to one query command.
     void setReplyFaults(uint8_t command, const ReplyFaults& faults);
-    /// Back to well-behaved replies.
+    /// Sends each reply (to `command` only, when given) a second time, `after`
+    /// the first, as a bus or adapter that repeats frames does.
+    void setRepeatedReplies(std::chrono::microseconds after, std::optional<uint8_t> command = std::nullopt);
+    /// Back to well-behaved replies (repeats included).
     void clearReplyFaults();
     /// Reboots the node: silent (no heartbeats, no replies, deaf) for `silence`,
     /// then back with its saved configuration.
@@ -222,6 +226,8 @@ private:
     std::array<CommandHandler, 128> commands_{};
     ReplyFaults default_faults_;
     std::map<uint8_t, ReplyFaults> command_faults_;
+    std::optional<std::chrono::microseconds> repeat_after_;
+    std::optional<uint8_t> repeat_command_;
     std::mt19937 random_;
     uint64_t boot_generation_ = 0;
     Clock::time_point last_advance_;
