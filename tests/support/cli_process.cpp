@@ -117,4 +117,15 @@ int BackgroundProcess::interrupt() {
     return exit_code_;
 }
 
+std::string shellOutput(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
+        ::pclose(pipe);
+    }
+    return out;
+}
+
 }  // namespace kinetra::test

@@ -22,6 +22,9 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
                          const std::map<std::string, std::string>& environment = {},
                          std::chrono::milliseconds limit = std::chrono::milliseconds(20000));
 
+/// Runs a shell command and returns its standard output (empty when it cannot start).
+std::string shellOutput(const std::string& command);
+
 /// A program running in the background with its output going to a file.
 class BackgroundProcess {
 public:

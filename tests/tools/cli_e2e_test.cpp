@@ -288,36 +288,24 @@ TEST(CliSlcan, WorksAgainstKinetraSimInAnotherProcess) {
     EXPECT_EQ(sim.interrupt(), 0);
 }
 
-/// Runs a shell command and returns its standard output.
-std::string shell(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-        ::pclose(pipe);
-    }
-    return out;
-}
-
 TEST(CliTerminal, LiveViewRedrawsInPlaceAndCtrlCEndsIt_Slow) {
     if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
     const std::string socket = "kinetra-cli-test-" + std::to_string(::getpid());
     const std::string tmux = "tmux -L " + socket + " ";
     const std::string command = std::string(KINETRA_CLI_PATH) + " telemetry 1 --sim --rate 20; echo EXIT=$?; sleep 30";
     ASSERT_EQ(std::system((tmux + "new-session -d -x 100 -y 40 \"" + command + "\"").c_str()), 0);
-    auto screen = [&] { return shell(tmux + "capture-pane -p"); };
+    auto screen = [&] { return shellOutput(tmux + "capture-pane -p"); };
     // A few refreshes have happened once the clock in the title passes 0.5 s.
     const bool refreshed = eventually([&] {
         const std::string seconds = after(screen(), "t=", " ");
         return !seconds.empty() && std::strtod(seconds.c_str(), nullptr) >= 0.5;
     }, std::chrono::milliseconds(10000));
     const std::string view = screen();
-    shell(tmux + "send-keys C-c");
+    shellOutput(tmux + "send-keys C-c");
     const bool ended = eventually([&] { return screen().find("EXIT=0") != std::string::npos; },
                                   std::chrono::milliseconds(5000));
     const std::string after = screen();
-    shell(tmux + "kill-server 2>/dev/null");
+    shellOutput(tmux + "kill-server 2>/dev/null");
     ASSERT_TRUE(refreshed) << view;
     std::size_t titles = 0;
     for (std::size_t at = view.find("node 1 driver"); at != std::string::npos; at = view.find("node 1 driver", at + 1)) {

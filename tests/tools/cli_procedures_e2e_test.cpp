@@ -224,17 +224,6 @@ TEST_F(ToolFiles, CalibrationOfTheSimulatedEncoderPlotsTheErrorBeforeAndAfter_Sl
     EXPECT_NE(svg.find(legend), std::string::npos) << "the legend names the error before";
 }
 
-std::string shellOutput(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-        ::pclose(pipe);
-    }
-    return out;
-}
-
 TEST_F(ToolFiles, FlashBarRedrawsInPlaceAndTheFirstCtrlCAsks_Slow) {
     if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
     const std::string socket = "kinetra-flash-test-" + std::to_string(::getpid());
