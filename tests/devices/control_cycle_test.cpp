@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -198,6 +199,39 @@ TEST_F(ControlCycleTest, AReplyAfterTheWaitIsDroppedAndNeverAnswersTheNextCycle)
     device.setRepliesStopped(false);
     EXPECT_EQ(cycle.run(), RET_OK);
     EXPECT_EQ(torque, 7.0f);
+}
+
+// Each read was given its own full wait, so a cycle of late replies took one bound per read.
+TEST_F(ControlCycleTest, OneBoundForTheWholeCycleAndNothingLeftFromTheRunBefore) {
+    std::vector<std::unique_ptr<ScriptedDevice>> devices;
+    std::vector<std::unique_ptr<Driver>> drivers;
+    ControlCycle cycle(&bus);
+    float values[3] = {};
+    for (uint32_t i = 0; i < 3; ++i) {
+        devices.push_back(std::make_unique<ScriptedDevice>(bus, 30 + i, kDriverType));
+        devices.back()->answer(motor::kGetMotorVelocity, floatBytes(1.5f + i));
+        waitPresent(30 + i);
+        drivers.push_back(std::make_unique<Driver>(30 + i, &bus));
+        cycle.add(*drivers.back(), MotorReading::MotorVelocity, &values[i]);
+    }
+    ASSERT_EQ(cycle.run(), RET_OK);
+    EXPECT_EQ(values[2], 3.5f);
+
+    // Now the first two stay silent and the third answers 450 ms after its
+    // request. The cycle's one 200 ms bound ends every read. Were each read given
+    // a full wait of its own, the third's would start when the second's ended,
+    // 400 ms in at the earliest, and the reply would land in it. A sound cycle
+    // has 250 ms to spare, so load cannot fail it; the fault shows unless the
+    // reply is 150 ms late. No value or status of the run before may stay.
+    devices[0]->setRepliesStopped(true);
+    devices[1]->setRepliesStopped(true);
+    devices[2]->setReplyDelay(450ms);
+    std::fill(std::begin(values), std::end(values), -1.0f);
+    EXPECT_EQ(cycle.run(), RET_TIMEOUT);
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(cycle.status(i), RET_TIMEOUT) << "read " << i;
+        EXPECT_EQ(values[i], -1.0f) << "read " << i;
+    }
 }
 
 TEST_F(ControlCycleTest, ANodeLostBetweenCyclesIsNotConnectedAndTheOthersGoOn) {
