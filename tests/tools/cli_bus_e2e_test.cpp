@@ -14,8 +14,6 @@
 #include <pty.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 
 #ifdef KINETRA_CLI_PATH
@@ -23,7 +21,6 @@
 namespace kinetra::test::cli_bus {
 namespace {
 
-namespace fs = std::filesystem;
 using nlohmann::json;
 
 /// Runs the tool with no adapter listed: a subcommand that looked for one would end with 3.
@@ -170,32 +167,6 @@ TEST(CliExitCodes, PortsWithoutAnAdapterAndFailedJsonRunsSaySo) {
             EXPECT_NE(doc["error"].get<std::string>().find(c.message), std::string::npos) << r.out;
         }
     }
-}
-
-TEST(CliExitCodes, ConfigDiffEndsOneWhenSomethingDiffers) {
-    const fs::path dir = fs::temp_directory_path() / ("kinetra-cli-diff-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const std::string same = (dir / "same.json").string();
-    const std::string changed = (dir / "changed.json").string();
-    ASSERT_EQ(tool({"config", "export", "1", "--sim", "-o", same}).exit_code, 0);
-    json document;
-    std::ifstream(same) >> document;
-    document.begin().value()["vel_integrator_gain"] = 0.5;
-    std::ofstream(changed) << document.dump(4);
-    const struct {
-        std::string file;
-        int exit_code;
-        const char* says;
-    } cases[] = {{same, 0, "holds what"}, {changed, 1, "1 of "}};
-    for (const auto& c : cases) {
-        const ProcessResult r = tool({"config", "diff", "1", c.file, "--sim"});
-        EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
-        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
-        const ProcessResult j = tool({"config", "diff", "1", c.file, "--sim", "--json"});
-        EXPECT_EQ(j.exit_code, c.exit_code) << j.err;
-        EXPECT_EQ(parsed(j)["equal"], c.exit_code == 0) << j.out;
-    }
-    fs::remove_all(dir);
 }
 
 TEST(CliArguments, SetPointsAreCheckedAgainstTheDeviceAndTheIdleStateIsNamed) {
