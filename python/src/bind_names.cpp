@@ -6,6 +6,8 @@
 #include <kinetra/can_frame.h>
 #include <kinetra/device_codes.h>
 
+#include <pybind11/stl.h>
+
 namespace kinetra::python {
 
 void bindNames(py::module_& m) {
