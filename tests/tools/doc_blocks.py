@@ -26,6 +26,7 @@ Exit status 0 when every block did what it should; the failures are listed.
 import argparse
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -98,7 +99,9 @@ def run(command, cwd, env, expected, interrupt=False, stdin=None):
     if interrupt:
         process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, text=True, start_new_session=True)
-        first = process.stdout.readline()  # blocks until its first line or its end
+        # Its first line, or its end, within the bound.
+        ready, _, _ = select.select([process.stdout], [], [], TIME_LIMIT)
+        first = process.stdout.readline() if ready else ""
         os.killpg(process.pid, signal.SIGINT)
         try:
             rest, _ = process.communicate(timeout=TIME_LIMIT)
