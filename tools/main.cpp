@@ -1,5 +1,7 @@
 // kinetra: bring-up, monitoring and control of a Kinetra bus from a terminal.
 
+#include "cli/device_text.h"
+#include "cli/error_text.h"
 #include "cli/exit_codes.h"
 #include "cli/output.h"
 #include "cli/stop_flag.h"
@@ -9,8 +11,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -18,9 +27,11 @@ const char* const kFooter =
     "Choosing the bus: --port PATH (the Kinetra adapter), --slcan PATH (any SLCAN adapter\n"
     "or kinetra-sim in another process), --sim (an in-process simulator with a driver 1,\n"
     "an actuator 2, an IMU 3 and an encoder 4). Without one, KINETRA_PORT is used, else\n"
-    "the one adapter present.\n"
+    "the one adapter present. --bitrate RATE sets the CAN bit rate (default 500k).\n"
     "\n"
-    "Exit codes: 0 ok, 1 device error, 2 usage, 3 no adapter, 4 bad file, 130 interrupted.\n"
+    "Exit codes: 0 ok, 1 device error, 2 usage, 3 no adapter, 4 bad file, 130 interrupted;\n"
+    "config diff ends 1 when the two differ. With --json a failure also prints\n"
+    "{\"error\": MESSAGE, \"exit_code\": N} on standard output.\n"
     "\n"
     "Example:\n"
     "  kinetra scan --sim\n"
@@ -28,10 +39,56 @@ const char* const kFooter =
     "  kinetra telemetry 1 --port /dev/ttyACM0\n"
     "  kinetra flash 1 firmware.hex --verify";
 
+/// Whether a word is a negative non-finite number ("-inf", "-nan"), which the
+/// parser would take for an option.
+bool negativeNonFinite(const char* word) {
+    if (word[0] != '-' || word[1] == '-') return false;
+    char* end = nullptr;
+    const double value = std::strtod(word, &end);
+    return end != word && *end == '\0' && !std::isfinite(value);
+}
+
+/// The arguments with the negative non-finite numbers moved behind "--", where
+/// the parser gives them to the positional they belong to, whose check then
+/// refuses them by name.
+std::vector<std::string> withValuesLast(int argc, char** argv) {
+    std::vector<std::string> words, values;
+    for (int i = 1; i < argc; ++i) (negativeNonFinite(argv[i]) ? values : words).push_back(argv[i]);
+    if (!values.empty()) {
+        words.push_back("--");
+        words.insert(words.end(), values.begin(), values.end());
+    }
+    return words;
+}
+
+bool wantsJson(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) return true;
+    }
+    return false;
+}
+
+/// Reports a failure before the output was set up: one line on standard error
+/// and, for --json, the error document on standard output.
+int fail(bool json, kinetra::cli::ExitCode code, const std::string& message) {
+    kinetra::cli::Output::error(message);
+    if (json) std::cout << kinetra::cli::errorDocument(code, message).dump(2) << std::endl;
+    return code;
+}
+
+/// Reports a failure of a run.
+int fail(kinetra::cli::Output& out, kinetra::cli::ExitCode code, const std::string& message) {
+    kinetra::cli::Output::error(message);
+    if (out.json()) out.document(kinetra::cli::errorDocument(code, message));
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace kinetra::cli;
+    // `kinetra sim ARGS` is kinetra-sim: its options, --help included, are its own.
+    if (argc >= 2 && std::strcmp(argv[1], "sim") == 0) return runSimulator(std::vector<std::string>(argv + 2, argv + argc));
     CLI::App app("kinetra " + getLibraryVersion() + ": bring up, watch and drive Kinetra CAN devices", "kinetra");
     app.require_subcommand(1);
     app.fallthrough();
@@ -39,13 +96,8 @@ int main(int argc, char** argv) {
 
     Context context;
     bool json = false;
-    auto* port = app.add_option("--port", context.bus.port, "the Kinetra adapter's serial port")->type_name("PATH");
-    auto* slcan =
-        app.add_option("--slcan", context.bus.slcan, "any SLCAN port, or kinetra-sim's pty")->type_name("PATH");
-    auto* sim = app.add_flag("--sim", context.bus.sim, "use an in-process simulated bus");
-    port->excludes(slcan)->excludes(sim);
-    slcan->excludes(sim);
-    app.add_flag("--json", json, "one JSON document on standard output (library messages go to standard error)");
+    app.set_version_flag("--version", "kinetra " + getLibraryVersion(), "print the version and exit");
+    addBusOptions(&app, context, json);
 
     Registry registry;
     addPortsCommand(app, registry);
@@ -59,9 +111,17 @@ int main(int argc, char** argv) {
     addCalibrateCommand(app, registry);
     addAdapterCommand(app, registry);
     addSimCommand(app, registry);
+    // Each subcommand's help lists the options it takes, the bus options too.
+    for (const Subcommand& entry : registry) {
+        if (entry.uses_bus) addBusOptions(entry.app, context, json);
+    }
 
     try {
-        app.parse(argc, argv);
+        std::vector<std::string> words = withValuesLast(argc, argv);
+        std::reverse(words.begin(), words.end());  // CLI11 takes them last first
+        app.parse(words);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
     } catch (const CLI::CallForHelp& help) {
         return app.exit(help);
     } catch (const CLI::CallForAllHelp& help) {
@@ -72,27 +132,27 @@ int main(int argc, char** argv) {
             const std::string word = argv[i];
             if (word.empty() || word[0] == '-') continue;
             const std::string before = argv[i - 1];
-            if (before == "--port" || before == "--slcan") continue;
+            if (before == "--port" || before == "--slcan" || before == "--bitrate") continue;
             try {
                 app.get_subcommand_ptr(word);
             } catch (const CLI::OptionNotFound&) {
-                Output::error("unknown subcommand '" + word + "'; kinetra --help lists them");
-                return kExitUsage;
+                return fail(wantsJson(argc, argv), kExitUsage, "unknown subcommand '" + word + "'; kinetra --help lists them");
             }
             break;
         }
-        Output::error(error.what());
-        return kExitUsage;
+        return fail(wantsJson(argc, argv), kExitUsage, error.what());
+    }
+    const int bus_choices = static_cast<int>(!context.bus.port.empty()) + static_cast<int>(!context.bus.slcan.empty()) +
+                            static_cast<int>(context.bus.sim);
+    if (bus_choices > 1) {
+        return fail(json, kExitUsage, "--port, --slcan and --sim choose the bus: give one of them");
     }
 
     const Subcommand* chosen = nullptr;
     for (const Subcommand& entry : registry) {
         if (entry.app->parsed()) chosen = &entry;  // the deepest parsed one is registered last
     }
-    if (chosen == nullptr) {
-        Output::error("a subcommand is required; see kinetra --help");
-        return kExitUsage;
-    }
+    if (chosen == nullptr) return fail(json, kExitUsage, "a subcommand is required; see kinetra --help");
     if (!chosen->uses_bus) return chosen->run(context);
 
     StopFlag stop;
@@ -105,10 +165,8 @@ int main(int argc, char** argv) {
         const int code = chosen->run(context);
         return stop.requested() && code == kExitOk ? kExitOk : code;
     } catch (const CliError& error) {
-        Output::error(error.what());
-        return error.code();
+        return fail(out, error.code(), error.what());
     } catch (const std::exception& error) {
-        Output::error(error.what());
-        return kExitDevice;
+        return fail(out, kExitDevice, causeOf(error));
     }
 }

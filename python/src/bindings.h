@@ -15,5 +15,7 @@ void bindActuator(py::module_& m);
 void bindImu(py::module_& m);
 void bindVorlex(py::module_& m);
 void bindSimulator(py::module_& m);
+/// Names of the codes a motor controller reports, and the version.
+void bindNames(py::module_& m);
 
 }  // namespace kinetra::python

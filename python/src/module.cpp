@@ -17,4 +17,5 @@ PYBIND11_MODULE(kinetra, m) {
     bindImu(m);
     bindVorlex(m);
     bindSimulator(m);
+    bindNames(m);
 }

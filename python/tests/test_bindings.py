@@ -157,3 +157,25 @@ def test_callback_exceptions_do_not_stop_later_events():
             assert iface.initInterface(simulator.portName(), appeared)
             assert seen.wait(3.0)
         assert not iface.isOpen()
+
+
+@pytest.mark.parametrize("name, code, expected", [
+    ("controllerStateName", 0, "idle"),
+    ("controllerStateName", 3, "emergency stop"),
+    ("controllerStateName", 9, "state 9"),
+    ("controllerModeName", 4, "torque"),
+    ("controllerModeName", 99, "mode 99"),
+    ("driverErrorName", 0, "none"),
+    ("driverErrorName", kinetra.DRIVER_ERROR_7, "DRIVER_ERROR_7"),
+    ("driverErrorName", 255, "DRIVER_ERROR_UNRECOGNISED"),
+    ("faultBitNames", 0b1001, ["bit 0", "bit 3"]),
+])
+def test_codes_read_by_name(name, code, expected):
+    assert getattr(kinetra, name)(code) == expected
+
+
+def test_a_driver_state_reads_by_name_and_the_version_is_the_library_one(bus):
+    _, _, proxies, _ = bus
+    driver = proxies[2]  # the actuator: its state is not changed by the other tests
+    assert kinetra.controllerStateName(kinetra.check(driver.getControllerState())) == "idle"
+    assert kinetra.__version__.startswith("0.")

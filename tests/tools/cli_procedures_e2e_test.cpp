@@ -121,8 +121,12 @@ TEST_F(ToolFiles, ConfigExportDiffAndImportAgainstTheSimulator) {
     document["Tarvex K3"]["position_gain"] = gain * 2;
     document["Tarvex K3"].erase("vel_gain");
     const std::string changed = write("changed.json", document.dump(4));
+    // As diff(1): 1 when something differs, in both output modes.
     const ProcessResult differ = tool({"config", "diff", "1", changed, "--sim"});
-    ASSERT_EQ(differ.exit_code, 0) << differ.err;
+    ASSERT_EQ(differ.exit_code, 1) << differ.err;
+    const ProcessResult differ_json = tool({"config", "diff", "1", changed, "--sim", "--json"});
+    EXPECT_EQ(differ_json.exit_code, 1) << differ_json.err;
+    EXPECT_EQ(json::parse(differ_json.out)["equal"], false) << differ_json.out;
     EXPECT_NE(differ.out.find("MEMBER"), std::string::npos) << differ.out;
     EXPECT_NE(differ.out.find("position_gain"), std::string::npos) << differ.out;
     EXPECT_NE(differ.out.find("(absent)"), std::string::npos) << differ.out;

@@ -2,10 +2,12 @@
 // names, table layout and the choice of adapter.
 
 #include "cli/device_text.h"
+#include "cli/error_text.h"
 #include "cli/exit_codes.h"
 #include "cli/frame_text.h"
 #include "cli/output.h"
 #include "cli/port_list.h"
+#include "cli/svg_plot.h"
 
 #include "support/candump_parser.h"
 
@@ -14,6 +16,10 @@
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/payload.h"
 #include "devices/protocol/vorlex_protocol.h"
+#include "kinetra_sim/motor_model.h"
+
+#include <kinetra/device_codes.h>
+#include <kinetra/serial/serial.h>
 
 #include <gtest/gtest.h>
 
@@ -142,6 +148,51 @@ TEST(DeviceText, FailuresNameNodeWhatAndStatus) {
     const std::pair<unsigned, const char*> classes[] = {{1, "driver"}, {2, "actuator"}, {3, "imu"},
                                                         {4, "encoder"}, {0, "unknown"}, {7, "unknown"}};
     for (const auto& [code, name] : classes) EXPECT_EQ(className(classOfType(code)), name) << code;
+}
+
+TEST(DeviceText, CodesReadByTheNamesOfTheSimulatedFirmware) {
+    using kinetra::sim::ControllerState;
+    using kinetra::sim::ControlMode;
+    // The names follow the numbers the simulated firmware reports: a table that
+    // slipped by one would call an active motor idle.
+    const std::pair<unsigned, const char*> states[] = {
+        {static_cast<unsigned>(ControllerState::Idle), "idle (0)"},
+        {static_cast<unsigned>(ControllerState::Active), "active (1)"},
+        {static_cast<unsigned>(ControllerState::Calibrating), "calibrating (2)"},
+        {static_cast<unsigned>(ControllerState::EmergencyStop), "emergency stop (3)"},
+        {4, "state 4 (4)"}};
+    for (const auto& [state, text] : states) EXPECT_EQ(controllerStateText(state), text);
+    const std::pair<unsigned, const char*> modes[] = {
+        {static_cast<unsigned>(ControlMode::None), "none (0)"},
+        {static_cast<unsigned>(ControlMode::Torque), "torque (4)"},
+        {static_cast<unsigned>(ControlMode::ScurveTrajectory), "s-curve trajectory (8)"},
+        {static_cast<unsigned>(ControlMode::OpenLoopVelocity), "open-loop velocity (12)"},
+        {13, "mode 13 (13)"}};
+    for (const auto& [mode, text] : modes) EXPECT_EQ(controllerModeText(mode), text);
+    EXPECT_EQ(errorCodeText(0, true), "none (0)");
+    EXPECT_EQ(errorCodeText(40, true), "DRIVER_ERROR_40 (40)");
+    EXPECT_EQ(errorCodeText(255, true), "DRIVER_ERROR_UNRECOGNISED (255)");
+    EXPECT_EQ(errorCodeText(300, false), "error 300 (300)");
+    EXPECT_EQ(faultText(0), "none (0)");
+    EXPECT_EQ(faultText(0x80000009ul), "0x80000009: bit 0, bit 3, bit 31");
+}
+
+TEST(ErrorText, CausesLoseTheLibrarysSourcePlace) {
+    const std::pair<std::string, std::string> cases[] = {
+        {serial::IOException("src/serial/serial_unix.cpp", 103, 2).what(), "No such file or directory"},
+        {serial::IOException("src/serial/serial_unix.cpp", 9, "Specified port, /dev/x, does not exist.").what(),
+         "Specified port, /dev/x, does not exist."},
+        {"a file, named in a message, stays", "a file, named in a message, stays"},
+        {"node 1: torque: no reply", "node 1: torque: no reply"},
+    };
+    for (const auto& [message, cause] : cases) EXPECT_EQ(withoutSourcePlace(message), cause) << message;
+    EXPECT_EQ(errorDocument(kExitNoAdapter, "no adapter answered").dump(),
+              R"({"error":"no adapter answered","exit_code":3})");
+}
+
+TEST(SvgPlot, PlotNamesEndInSvgInAnyCase) {
+    for (const char* name : {"a.svg", "dir/plot.SVG", ".svg"}) EXPECT_TRUE(endsWithSvg(name)) << name;
+    for (const char* name : {"plot.png", "svg", "plot.svg.txt", ""}) EXPECT_FALSE(endsWithSvg(name)) << name;
 }
 
 TEST(Output, TablesAlignEveryColumnToItsWidestCell) {

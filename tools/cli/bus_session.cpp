@@ -1,7 +1,11 @@
 #include "cli/bus_session.h"
 
+#include "cli/adapter_probe.h"
+#include "cli/device_text.h"
+#include "cli/error_text.h"
 #include "cli/exit_codes.h"
 #include "cli/port_list.h"
+#include "cli/quiet_cout.h"
 
 #include "can/bus.h"
 #include "kinetra_sim/simulator.h"
@@ -13,9 +17,32 @@ namespace kinetra::cli {
 
 namespace {
 using kinetra::sim::NodeKind;
+/// How long after a bit-rate change frames of the previous rate may still arrive.
+constexpr std::chrono::milliseconds kRateSettle{100};
+
 const std::vector<kinetra::sim::NodeSetup> kSimulatedBus = {
     {NodeKind::Driver, 1}, {NodeKind::Actuator, 2}, {NodeKind::Imu, 3}, {NodeKind::Encoder, 4}};
+
+/// A node's own heartbeat: never a host's, whose frame carries the master flag.
+bool isNodeHeartbeat(const can_frame_data& frame, unsigned* node, unsigned* type) {
+    can_frame_data copy = frame;
+    if (getCommandIdFromFrame(&copy) != kinetra::protocol::kHeartbeat || getDeviceTypeFromFrame(&copy) == 0) {
+        return false;
+    }
+    can_node_id master;
+    master.master = 1;
+    if ((copy.can_id & setNodeIDForFrame(master)) != 0) return false;
+    *node = getDeviceIdFromFrame(&copy);
+    *type = getDeviceTypeFromFrame(&copy);
+    return true;
+}
 }  // namespace
+
+CANBaudRate BusChoice::rate() const {
+    if (bit_rate.empty()) return CAN_BAUD_500K;
+    const auto parsed = parseBitRate(bit_rate);
+    return parsed ? *parsed : CAN_BAUD_500K;
+}
 
 BusSession::BusSession(const BusChoice& choice, StopFlag& stop) : choice_(choice), stop_(stop) {
     if (choice_.sim) {
@@ -51,12 +78,20 @@ void BusSession::open() {
     } else {
         port_ = chooseAdapter(listPorts());
     }
-    // A generic adapter opens its channel at the rate the host names: 500 kbit/s,
-    // the rate a firmware update leaves the bus at and the simulator's default.
+    // A generic adapter opens its channel at the rate the host names: 500 kbit/s
+    // unless --bitrate says otherwise, the rate a firmware update leaves the bus
+    // at and the simulator's default.
     if (check_description) {
         bus_ = std::make_unique<USBInterface>();
     } else {
-        bus_ = std::make_unique<SlcanInterface>(CAN_BAUD_500K);
+        // Before the library opens it: a port that answers nothing an adapter
+        // would (a silent pty, a serial port with nothing behind it) would
+        // otherwise read as a bus without nodes.
+        if (probeAdapter(port_) == ProbeResult::Silent) {
+            throw CliError(kExitNoAdapter, "no adapter answered on " + port_ +
+                                               " (nothing came back to an SLCAN version query)");
+        }
+        bus_ = std::make_unique<SlcanInterface>(choice_.rate());
     }
     auto appeared = [this](unsigned node, unsigned char type) {
         std::function<void(unsigned, unsigned, bool)> callback;
@@ -84,6 +119,8 @@ void BusSession::open() {
     bus_->setFrameObserver([this](const can_frame_data& frame) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            unsigned node = 0, type = 0;
+            if (isNodeHeartbeat(frame, &node, &type)) heartbeats_[node] = type;
             if (frame_callback_) frame_callback_(frame);
         }
         stop_.notify();
@@ -91,11 +128,14 @@ void BusSession::open() {
     bool opened = false;
     std::string reason;
     try {
+        // The library prints its own account of a failed open, with the place in
+        // its sources; the tool's one line below says the same for people.
+        QuietCout quiet;
         opened = bus_->initInterface(port_, appeared, lost) != 0;
     } catch (const NoCompatibleDeviceException&) {
         reason = "its description does not name a Kinetra adapter (use --slcan for another SLCAN adapter)";
     } catch (const std::exception& error) {
-        reason = error.what();
+        reason = causeOf(error);
     }
     if (!opened) {
         bus_.reset();
@@ -109,6 +149,21 @@ void BusSession::open() {
     if (bus_->sendFrame(&announce) == 0) {
         bus_.reset();
         throw CliError(kExitNoAdapter, "cannot send on " + port_ + ": the write failed");
+    }
+    if (check_description && !sim_) {
+        // The adapter answers its version query at once; a port that does not is
+        // no working adapter, whatever its description says.
+        uint8_t major = 0, minor = 0, patch = 0;
+        std::string tag;
+        if (bus_->getFirmwareVersion(&major, &minor, &patch, &tag) != RET_INTERFACE_OK) {
+            bus_.reset();
+            throw CliError(kExitNoAdapter, "no adapter answered on " + port_ + " (no reply to its version query)");
+        }
+    }
+    // The Zarvo keeps the rate it was last given; it changes only when asked.
+    if (check_description && !choice_.bit_rate.empty() && bus_->setCANBaudRate(choice_.rate()) != RET_INTERFACE_OK) {
+        bus_.reset();
+        throw CliError(kExitNoAdapter, "cannot set the bit rate on " + port_);
     }
 }
 
@@ -129,6 +184,22 @@ std::map<unsigned, unsigned> BusSession::listen(std::chrono::milliseconds durati
     std::map<unsigned, unsigned> present;
     for (const auto& [node, type] : bus_->getConnectedDevices()) present[node] = type;
     return present;
+}
+
+std::map<unsigned, unsigned> BusSession::listenAt(CANBaudRate rate, std::chrono::milliseconds duration) {
+    if (bus_->setCANBaudRate(rate) != RET_INTERFACE_OK) {
+        throw CliError(kExitNoAdapter, "cannot set the bit rate " + bitRateName(rate) + " on " + port_);
+    }
+    // Frames the adapter received at the previous rate may still be on their way
+    // through the serial line; they are not heard at this one.
+    stop_.waitFor(kRateSettle);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        heartbeats_.clear();
+    }
+    stop_.waitFor(duration);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return heartbeats_;
 }
 
 void BusSession::onFrame(std::function<void(const can_frame_data&)> callback) {

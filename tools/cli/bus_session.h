@@ -21,9 +21,14 @@ namespace kinetra::cli {
 
 /// How the user chose the bus.
 struct BusChoice {
-    std::string port;   ///< --port: the adapter, with its description check
-    std::string slcan;  ///< --slcan: any SLCAN port, no check
-    bool sim = false;   ///< --sim: driver 1, actuator 2, IMU 3, encoder 4 in-process
+    std::string port;      ///< --port: the adapter, with its description check
+    std::string slcan;     ///< --slcan: any SLCAN port, no check
+    bool sim = false;      ///< --sim: driver 1, actuator 2, IMU 3, encoder 4 in-process
+    std::string bit_rate;  ///< --bitrate: a name or bit/s; empty for the default
+
+    /// The chosen CAN bit rate: --bitrate, else 500 kbit/s, the rate of the
+    /// devices as they ship and of the simulator.
+    CANBaudRate rate() const;
 };
 
 /// How long the tool waits for a node's first heartbeat.
@@ -54,6 +59,10 @@ public:
     unsigned waitForNode(unsigned node);
     /// Waits `duration` (or until a stop) and returns the nodes heard: id -> type code.
     std::map<unsigned, unsigned> listen(std::chrono::milliseconds duration);
+    /// Switches the bus to `rate`, waits `duration` (or until a stop) and returns
+    /// the nodes whose heartbeats arrived meanwhile. The presence table cannot
+    /// tell this: it keeps a node heard at the previous rate for a second.
+    std::map<unsigned, unsigned> listenAt(CANBaudRate rate, std::chrono::milliseconds duration);
 
     /// Appearance and loss events for the monitor; called on the library's threads.
     void onPresence(std::function<void(unsigned node, unsigned type, bool present)> callback);
@@ -69,6 +78,8 @@ private:
 
     std::mutex mutex_;
     std::map<unsigned, unsigned> seen_;
+    /// Node heartbeats since the last listenAt() switch: id -> type code.
+    std::map<unsigned, unsigned> heartbeats_;
     std::function<void(unsigned, unsigned, bool)> presence_callback_;
     std::function<void(const can_frame_data&)> frame_callback_;
 };

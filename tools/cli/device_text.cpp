@@ -5,6 +5,9 @@
 #include "can/bus.h"
 #include "devices/protocol/motor_controller_protocol.h"
 
+#include <kinetra/device_codes.h>
+
+#include <cstdio>
 #include <cstdlib>
 
 namespace kinetra::cli {
@@ -77,6 +80,35 @@ std::string className(DeviceClass device_class) {
         case DeviceClass::Unknown: break;
     }
     return "unknown";
+}
+
+std::string controllerStateText(unsigned state) {
+    return controllerStateName(state) + " (" + std::to_string(state) + ")";
+}
+
+std::string controllerModeText(unsigned mode) { return controllerModeName(mode) + " (" + std::to_string(mode) + ")"; }
+
+std::string errorCodeName(unsigned long code, bool driver) {
+    if (code == 0) return "none";
+    if (driver) return driverErrorName(static_cast<driver_error_t>(code));
+    return "error " + std::to_string(code);
+}
+
+std::string errorCodeText(unsigned long code, bool driver) {
+    return errorCodeName(code, driver) + " (" + std::to_string(code) + ")";
+}
+
+std::string faultText(unsigned long fault) {
+    if (fault == 0) return "none (0)";
+    char word[24];
+    std::snprintf(word, sizeof word, "0x%08lX", fault);
+    std::string text = word;
+    const char* separator = ": ";
+    for (const std::string& bit : faultBitNames(fault)) {
+        text += separator + bit;
+        separator = ", ";
+    }
+    return text;
 }
 
 std::string bitRateName(CANBaudRate rate) {

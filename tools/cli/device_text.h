@@ -26,6 +26,18 @@ DeviceClass classOfType(unsigned type_code);
 /// "driver", "actuator", "imu", "encoder" or "unknown".
 std::string className(DeviceClass device_class);
 
+/// "idle (0)": a controller state by name and number.
+std::string controllerStateText(unsigned state);
+/// "position (1)": a control mode by name and number.
+std::string controllerModeText(unsigned mode);
+/// An error code's name: a driver's by the library's enumeration, another
+/// device's 32-bit code "error N"; "none" for 0.
+std::string errorCodeName(unsigned long code, bool driver);
+/// "none (0)", "DRIVER_ERROR_7 (7)", "error 7 (7)".
+std::string errorCodeText(unsigned long code, bool driver);
+/// "none (0)", "0x00000009: bit 0, bit 3".
+std::string faultText(unsigned long fault);
+
 /// "1M", "500k", ... for a selector; "?" outside the table.
 std::string bitRateName(CANBaudRate rate);
 /// Reads a bit rate as a name ("500k", "1M") or in bit/s ("500000").

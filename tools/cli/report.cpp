@@ -11,6 +11,11 @@ Report& Report::add(const std::string& key, const std::string& label, const std:
     return *this;
 }
 
+Report& Report::jsonOnly(const std::string& key, nlohmann::json value) {
+    json_[key] = std::move(value);
+    return *this;
+}
+
 Report& Report::number(const std::string& key, const std::string& label, double value, int decimals,
                        const std::string& unit) {
     return add(key, label, fixed(value, decimals) + (unit.empty() ? "" : " " + unit), value);

@@ -15,6 +15,8 @@ class Report {
 public:
     /// Adds one value: `key` in JSON, `label` and `text` for people.
     Report& add(const std::string& key, const std::string& label, const std::string& text, nlohmann::json value);
+    /// Adds a member to the JSON document only (a name beside a number shown on one line).
+    Report& jsonOnly(const std::string& key, nlohmann::json value);
     /// Adds a number shown with `decimals` digits and `unit` (may be empty).
     Report& number(const std::string& key, const std::string& label, double value, int decimals,
                    const std::string& unit);

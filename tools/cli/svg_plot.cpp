@@ -1,5 +1,7 @@
 #include "cli/svg_plot.h"
 
+#include <cctype>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -134,6 +136,16 @@ std::string linePlotSvg(const std::vector<PlotSeries>& series, const PlotLabels&
     }
     svg += "</svg>\n";
     return svg;
+}
+
+bool endsWithSvg(const std::string& name) {
+    const std::string suffix = ".svg";
+    if (name.size() < suffix.size()) return false;
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        const char c = name[name.size() - suffix.size() + i];
+        if (static_cast<char>(std::tolower(static_cast<unsigned char>(c))) != suffix[i]) return false;
+    }
+    return true;
 }
 
 }  // namespace kinetra::cli

@@ -29,4 +29,7 @@ std::string linePlotSvg(const std::vector<PlotSeries>& series, const PlotLabels&
 /// most `max_ticks` intervals; 1 for a span that is not positive.
 double tickStep(double span, int max_ticks);
 
+/// Whether a file name ends in ".svg", in any case.
+bool endsWithSvg(const std::string& name);
+
 }  // namespace kinetra::cli

@@ -28,7 +28,7 @@ int showAdapter(Context& context, BusSession& session) {
         std::to_string(hw_major) + "." + std::to_string(hw_minor) + "." + std::to_string(hw_patch);
     Report report;
     report.add("port", "port", session.portName(), session.portName())
-        .add("firmware", "firmware", firmware + " (" + tag + ")", firmware)
+        .add("firmware", "firmware", firmware, firmware)
         .add("tag", "tag", tag, tag)
         .add("hardware", "hardware", hardware, hardware)
         .add("bit_rate", "CAN bit rate", bitRateName(rate), bitRateName(rate));

@@ -213,6 +213,9 @@ void report(Context& context, const CalibrateArguments& args, DeviceClass device
 
 int runCalibrate(Context& context, const CalibrateArguments& args) {
     if (!args.plot.empty()) checkWritablePath(args.plot, "--plot");
+    if (!args.plot.empty() && !endsWithSvg(args.plot)) {
+        Output::error("warning: --plot " + args.plot + ": the plot is written as SVG, but the name does not end in .svg");
+    }
     BusSession session(context.bus, *context.stop);
     session.open();
     const unsigned node = args.node;

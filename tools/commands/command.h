@@ -39,6 +39,13 @@ using Registry = std::vector<Subcommand>;
 CLI::Option* addNodeArgument(CLI::App* app, unsigned& node);
 /// A check that a number is finite (not NaN, not infinite).
 CLI::Validator finiteNumber();
+/// A check that a number is finite and within [low, high]. CLI::Range alone lets
+/// NaN through, as every comparison with it is false.
+CLI::Validator finiteRange(double low, double high);
+/// Adds the bus options (--port, --slcan, --sim, --bitrate) and --json to `app`,
+/// bound to `context` and `json`: on the tool and on every subcommand that uses
+/// a bus, so that each one's help lists them.
+void addBusOptions(CLI::App* app, Context& context, bool& json);
 
 void addPortsCommand(CLI::App& app, Registry& registry);
 void addScanCommand(CLI::App& app, Registry& registry);
@@ -48,6 +55,8 @@ void addTelemetryCommand(CLI::App& app, Registry& registry);
 void addMotionCommands(CLI::App& app, Registry& registry);
 void addAdapterCommand(CLI::App& app, Registry& registry);
 void addSimCommand(CLI::App& app, Registry& registry);
+/// Runs the simulator program with `arguments` (those after `kinetra sim`); returns its exit code.
+int runSimulator(std::vector<std::string> arguments);
 void addFlashCommand(CLI::App& app, Registry& registry);
 void addConfigCommand(CLI::App& app, Registry& registry);
 void addCalibrateCommand(CLI::App& app, Registry& registry);

@@ -80,7 +80,8 @@ int runImport(Context& context, const ConfigArguments& args) {
     if (out.json()) {
         out.document({{"node", args.node}, {"file", args.file}, {"groups", groups}, {"saved", args.save}});
     } else {
-        out.out() << "node " << args.node << ": " << groups << " setting groups written from " << args.file
+        out.out() << "node " << args.node << ": " << groups << (groups == 1 ? " setting group" : " setting groups")
+                  << " written from " << args.file
                   << (args.save ? ", saved on the device\n"
                                 : "; not saved, they last until the next power cycle (--save keeps them)\n");
     }
@@ -110,7 +111,7 @@ int runDiff(Context& context, const ConfigArguments& args) {
                       {"members", members},
                       {"equal", differences.empty()},
                       {"differences", list}});
-        return kExitOk;
+        return differences.empty() ? kExitOk : kExitDevice;
     }
     if (differences.empty()) {
         out.out() << "node " << args.node << " holds what " << args.file << " holds (" << members << " members)\n";
@@ -119,8 +120,10 @@ int runDiff(Context& context, const ConfigArguments& args) {
     Table table{{"MEMBER", "DEVICE", "FILE"}, {}};
     for (const MemberDifference& d : differences) table.rows.push_back({d.member, memberText(d.device), memberText(d.file)});
     out.table(table);
-    out.out() << differences.size() << " of " << members << " members differ\n";
-    return kExitOk;
+    out.out() << differences.size() << " of " << members << (members == 1 ? " member" : " members")
+              << (differences.size() == 1 ? " differs\n" : " differ\n");
+    // As diff(1): 1 when the two differ, so that scripts can test it.
+    return kExitDevice;
 }
 
 }  // namespace
@@ -152,7 +155,9 @@ void addConfigCommand(CLI::App& app, Registry& registry) {
     auto diff_args = std::make_shared<ConfigArguments>();
     addNodeArgument(differ, diff_args->node);
     differ->add_option("FILE", diff_args->file, "a file that 'kinetra config export' wrote")->required();
-    differ->footer("Only the members that differ are listed.\nExample:\n  kinetra config diff 1 node1.json --json");
+    differ->footer(
+        "Only the members that differ are listed. Exit code 0 when the two hold the same, 1 when\n"
+        "something differs (as diff does).\nExample:\n  kinetra config diff 1 node1.json --json");
     registry.push_back({differ, [diff_args](Context& context) { return runDiff(context, *diff_args); }});
 }
 

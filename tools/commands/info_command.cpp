@@ -5,14 +5,23 @@
 #include "cli/device_access.h"
 #include "cli/report.h"
 
+#include <kinetra/device_codes.h>
+
 namespace kinetra::cli {
 
 namespace {
 
-/// The error code as the library knows it: the driver's codes carry no meaning
-/// the library could name, so the number stands, with 0 read as none.
-std::string codeText(unsigned long long code) {
-    return code == 0 ? "0 (none)" : std::to_string(code);
+/// The codes every motor controller reports, by name and number: the JSON
+/// keeps the numbers under their keys and adds the names beside them.
+void describeCodes(Report& report, unsigned state, unsigned mode, unsigned long error, bool driver,
+                   unsigned long fault) {
+    report.add("controller_state", "controller state", controllerStateText(state), state)
+        .jsonOnly("controller_state_name", controllerStateName(state))
+        .add("controller_mode", "controller mode", controllerModeText(mode), mode)
+        .jsonOnly("controller_mode_name", controllerModeName(mode));
+    report.add("error_code", "error code", errorCodeText(error, driver), error)
+        .jsonOnly("error_code_name", errorCodeName(error, driver));
+    report.add("fault", "fault word", faultText(fault), fault).jsonOnly("fault_bits", faultBitNames(fault));
 }
 
 void describe(Driver& driver, unsigned node, Report& report) {
@@ -45,12 +54,9 @@ void describe(Driver& driver, unsigned node, Report& report) {
                  (use_index ? ", index" : ""),
              {{"type", encoder_type}, {"resolution", resolution}, {"use_index", use_index}})
         .add("bit_rate", "CAN bit rate", bitRateName(rate), bitRateName(rate))
-        .add("controller_state", "controller state", std::to_string(state), state)
-        .add("controller_mode", "controller mode", std::to_string(mode), mode)
         .number("bus_voltage", "bus voltage", volts, 2, "V")
-        .number("bus_current", "bus current", amps, 2, "A")
-        .add("error_code", "error code", codeText(error), static_cast<int>(error))
-        .add("fault", "fault word", codeText(fault), fault);
+        .number("bus_current", "bus current", amps, 2, "A");
+    describeCodes(report, state, mode, static_cast<unsigned long>(error), true, fault);
 }
 
 void describe(Actuator& actuator, unsigned node, Report& report) {
@@ -63,11 +69,8 @@ void describe(Actuator& actuator, unsigned node, Report& report) {
     require(node, "bus voltage", actuator.getBusVoltage(&volts));
     require(node, "error code", actuator.getErrorCode(&error));
     require(node, "driver fault", actuator.getDriverFault(&fault));
-    report.add("controller_state", "controller state", std::to_string(state), state)
-        .add("controller_mode", "controller mode", std::to_string(mode), mode)
-        .number("bus_voltage", "bus voltage", volts, 2, "V")
-        .add("error_code", "error code", codeText(error), error)
-        .add("fault", "fault word", codeText(fault), fault);
+    report.number("bus_voltage", "bus voltage", volts, 2, "V");
+    describeCodes(report, state, mode, error, false, fault);
 }
 
 void describe(IMU& imu, unsigned node, Report& report) {
@@ -94,7 +97,8 @@ void describe(Vorlex& encoder, unsigned node, Report& report) {
         .number("scaling_factor", "scaling factor", scaling, 4, "")
         .add("filter_window", "filter window", std::to_string(window), window)
         .add("bit_rate", "CAN bit rate", bitRateName(rate), bitRateName(rate))
-        .add("error_code", "error code", codeText(error), error);
+        .add("error_code", "error code", errorCodeText(error, false), error)
+        .jsonOnly("error_code_name", errorCodeName(error, false));
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ void addMonitorCommand(CLI::App& app, Registry& registry) {
         ->type_name("FILE");
     sub->add_option("--iface", options->iface, "interface name in the candump log (default can0)");
     sub->add_option("--duration", options->duration, "stop after this many seconds (default: at Ctrl-C)")
-        ->check(CLI::Range(0.0, 86400.0));
+        ->check(finiteRange(0.001, 86400.0));
     sub->footer(
         "With --json every event is one JSON object on its own line.\n"
         "Example:\n  kinetra monitor --sim\n  kinetra monitor --candump trace.log   # replay with canplayer -I trace.log");

@@ -106,10 +106,10 @@ void addTelemetryCommand(CLI::App& app, Registry& registry) {
     auto options = std::make_shared<TelemetryOptions>();
     addNodeArgument(sub, options->node);
     sub->add_option("--rate", options->rate, "refreshes per second, 0.1 to 50 (default 5)")
-        ->check(finiteNumber())
-        ->check(CLI::Range(0.1, 50.0));
+        ->check(finiteRange(0.1, 50.0));
     sub->add_flag("--once", options->once, "print one snapshot and exit");
-    sub->add_option("--count", options->count, "stop after this many refreshes (default: at Ctrl-C)");
+    sub->add_option("--count", options->count, "stop after this many refreshes (default: at Ctrl-C)")
+        ->check(CLI::Range(1u, 100000000u));
     sub->footer(
         "Drivers and actuators: position, velocity, torque, bus voltage and current, temperatures.\n"
         "IMUs: orientation and rates. Encoders: angle, count and velocity.\n"
