@@ -127,6 +127,7 @@ TEST_P(FlashFaultMatrix, EndsWithItsStatusAndTheNextUpdateFromTheBootloaderWorks
         node().reboot(50ms);
         ASSERT_TRUE(test::eventually([&] { return node().online(); }, 3000ms));
         EXPECT_TRUE(node().inBootloader()) << "the image is incomplete";
+        EXPECT_EQ(node().bitRate(), CAN_BAUD_125K) << "started afresh";
     }
     start = std::chrono::steady_clock::now();
     std::string failure;
