@@ -45,8 +45,13 @@ bool FlashProcedure::Reply::acknowledged() const { return status == RET_OK && by
 ret_status_t FlashProcedure::failure(const Reply& reply, const std::string& step) const {
     // The wait's own status when nothing came; a reply that came but refused has
     // no status of its own.
-    if (reply.status == RET_OK) return fail(kRefused, step + ": refused by the bootloader (" + hexByte(reply.byte) + ")");
-    if (reply.status == RET_TIMEOUT) return fail(RET_TIMEOUT, step + ": no reply from the bootloader within 20 s");
+    if (reply.status == RET_OK) {
+        return fail(kRefused, step + ": refused by the bootloader (" + hexByte(reply.byte) + ")");
+    }
+    if (reply.status == RET_TIMEOUT) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(kReplyBound).count();
+        return fail(RET_TIMEOUT, step + ": no reply from the bootloader within " + std::to_string(seconds) + " s");
+    }
     return fail(reply.status, step + ": the adapter is gone");
 }
 
@@ -412,16 +417,17 @@ FlashProcedure::Reply FlashProcedure::await(can_frame_data* frame, std::chrono::
     // Every wait follows a send of this procedure, so the interface's running
     // state tells whether the adapter still carries the frames: once it is gone
     // no reply can come, and the wait ends at the next look instead of its bound.
-    ProcedureClock::clock::duration left = clock_.replyWait(bound);
+    using Duration = ProcedureClock::clock::duration;
+    Duration left = clock_.replyWait(bound);
     for (;;) {
         if (!target_.iface->isRunning()) {
             target_.log.line("[FLASH] The adapter is gone.");
             return {kAdapterGone, 0};
         }
-        const ProcedureClock::clock::duration slice = std::min<ProcedureClock::clock::duration>(left, kInterfaceWatchSlice);
+        const Duration slice = std::min<Duration>(left, kInterfaceWatchSlice);
         if (target_.replies.next(slice, received)) break;
         left -= slice;
-        if (left <= ProcedureClock::clock::duration::zero()) {
+        if (left <= Duration::zero()) {
             clock_.replyWaitExpired(bound);
             return {RET_TIMEOUT, 0};
         }

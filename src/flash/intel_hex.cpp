@@ -147,10 +147,10 @@ bool hex_data::readRecord(const std::string& line, std::size_t number, bool line
             return false;
         }
     }
-    // Every digit is one: how many the record needs follows from its count.
+    // All hex digits: the count says how many the record needs.
     const std::size_t least = 2 * kRecordOverhead;
-    const std::size_t needed =
-        length < 2 ? least : 2 * (kRecordOverhead + static_cast<std::size_t>(hexValue(line[0]) * 16 + hexValue(line[1])));
+    const std::size_t count = length < 2 ? 0 : static_cast<std::size_t>(hexValue(line[0]) * 16 + hexValue(line[1]));
+    const std::size_t needed = length < 2 ? least : 2 * (kRecordOverhead + count);
     if (length < needed) {
         if (!line_complete) {
             // The stream ended inside the record: a download or copy cut short.
@@ -181,7 +181,6 @@ bool hex_data::readRecord(const std::string& line, std::size_t number, bool line
              "bad checksum (the record's bytes add up to 0x" + hexText(sum, 2) + ", not 0)");
         return false;
     }
-    const std::size_t count = bytes[0];
     const uint32_t offset = static_cast<uint32_t>(bytes[1]) << 8 | bytes[2];
     const uint8_t type = bytes[3];
     const uint8_t* data = bytes.data() + 4;

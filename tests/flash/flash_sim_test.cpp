@@ -106,7 +106,8 @@ TEST_F(FlashOnSimulator, ConsoleRebootStartsWhatTheFlashHolds) {
         BootFault fault;
         bool in_bootloader_after_reboot;
     };
-    const Case cases[] = {{BootStep::Synchronise, BootFault::Refuse, false}, {BootStep::Write, BootFault::Refuse, true}};
+    const Case cases[] = {{BootStep::Synchronise, BootFault::Refuse, false},
+                          {BootStep::Write, BootFault::Refuse, true}};
     kinetra::FlashOptions options;
     options.clock = &clock;
     for (const Case& c : cases) {
