@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace kinetra {
 
@@ -35,6 +36,12 @@ struct FlashOptions {
     bool verify = false;
     /// The clock of the pauses and reply waits; null means the real one.
     ProcedureClock* clock = nullptr;
+    /// When set, receives why the update did not succeed, as one English line
+    /// without a line end: a refused firmware file names the line and what is
+    /// wrong there ("firmware file line 7: record type 06 is not one of 00 to
+    /// 05"), a failed step names the step. Emptied when the update starts and
+    /// left empty on success. Written on the flashing thread.
+    std::string* failure = nullptr;
 };
 
 }  // namespace kinetra

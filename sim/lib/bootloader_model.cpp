@@ -112,7 +112,12 @@ void BootloaderModel::handleSync(Result& result) {
     const BootFault fault = takeFault(BootStep::Synchronise);
     if (fault == BootFault::Silent) return hang();
     if (fault == BootFault::DropAck) return;
-    if (state_ == State::WaitSync) state_ = State::Ready;
+    // Synchronised again at whatever rate it runs: a command left unfinished by
+    // a host that went away (a write short of its bytes, an erase without its
+    // sector number) is abandoned, and nothing of it is programmed.
+    state_ = State::Ready;
+    write_bytes_.clear();
+    write_fault_ = BootFault::None;
     result.replies.push_back(ack(boot::kSynchronise, fault == BootFault::Refuse ? boot::kNack : boot::kAck));
 }
 
@@ -152,6 +157,7 @@ void BootloaderModel::handleErase(const can_frame_data& frame, Result& result) {
         return;
     }
     result.replies.push_back(ack(boot::kErase, boot::kAck));
+    application_intact_ = false;
     const boot::Sector& s = boot::kSectors[sector];
     std::fill_n(flash_.begin() + (s.start - boot::kFlashBase), s.size, uint8_t{0xFF});
     ++sectors_erased_;
@@ -255,6 +261,7 @@ void BootloaderModel::handleGo(const can_frame_data& frame, Result& result) {
         return;
     }
     go_address_ = address;
+    application_intact_ = true;
     result.replies.push_back(ack(boot::kGo, boot::kAck));
     result.started = true;
     restart();

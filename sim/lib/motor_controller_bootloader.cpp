@@ -8,14 +8,32 @@
 namespace kinetra::sim {
 
 void MotorControllerNode::installBootloader() {
-    onCommand(protocol::common::kEnterDfuMode, [this](const can_frame_data&) {
-        // The application stops: no heartbeats, and the bootloader listens at its own rate.
-        if (!in_bootloader_) heartbeats_before_bootloader_ = heartbeatsEnabled();
-        in_bootloader_ = true;
-        setHeartbeatsEnabled(false);
-        bootloader_.restart();
-        switchBitRate(bootloader_.rate());
-    });
+    onCommand(protocol::common::kEnterDfuMode, [this](const can_frame_data&) { enterBootloader(); });
+}
+
+void MotorControllerNode::enterBootloader() {
+    // The application stops: no heartbeats, and the bootloader listens at its own rate.
+    if (!in_bootloader_) heartbeats_before_bootloader_ = heartbeatsEnabled();
+    in_bootloader_ = true;
+    setHeartbeatsEnabled(false);
+    bootloader_.restart();
+    switchBitRate(bootloader_.rate());
+}
+
+void MotorControllerNode::startAfterReboot() {
+    // As a real device: after an update that erased the flash and did not reach
+    // its Go, the restarted device finds no application and runs its bootloader,
+    // freshly started at 125 kbit/s, where an update that skips the entry looks
+    // for it. With a whole application it starts that (at the saved bit rate).
+    silent_until_ = {};
+    if (!bootloader_.applicationIntact()) {
+        enterBootloader();
+        return;
+    }
+    if (!in_bootloader_) return;
+    in_bootloader_ = false;
+    bootloader_.restart();
+    setHeartbeatsEnabled(heartbeats_before_bootloader_);
 }
 
 bool MotorControllerNode::inBootloader() {

@@ -76,6 +76,7 @@ void MotorControllerNode::onTick(std::chrono::nanoseconds elapsed) {
 }
 
 void MotorControllerNode::onReboot() {
+    startAfterReboot();
     firmware_.restart();
     refreshMotorParameters();
     if (deviceType() == protocol::DeviceType::Driver) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <sstream>
 
 namespace kinetra {
 namespace {
@@ -18,16 +19,46 @@ constexpr milliseconds kBitRatePause{2000};
 constexpr milliseconds kSyncPause{1000};
 constexpr milliseconds kNewSpeedPause{2000};
 constexpr milliseconds kSectorPause{1};
-constexpr milliseconds kReplyBound{20000};
+// A bootloader answers a synchronise frame at once; the bound only covers the
+// way through the adapter.
+constexpr milliseconds kProbeBound{500};
+// How often a reply wait looks at the interface. The interface offers the
+// library's procedures no wake-up for a lost adapter, so a wait checks it a few
+// times a second instead of sleeping through its whole 20 s bound.
+constexpr milliseconds kInterfaceWatchSlice{50};
+
+std::string hexAddress(uint64_t address) {
+    std::ostringstream text;
+    text << "0x" << std::hex << address;
+    return text.str();
+}
+
+std::string hexByte(uint8_t byte) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    return std::string("0x") + kDigits[byte >> 4] + kDigits[byte & 0x0F];
+}
 
 }  // namespace
 
 bool FlashProcedure::Reply::acknowledged() const { return status == RET_OK && byte == boot::kAck; }
 
-ret_status_t FlashProcedure::failure(const Reply& reply) {
+ret_status_t FlashProcedure::failure(const Reply& reply, const std::string& step) const {
     // The wait's own status when nothing came; a reply that came but refused has
     // no status of its own.
-    return reply.status != RET_OK ? reply.status : kRefused;
+    if (reply.status == RET_OK) {
+        return fail(kRefused, step + ": refused by the bootloader (" + hexByte(reply.byte) + ")");
+    }
+    if (reply.status == RET_TIMEOUT) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(kReplyBound).count();
+        return fail(RET_TIMEOUT, step + ": no reply from the bootloader within " + std::to_string(seconds) + " s");
+    }
+    return fail(reply.status, step + ": the adapter is gone");
+}
+
+ret_status_t FlashProcedure::fail(ret_status_t status, const std::string& why) const {
+    // The first cause is the one to report: a failure exit may pass more.
+    if (options_.failure != nullptr && options_.failure->empty()) *options_.failure = why;
+    return status;
 }
 
 FlashProcedure::FlashProcedure(Target target, const FlashOptions& options)
@@ -36,10 +67,11 @@ FlashProcedure::FlashProcedure(Target target, const FlashOptions& options)
       clock_(options.clock != nullptr ? *options.clock : systemProcedureClock()) {}
 
 ret_status_t FlashProcedure::run(const std::string& path, bool already_in_dfu) {
+    if (options_.failure != nullptr) options_.failure->clear();
     Interface& iface = *target_.iface;
     if (!already_in_dfu) {
-        if (!iface.isRunning()) return RET_NOT_RUNNING;
-        if (!iface.isDeviceConnected(target_.node)) return RET_NOT_CONNECTED;
+        if (!iface.isRunning()) return fail(RET_NOT_RUNNING, "the interface is not running");
+        if (!iface.isDeviceConnected(target_.node)) return fail(RET_NOT_CONNECTED, "the node is not on the bus");
     }
     LogSink& log = target_.log;
     log.line("[FLASH] Loading firmware file");
@@ -48,7 +80,13 @@ ret_status_t FlashProcedure::run(const std::string& path, bool already_in_dfu) {
     log.line("[FLASH] Loading done");
     if (image.size() == 0) {
         log.line("[FLASH] Invalid Flash File. Please check path/file.");
-        return RET_NOT_INITIALISED;
+        const std::string why = image.stopReason() == intelhex::read_stop_t::EndOfFileRecord
+                                    ? std::string("it holds no data")
+                                    : image.stopDescription();
+        if (image.stopReason() != intelhex::read_stop_t::EndOfFileRecord) {
+            log.line("[FLASH] Refusing firmware file: ", why, ".");
+        }
+        return fail(RET_NOT_INITIALISED, "firmware file: " + why);
     }
     if (!imageAcceptable(image)) return RET_INVALID_ARGUMENT;
 
@@ -69,22 +107,19 @@ bool FlashProcedure::imageAcceptable(const intelhex::hex_data& image) {
     // only a file read to its end-of-file record is flashed, and only into the
     // sectors the update erases.
     LogSink& log = target_.log;
-    if (image.stopReason() != intelhex::read_stop_t::EndOfFileRecord) {
-        log.line("[FLASH] Refusing firmware file: reading stopped at a ", intelhex::readStopName(image.stopReason()),
-                 ".");
+    const auto refuse = [&](const std::string& why) {
+        log.line("[FLASH] Refusing firmware file: ", why, ".");
+        fail(RET_INVALID_ARGUMENT, "firmware file: " + why);
         return false;
-    }
+    };
+    if (image.stopReason() != intelhex::read_stop_t::EndOfFileRecord) return refuse(image.stopDescription());
     for (const auto& block : image.blocks) {
         const uint64_t end = uint64_t{block.first} + block.second.size();
         if (block.first < boot::kFlashBase || end > boot::kErasedEnd) {
-            log.line("[FLASH] Refusing firmware file: data at 0x", std::hex, block.first, std::dec,
-                     " lies outside the flash that is erased.");
-            return false;
+            return refuse("data at " + hexAddress(block.first) + " lies outside the flash that is erased");
         }
         if (block.second.size() > boot::kMaxTransfer) {
-            log.line("[FLASH] Refusing firmware file: block at 0x", std::hex, block.first, std::dec,
-                     " is longer than one write.");
-            return false;
+            return refuse("block at " + hexAddress(block.first) + " is longer than one write");
         }
     }
     return true;
@@ -110,6 +145,13 @@ ret_status_t FlashProcedure::enter(bool already_in_dfu) {
         entry.can_dlc = 0;
         iface.sendFrame(&entry);
         clock_.sleepFor(kEntryPause);
+    } else {
+        const ret_status_t found = findAtUpdateRate();
+        if (found == RET_OK) {
+            report(FlashStage::Entering, 1, 1);
+            return RET_OK;
+        }
+        if (found != RET_TIMEOUT) return found;
     }
     log.line("Changing Baud rate to 125K");
     iface.setCANBaudRate(CAN_BAUD_125K);
@@ -124,7 +166,7 @@ ret_status_t FlashProcedure::enter(bool already_in_dfu) {
     target_.replies.disarm();
     if (!reply.acknowledged()) {
         log.line("[FLASH] Initialise failed after DFU.", reply.status);
-        return failure(reply);
+        return failure(reply, "synchronise");
     }
     log.line("[FLASH] Initialisation Successfull");
     if (cancelled()) return kCancelled;
@@ -138,7 +180,7 @@ ret_status_t FlashProcedure::enter(bool already_in_dfu) {
     if (!reply.acknowledged()) {
         target_.replies.disarm();
         log.line("[FLASH] Change Speed command failed.");
-        return failure(reply);
+        return failure(reply, "change speed");
     }
     log.line("[FLASH] Change Speed command successfull.");
     iface.setCANBaudRate(CAN_BAUD_500K);
@@ -146,12 +188,40 @@ ret_status_t FlashProcedure::enter(bool already_in_dfu) {
     target_.replies.disarm();
     if (!reply.acknowledged()) {
         log.line("[FLASH] ACK receive at new speed failed.", reply.status, ":", static_cast<unsigned>(reply.byte));
-        return failure(reply);
+        return failure(reply, "change speed, acknowledge at the new rate");
     }
     log.line("[FLASH] ACK received at new speed.");
     report(FlashStage::Entering, 1, 1);
     clock_.sleepFor(kNewSpeedPause);
     return RET_OK;
+}
+
+ret_status_t FlashProcedure::findAtUpdateRate() {
+    // A bootloader that an earlier update left behind after its change of speed
+    // (a refused or silent step, an unplugged adapter, a stop) still runs at the
+    // update's rate and no longer hears the synchronise frame at 125 kbit/s. So
+    // a device said to be in its bootloader is first looked for there, briefly.
+    // This is safe either way: a bootloader that is synchronised already answers
+    // another synchronise frame (with an acknowledge, or a refusal that shows it
+    // is there just as well) and abandons an unfinished command, and any answer
+    // at this rate means the speed change is behind it. One that runs at 125
+    // kbit/s cannot decode the frame, which the application nodes at this rate
+    // ignore (a standard identifier is none of theirs); it is then started at
+    // 125 kbit/s as usual.
+    LogSink& log = target_.log;
+    log.line("[FLASH] Looking for the bootloader at 500K");
+    target_.iface->setCANBaudRate(CAN_BAUD_500K);
+    target_.replies.arm(boot::kSynchronise);
+    send(boot::kSynchronise, {});
+    const Reply reply = await(nullptr, kProbeBound);
+    target_.replies.disarm();
+    if (reply.status == RET_OK) {
+        log.line("[FLASH] Bootloader answered at 500K.");
+        return RET_OK;
+    }
+    if (reply.status != RET_TIMEOUT) return failure(reply, "synchronise at 500 kbit/s");
+    log.line("[FLASH] No answer at 500K.");
+    return RET_TIMEOUT;
 }
 
 ret_status_t FlashProcedure::erase() {
@@ -166,7 +236,7 @@ ret_status_t FlashProcedure::erase() {
         if (!reply.acknowledged()) {
             target_.replies.disarm();
             log.line("[FLASH] Erasing for sector ", 0, " failed.");
-            return failure(reply);
+            return failure(reply, "erase of sector " + std::to_string(sector));
         }
         log.line("[FLASH] Erasing sector ", sector);
         send(boot::kErase, {static_cast<uint8_t>(sector)});
@@ -174,14 +244,14 @@ ret_status_t FlashProcedure::erase() {
         if (!reply.acknowledged()) {
             target_.replies.disarm();
             log.line("[FLASH] Erasing sector ", sector, " message failed.");
-            return failure(reply);
+            return failure(reply, "erase of sector " + std::to_string(sector));
         }
         log.line("[FLASH] Erasing sector ", sector, " message successful.");
         reply = await();
         target_.replies.disarm();
         if (!reply.acknowledged()) {
             log.line("[FLASH] Erasing sector ", sector, " failed.");
-            return failure(reply);
+            return failure(reply, "erase of sector " + std::to_string(sector));
         }
         log.line("[FLASH] Erasing sector ", sector, " successful.");
         report(FlashStage::Erasing, sector + 1, boot::kErasedSectorCount);
@@ -199,6 +269,7 @@ ret_status_t FlashProcedure::write(const intelhex::hex_data& image) {
     for (const auto& block : image.blocks) {
         const uint32_t address = block.first;
         const std::vector<uint8_t>& bytes = block.second;
+        const std::string where = hexAddress(address);
         if (cancelled()) return kCancelled;
         log.line("[FLASH] Address:", std::hex, address);
         log.line("[FLASH] Data Size:", std::dec, bytes.size());
@@ -208,7 +279,7 @@ ret_status_t FlashProcedure::write(const intelhex::hex_data& image) {
         if (!reply.acknowledged()) {
             target_.replies.disarm();
             log.line("[FLASH] Memory address:", std::hex, address, " is not OK. ", reply.status);
-            return failure(reply);
+            return failure(reply, "write at " + where);
         }
         log.line("[FLASH] Memory address:", std::hex, address, " is OK.");
 
@@ -223,7 +294,7 @@ ret_status_t FlashProcedure::write(const intelhex::hex_data& image) {
             if (!reply.acknowledged()) {
                 target_.replies.disarm();
                 log.line("[FLASH] [in loop] Flashing at this memory address failed.", reply.status);
-                return failure(reply);
+                return failure(reply, "write at " + where);
             }
             log.line("[FLASH] [in loop] Flashing at this memory address successfull.");
             written += boot::kDataPerFrame;
@@ -236,7 +307,7 @@ ret_status_t FlashProcedure::write(const intelhex::hex_data& image) {
             if (!reply.acknowledged()) {
                 target_.replies.disarm();
                 log.line("[FLASH] [outside loop] Flashing at this memory address failed.", reply.status);
-                return failure(reply);
+                return failure(reply, "write at " + where);
             }
             log.line("[FLASH] [outside loop] Flashing at this memory address successfull.");
             written += bytes.size() - full;
@@ -264,6 +335,7 @@ ret_status_t FlashProcedure::verify(const intelhex::hex_data& image) {
     for (const auto& block : image.blocks) {
         const uint32_t address = block.first;
         const std::vector<uint8_t>& bytes = block.second;
+        const std::string where = hexAddress(address);
         if (cancelled()) return kCancelled;
         target_.replies.arm(boot::kReadMemory);
         sendAddressLength(boot::kReadMemory, address, bytes.size());
@@ -271,7 +343,7 @@ ret_status_t FlashProcedure::verify(const intelhex::hex_data& image) {
         if (!reply.acknowledged()) {
             target_.replies.disarm();
             log.line("[FLASH] Read memory at 0x", std::hex, address, std::dec, " failed. ", reply.status);
-            return failure(reply);
+            return failure(reply, "read-back at " + where);
         }
         for (std::size_t at = 0; at < bytes.size(); at += boot::kDataPerFrame) {
             can_frame_data frame{};
@@ -279,7 +351,7 @@ ret_status_t FlashProcedure::verify(const intelhex::hex_data& image) {
             if (reply.status != RET_OK) {
                 target_.replies.disarm();
                 log.line("[FLASH] Read memory at 0x", std::hex, address + at, std::dec, " failed. ", reply.status);
-                return failure(reply);
+                return failure(reply, "read-back at " + where);
             }
             const std::size_t count = std::min(boot::kDataPerFrame, bytes.size() - at);
             for (std::size_t i = 0; i < count; ++i) {
@@ -289,7 +361,7 @@ ret_status_t FlashProcedure::verify(const intelhex::hex_data& image) {
                     log.line("[FLASH] Verify failed at address 0x", std::hex, address + at + i, ": wrote 0x",
                              static_cast<unsigned>(bytes[at + i]), ", read 0x", static_cast<unsigned>(read), std::dec,
                              ".");
-                    return kRefused;
+                    return fail(kRefused, "read-back differs from the image at " + hexAddress(address + at + i));
                 }
             }
         }
@@ -297,7 +369,7 @@ ret_status_t FlashProcedure::verify(const intelhex::hex_data& image) {
         target_.replies.disarm();
         if (!reply.acknowledged()) {
             log.line("[FLASH] Read memory at 0x", std::hex, address, std::dec, " not finished. ", reply.status);
-            return failure(reply);
+            return failure(reply, "read-back at " + where);
         }
         checked += bytes.size();
         report(FlashStage::Verifying, checked, total);
@@ -316,7 +388,7 @@ ret_status_t FlashProcedure::go(uint32_t address) {
     target_.replies.disarm();
     if (!reply.acknowledged()) {
         target_.log.line("[FLASH] Go command failed.");
-        return failure(reply);
+        return failure(reply, "go");
     }
     target_.log.line("[FLASH] Go command successfull.");
     report(FlashStage::Starting, 1, 1);
@@ -340,11 +412,25 @@ void FlashProcedure::sendAddressLength(uint32_t id, uint32_t address, std::size_
               static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), static_cast<uint8_t>(length - 1)});
 }
 
-FlashProcedure::Reply FlashProcedure::await(can_frame_data* frame) {
+FlashProcedure::Reply FlashProcedure::await(can_frame_data* frame, std::chrono::milliseconds bound) {
     can_frame_data received{};
-    if (!target_.replies.next(clock_.replyWait(kReplyBound), received)) {
-        clock_.replyWaitExpired(kReplyBound);
-        return {RET_TIMEOUT, 0};
+    // Every wait follows a send of this procedure, so the interface's running
+    // state tells whether the adapter still carries the frames: once it is gone
+    // no reply can come, and the wait ends at the next look instead of its bound.
+    using Duration = ProcedureClock::clock::duration;
+    Duration left = clock_.replyWait(bound);
+    for (;;) {
+        if (!target_.iface->isRunning()) {
+            target_.log.line("[FLASH] The adapter is gone.");
+            return {kAdapterGone, 0};
+        }
+        const Duration slice = std::min<Duration>(left, kInterfaceWatchSlice);
+        if (target_.replies.next(slice, received)) break;
+        left -= slice;
+        if (left <= Duration::zero()) {
+            clock_.replyWaitExpired(bound);
+            return {RET_TIMEOUT, 0};
+        }
     }
     if (frame != nullptr) *frame = received;
     // A reply without data refuses as surely as one with a wrong first byte.
@@ -355,6 +441,7 @@ FlashProcedure::Reply FlashProcedure::await(can_frame_data* frame) {
 bool FlashProcedure::cancelled() const {
     if (options_.cancel == nullptr || !options_.cancel->load()) return false;
     target_.log.line("[FLASH] Cancelled.");
+    fail(kCancelled, "stopped on request");
     return true;
 }
 

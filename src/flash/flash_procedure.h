@@ -14,6 +14,7 @@
 #include "flash/flash_replies.h"
 #include "interface/log_sink.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -27,6 +28,10 @@ public:
     static constexpr ret_status_t kRefused = RET_NOT_CONNECTED;
     /// The status of a cancelled update.
     static constexpr ret_status_t kCancelled = RET_NOT_RUNNING;
+    /// The status of an update whose adapter went away (unplugged, port failed).
+    static constexpr ret_status_t kAdapterGone = RET_NOT_RUNNING;
+    /// How long the bootloader has to answer one step.
+    static constexpr std::chrono::milliseconds kReplyBound{20000};
 
     /// What the procedure works through: the proxy's interface, node, log, the
     /// bootloader replies its frame handler collects, and its flash-mode mark.
@@ -51,7 +56,9 @@ private:
         bool acknowledged() const;
     };
 
-    static ret_status_t failure(const Reply& reply);
+    ret_status_t failure(const Reply& reply, const std::string& step) const;
+    ret_status_t fail(ret_status_t status, const std::string& why) const;
+    ret_status_t findAtUpdateRate();
     bool imageAcceptable(const intelhex::hex_data& image);
     ret_status_t runBootloader(const intelhex::hex_data& image, bool already_in_dfu);
     ret_status_t enter(bool already_in_dfu);
@@ -63,7 +70,7 @@ private:
     void send(uint32_t id, std::initializer_list<uint8_t> data);
     void sendBytes(uint32_t id, const uint8_t* data, std::size_t count);
     void sendAddressLength(uint32_t id, uint32_t address, std::size_t length);
-    Reply await(can_frame_data* frame = nullptr);
+    Reply await(can_frame_data* frame = nullptr, std::chrono::milliseconds bound = kReplyBound);
     bool cancelled() const;
     void report(FlashStage stage, uint64_t done, uint64_t total) const;
 

@@ -4,7 +4,9 @@
 // middle of the writes. The update runs alone on its bus (it moves the adapter
 // to the bootloader's rate), on a manual clock, so its pauses and 20 s waits
 // cost milliseconds. Each ends with its status, and the device, still in its
-// bootloader, then takes an update that skips the entry where it can hear it.
+// bootloader, then takes an update that skips the entry: right away, wherever
+// the failure left the bootloader, or after a reboot, which starts a device
+// whose image is incomplete in its bootloader afresh.
 //
 // Reply faults of the application (dropped, late, repeated, other id) do not
 // reach the bootloader, which answers by its own identifiers: the bootloader's
@@ -22,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -35,7 +38,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-enum class FlashBusFault { None, Garbage, Unplug };
+// Stop: the caller stops the update (a confirmed Ctrl-C) in the middle of a block.
+enum class FlashBusFault { None, Garbage, Unplug, Stop };
 
 struct FlashFaultRow {
     const char* name;
@@ -44,10 +48,8 @@ struct FlashFaultRow {
     FlashBusFault bus;
     bool verify;
     ret_status_t status;
-    // The update that skips the entry, right after: a bootloader that hung or
-    // restarted takes it; one left at the update's rate no longer hears the
-    // synchronise frame at its start rate, and that retry ends in RET_TIMEOUT.
-    ret_status_t retry;
+    // Before the retry: the node is rebooted (the console's `reboot`).
+    bool reboot;
 };
 
 constexpr unsigned kFlashFaultNode = 1;
@@ -86,16 +88,19 @@ TEST_P(FlashFaultMatrix, EndsWithItsStatusAndTheNextUpdateFromTheBootloaderWorks
     if (row.fault != BootFault::None) node().injectBootFault(row.step, row.fault);
 
     bool unplugged = false;
+    std::atomic<bool> stop{false};
     FlashOptions options;
     options.clock = &clock;
     options.verify = row.verify;
+    options.cancel = &stop;
     options.progress = [&](const FlashProgress& progress) {
         if (row.bus == FlashBusFault::Garbage) sim.sendGarbage(3);
-        if (row.bus == FlashBusFault::Unplug && !unplugged && progress.stage == FlashStage::Writing &&
-            progress.done > 0) {
+        const bool mid_write = progress.stage == FlashStage::Writing && progress.done > 0;
+        if (row.bus == FlashBusFault::Unplug && !unplugged && mid_write) {
             sim.unplug();
             unplugged = true;
         }
+        if (row.bus == FlashBusFault::Stop && mid_write) stop = true;
     };
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(driver.flash(path, false, options), row.status);
@@ -108,15 +113,27 @@ TEST_P(FlashFaultMatrix, EndsWithItsStatusAndTheNextUpdateFromTheBootloaderWorks
     EXPECT_TRUE(node().inBootloader());
 
     options.progress = nullptr;
+    stop = false;
     if (unplugged) {
         sim.replug();
         iface.closeInterface();
         ASSERT_TRUE(iface.initInterface(sim.portName()));
     }
+    if (row.bus == FlashBusFault::Unplug) {
+        // The wait ended when the adapter went, not at its 20 s bound.
+        EXPECT_TRUE(clock.expiredWaits().empty());
+    }
+    if (row.reboot) {
+        node().reboot(50ms);
+        ASSERT_TRUE(test::eventually([&] { return node().online(); }, 3000ms));
+        EXPECT_TRUE(node().inBootloader()) << "the image is incomplete";
+        EXPECT_EQ(node().bitRate(), CAN_BAUD_125K) << "started afresh";
+    }
     start = std::chrono::steady_clock::now();
-    ASSERT_EQ(driver.flash(path, true, options), row.retry);
+    std::string failure;
+    options.failure = &failure;
+    ASSERT_EQ(driver.flash(path, true, options), RET_OK) << failure;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-    if (row.retry != RET_OK) return;
     EXPECT_EQ(node().readFlash(0x08000000, image.size()), image);
     ASSERT_TRUE(test::eventually([&] { return iface.isDeviceConnected(kFlashFaultNode); }, 3000ms));
     unsigned char major = 0, minor = 0;
@@ -129,40 +146,50 @@ TEST_P(FlashFaultMatrix, EndsWithItsStatusAndTheNextUpdateFromTheBootloaderWorks
 INSTANTIATE_TEST_SUITE_P(
     Steps, FlashFaultMatrix,
     ::testing::Values(
-        FlashFaultRow{"no_fault", BootStep::Go, BootFault::None, FlashBusFault::None, true, RET_OK, RET_OK},
+        FlashFaultRow{"no_fault", BootStep::Go, BootFault::None, FlashBusFault::None, true, RET_OK, false},
         FlashFaultRow{"sync_refused", BootStep::Synchronise, BootFault::Refuse, FlashBusFault::None, false,
-                      RET_NOT_CONNECTED, RET_OK},
+                      RET_NOT_CONNECTED, false},
         FlashFaultRow{"sync_silent", BootStep::Synchronise, BootFault::Silent, FlashBusFault::None, false,
-                      RET_TIMEOUT, RET_OK},
+                      RET_TIMEOUT, false},
         FlashFaultRow{"speed_refused", BootStep::ChangeSpeed, BootFault::Refuse, FlashBusFault::None, false,
-                      RET_NOT_CONNECTED, RET_OK},
+                      RET_NOT_CONNECTED, false},
         FlashFaultRow{"new_speed_refused", BootStep::ChangeSpeed, BootFault::RefuseFinal, FlashBusFault::None,
-                      false, RET_NOT_CONNECTED, RET_TIMEOUT},
+                      false, RET_NOT_CONNECTED, false},
         FlashFaultRow{"speed_silent", BootStep::ChangeSpeed, BootFault::Silent, FlashBusFault::None, false,
-                      RET_TIMEOUT, RET_OK},
+                      RET_TIMEOUT, false},
         FlashFaultRow{"erase_refused", BootStep::Erase, BootFault::Refuse, FlashBusFault::None, false,
-                      RET_NOT_CONNECTED, RET_TIMEOUT},
+                      RET_NOT_CONNECTED, false},
+        FlashFaultRow{"erase_not_done_then_reboot", BootStep::Erase, BootFault::RefuseFinal, FlashBusFault::None,
+                      false, RET_NOT_CONNECTED, true},
         FlashFaultRow{"erase_silent", BootStep::Erase, BootFault::Silent, FlashBusFault::None, false, RET_TIMEOUT,
-                      RET_OK},
+                      false},
         FlashFaultRow{"write_refused", BootStep::Write, BootFault::Refuse, FlashBusFault::None, false,
-                      RET_NOT_CONNECTED, RET_TIMEOUT},
+                      RET_NOT_CONNECTED, false},
+        FlashFaultRow{"write_refused_then_reboot", BootStep::Write, BootFault::Refuse, FlashBusFault::None, false,
+                      RET_NOT_CONNECTED, true},
         FlashFaultRow{"write_silent", BootStep::Write, BootFault::Silent, FlashBusFault::None, false, RET_TIMEOUT,
-                      RET_OK},
+                      false},
         FlashFaultRow{"write_ack_dropped", BootStep::Write, BootFault::DropAck, FlashBusFault::None, false,
-                      RET_TIMEOUT, RET_TIMEOUT},
+                      RET_TIMEOUT, false},
         FlashFaultRow{"read_refused", BootStep::Read, BootFault::Refuse, FlashBusFault::None, true,
-                      RET_NOT_CONNECTED, RET_TIMEOUT},
+                      RET_NOT_CONNECTED, false},
         FlashFaultRow{"read_silent", BootStep::Read, BootFault::Silent, FlashBusFault::None, true, RET_TIMEOUT,
-                      RET_OK},
+                      false},
         FlashFaultRow{"go_refused", BootStep::Go, BootFault::Refuse, FlashBusFault::None, false, RET_NOT_CONNECTED,
-                      RET_TIMEOUT},
+                      false},
         FlashFaultRow{"go_silent", BootStep::Go, BootFault::Silent, FlashBusFault::None, false, RET_TIMEOUT,
-                      RET_OK},
-        FlashFaultRow{"garbage_lines", BootStep::Go, BootFault::None, FlashBusFault::Garbage, true, RET_OK, RET_OK},
+                      false},
+        FlashFaultRow{"garbage_lines", BootStep::Go, BootFault::None, FlashBusFault::Garbage, true, RET_OK, false},
         FlashFaultRow{"device_reboots_mid_write", BootStep::Write, BootFault::RebootMidWrite, FlashBusFault::None,
-                      false, RET_TIMEOUT, RET_OK},
+                      false, RET_TIMEOUT, false},
         FlashFaultRow{"adapter_unplugged_mid_write", BootStep::Go, BootFault::None, FlashBusFault::Unplug, false,
-                      RET_TIMEOUT, RET_TIMEOUT}),
+                      RET_NOT_RUNNING, false},
+        FlashFaultRow{"adapter_unplugged_then_reboot", BootStep::Go, BootFault::None, FlashBusFault::Unplug, false,
+                      RET_NOT_RUNNING, true},
+        FlashFaultRow{"stopped_mid_write", BootStep::Go, BootFault::None, FlashBusFault::Stop, false,
+                      RET_NOT_RUNNING, false},
+        FlashFaultRow{"stopped_mid_write_then_reboot", BootStep::Go, BootFault::None, FlashBusFault::Stop, false,
+                      RET_NOT_RUNNING, true}),
     [](const ::testing::TestParamInfo<FlashFaultRow>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -161,15 +162,19 @@ TEST_F(FlashProcedureTest, SendsTheExactFrameSequenceAndTheImageLands) {
     EXPECT_TRUE(writes_total);
 }
 
-TEST_F(FlashProcedureTest, AlreadyInBootloaderStartsWithSynchronise2sAfterTheRateChange) {
+TEST_F(FlashProcedureTest, AlreadyInBootloaderLooksAtTheUpdateRateFirstThenSynchronisesAt125k) {
     start(true, false);  // a device in its bootloader sends no heartbeats
     writeFile(imageText());
     ASSERT_EQ(flash(true), RET_OK);
     const auto events = bus->events();
-    ASSERT_GE(events.size(), 2u);
-    EXPECT_EQ(render(events[0]), "rate 4");
+    ASSERT_GE(events.size(), 4u);
+    // A freshly started bootloader does not hear the look at 500 kbit/s.
+    EXPECT_EQ(render(events[0]), "rate 6");
     EXPECT_EQ(render(events[1]), "79:");
-    EXPECT_EQ(events[1].at - events[0].at, 2s);
+    EXPECT_EQ(render(events[2]), "rate 4");
+    EXPECT_EQ(render(events[3]), "79:");
+    EXPECT_EQ(events[3].at - events[2].at, 2s);
+    EXPECT_EQ(flashed(0x08000010, 20), kSecond);
 }
 
 struct FailureCase {
@@ -178,17 +183,22 @@ struct FailureCase {
     BootFault fault;
     ret_status_t status;
     const char* message;
-    ret_status_t retry;  // of an update that skips the entry, right after
+    const char* report;  // the start of FlashOptions' failure report
+    bool left_at_update_rate;  // where the retry finds the bootloader
 };
 
 class FlashFailureTest : public FlashProcedureTest, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(FlashFailureTest, EndsWithItsStatusAndTheAdapterAt500k) {
+TEST_P(FlashFailureTest, EndsWithItsStatusAndARetryFromTheBootloaderSucceeds) {
     const FailureCase& c = GetParam();
     start(false);
     writeFile(imageText());
     inject(c.step, c.fault);
-    EXPECT_EQ(flash(false), c.status);
+    std::string failure = "stale";
+    FlashOptions options;
+    options.failure = &failure;
+    EXPECT_EQ(flash(false, options), c.status);
+    EXPECT_EQ(failure.rfind(c.report, 0), 0u) << failure;
     EXPECT_EQ(bus->lastBaudRate(), CAN_BAUD_500K);
     EXPECT_EQ(render(bus->events().back()), "rate 6");
     EXPECT_TRUE(bus->flash_mode.load()) << "flash mode stays set until an update succeeds";
@@ -199,38 +209,87 @@ TEST_P(FlashFailureTest, EndsWithItsStatusAndTheAdapterAt500k) {
     if (c.status == RET_TIMEOUT) {
         EXPECT_EQ(clock.expiredWaits(), std::vector<ProcedureClock::clock::duration>{20s});
     }
-    // The device is still in its bootloader: a retry that skips the entry succeeds.
+    // The device is still in its bootloader: a retry that skips the entry finds
+    // it at the rate the failure left it at, and succeeds.
     log.str("");
-    // A bootloader left at 500 kbit/s no longer hears the synchronise frame at
-    // 125 kbit/s; one that hung or restarted does.
-    EXPECT_EQ(flash(true), c.retry);
+    const std::size_t before = bus->events().size();
+    ASSERT_EQ(flash(true, options), RET_OK) << log.str();
+    EXPECT_TRUE(failure.empty()) << failure;
+    const auto events = bus->events();
+    const bool restarted_at_125k =
+        std::any_of(events.begin() + static_cast<std::ptrdiff_t>(before), events.end(),
+                    [](const BootloaderBus::Event& e) { return e.is_rate && e.rate == CAN_BAUD_125K; });
+    EXPECT_EQ(restarted_at_125k, !c.left_at_update_rate);
+    EXPECT_EQ(flashed(0x08000000, 16), kFirst);
+    EXPECT_EQ(flashed(0x08000010, 20), kSecond);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, FlashFailureTest,
     ::testing::Values(
         FailureCase{"sync_silent", BootStep::Synchronise, BootFault::Silent, RET_TIMEOUT,
-                    "[FLASH] Initialise failed after DFU.2", RET_OK},
+                    "[FLASH] Initialise failed after DFU.2", "synchronise: no reply", false},
         FailureCase{"sync_refused", BootStep::Synchronise, BootFault::Refuse, RET_NOT_CONNECTED,
-                    "[FLASH] Initialise failed after DFU.0", RET_OK},
+                    "[FLASH] Initialise failed after DFU.0", "synchronise: refused by the bootloader (0x1F)", false},
         FailureCase{"speed_refused", BootStep::ChangeSpeed, BootFault::Refuse, RET_NOT_CONNECTED,
-                    "[FLASH] Change Speed command failed.", RET_OK},
+                    "[FLASH] Change Speed command failed.", "change speed: refused", false},
         FailureCase{"new_speed_refused", BootStep::ChangeSpeed, BootFault::RefuseFinal, RET_NOT_CONNECTED,
-                    "[FLASH] ACK receive at new speed failed.0:31", RET_TIMEOUT},
+                    "[FLASH] ACK receive at new speed failed.0:31", "change speed, acknowledge at the new rate", true},
         FailureCase{"erase_silent", BootStep::Erase, BootFault::Silent, RET_TIMEOUT,
-                    "[FLASH] Erasing for sector 0 failed.", RET_OK},
+                    "[FLASH] Erasing for sector 0 failed.", "erase of sector 0: no reply", false},
         FailureCase{"erase_not_done", BootStep::Erase, BootFault::RefuseFinal, RET_NOT_CONNECTED,
-                    "[FLASH] Erasing sector 0 failed.", RET_TIMEOUT},
+                    "[FLASH] Erasing sector 0 failed.", "erase of sector 0: refused", true},
         FailureCase{"write_refused", BootStep::Write, BootFault::Refuse, RET_NOT_CONNECTED,
-                    "[FLASH] Memory address:8000000 is not OK. 0", RET_TIMEOUT},
+                    "[FLASH] Memory address:8000000 is not OK. 0", "write at 0x8000000: refused", true},
         FailureCase{"write_ack_dropped", BootStep::Write, BootFault::DropAck, RET_TIMEOUT,
-                    "[FLASH] Memory address:8000000 is not OK. 2", RET_TIMEOUT},
+                    "[FLASH] Memory address:8000000 is not OK. 2", "write at 0x8000000: no reply", true},
         FailureCase{"write_silent", BootStep::Write, BootFault::Silent, RET_TIMEOUT,
-                    "[FLASH] Memory address:8000000 is not OK. 2", RET_OK},
+                    "[FLASH] Memory address:8000000 is not OK. 2", "write at 0x8000000: no reply", false},
         FailureCase{"reboot_mid_write", BootStep::Write, BootFault::RebootMidWrite, RET_TIMEOUT,
-                    "[FLASH] [in loop] Flashing at this memory address failed.2", RET_OK},
-        FailureCase{"go_refused", BootStep::Go, BootFault::Refuse, RET_NOT_CONNECTED, "[FLASH] Go command failed.", RET_TIMEOUT}),
+                    "[FLASH] [in loop] Flashing at this memory address failed.2", "write at 0x8000000: no reply",
+                    false},
+        FailureCase{"go_refused", BootStep::Go, BootFault::Refuse, RET_NOT_CONNECTED, "[FLASH] Go command failed.",
+                    "go: refused", true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// Stopped in the middle of a block, the bootloader waits for the rest of it at
+// the update's rate; the retry synchronises it there, which abandons the write.
+TEST_F(FlashProcedureTest, RetryAfterAStopMidWriteSucceeds) {
+    start(false);
+    writeFile(imageText());
+    std::atomic<bool> cancel{false};
+    std::string failure;
+    FlashOptions options;
+    options.cancel = &cancel;
+    options.failure = &failure;
+    options.progress = [&](const FlashProgress& p) {
+        if (p.stage == FlashStage::Writing && p.done == 8) cancel = true;
+    };
+    ASSERT_EQ(flash(false, options), RET_NOT_RUNNING);
+    EXPECT_EQ(failure, "stopped on request");
+    EXPECT_EQ(flashed(0x08000000, 16), std::vector<uint8_t>(16, 0xFF)) << "half a block is not programmed";
+    cancel = false;
+    options.progress = nullptr;
+    ASSERT_EQ(flash(true, options), RET_OK) << log.str();
+    EXPECT_EQ(flashed(0x08000000, 16), kFirst);
+    EXPECT_NE(log.str().find("[FLASH] Bootloader answered at 500K.\n"), std::string::npos) << log.str();
+}
+
+// The adapter going away ends the reply wait at once, with the adapter's status.
+TEST_F(FlashProcedureTest, AdapterGoneEndsTheUpdateWithoutWaitingOutTheBound) {
+    start(false);
+    writeFile(imageText());
+    std::string failure;
+    FlashOptions options;
+    options.failure = &failure;
+    options.progress = [&](const FlashProgress& p) {
+        if (p.stage == FlashStage::Erasing && p.done == 1) bus->setSendFails(true);
+    };
+    EXPECT_EQ(flash(false, options), RET_NOT_RUNNING);
+    EXPECT_TRUE(clock.expiredWaits().empty()) << "no wait ran to its bound";
+    EXPECT_EQ(failure, "erase of sector 1: the adapter is gone");
+    EXPECT_NE(log.str().find("[FLASH] The adapter is gone.\n"), std::string::npos);
+}
 
 // Every reply the update waits for is matched by its identifier and judged by
 // its first byte. One reply at a time is misaddressed (another step's id, or a
@@ -280,6 +339,12 @@ TEST_F(FlashProcedureTest, EveryAwaitedReplyIsCheckedForItsIdAndItsAcknowledge) 
     };
     writeFile(imageText());
     start(true, false);
+    // Each update first looks for the restarted bootloader at 500 kbit/s, in vain:
+    // only the waits of the steps themselves count.
+    const auto fullWaits = [&] {
+        const auto waits = clock.expiredWaits();
+        return static_cast<std::size_t>(std::count(waits.begin(), waits.end(), 20s));
+    };
     int seen = 0;
     for (const Stage& stage : stages) {
         for (const Fault& fault : faults) {
@@ -289,11 +354,11 @@ TEST_F(FlashProcedureTest, EveryAwaitedReplyIsCheckedForItsIdAndItsAcknowledge) 
             bus->setReplyRewrite([&](can_frame_data& reply) {
                 if (reply.can_id == stage.id && seen++ == stage.nth) fault.apply(reply);
             });
-            const std::size_t waits_before = clock.expiredWaits().size();
+            const std::size_t waits_before = fullWaits();
             FlashOptions options;
             options.verify = true;
             EXPECT_EQ(flash(true, options), fault.misaddressed ? stage.misaddressed : stage.refused);
-            EXPECT_EQ(clock.expiredWaits().size() - waits_before, fault.misaddressed ? stage.misaddressed_waits : 0u);
+            EXPECT_EQ(fullWaits() - waits_before, fault.misaddressed ? stage.misaddressed_waits : 0u);
             EXPECT_GT(seen, stage.nth) << "the stage was reached";
         }
     }
@@ -313,47 +378,89 @@ TEST_F(FlashProcedureTest, RefusedWriteFinishIsCountedAndTheFlashStillSucceeds) 
 
 struct BadFileCase {
     const char* name;
-    std::string text;  // empty name: the file is not written at all
-    bool write;
+    std::string text;
+    bool write;  // false: the file does not exist
     ret_status_t status;
-    const char* message;
+    const char* why;  // in the log's refusal and in FlashOptions' report
 };
 
 class FlashBadFileTest : public FlashProcedureTest, public ::testing::WithParamInterface<BadFileCase> {};
 
-TEST_P(FlashBadFileTest, IsRefusedBeforeTheBusIsTouched) {
+TEST_P(FlashBadFileTest, IsRefusedBeforeTheBusIsTouchedNamingWhatIsWrong) {
     const BadFileCase& c = GetParam();
     start(false);
     if (c.write) writeFile(c.text);
-    EXPECT_EQ(flash(false), c.status);
+    std::string failure;
+    FlashOptions options;
+    options.failure = &failure;
+    EXPECT_EQ(flash(false, options), c.status);
     EXPECT_TRUE(bus->events().empty()) << "nothing sent, the adapter's rate untouched";
     EXPECT_FALSE(bus->flash_mode.load());
-    EXPECT_TRUE(logHasInOrder({"[FLASH] Loading firmware file", "[FLASH] Loading done", c.message}));
+    EXPECT_EQ(failure, std::string("firmware file: ") + c.why);
+    const std::string refusal = std::string("[FLASH] Refusing firmware file: ") + c.why + ".";
+    if (c.status == RET_NOT_INITIALISED) {
+        EXPECT_TRUE(logHasInOrder({"[FLASH] Loading firmware file", "[FLASH] Loading done",
+                                   "[FLASH] Invalid Flash File. Please check path/file.", refusal}));
+    } else {
+        EXPECT_TRUE(logHasInOrder({"[FLASH] Loading firmware file", "[FLASH] Loading done", refusal}));
+    }
 }
 
 const std::string kLinear = sim::intelHexRecord(4, 0, {0x08, 0x00});
+const std::string kEndRecord = ":00000001FF\n";
 INSTANTIATE_TEST_SUITE_P(
     Files, FlashBadFileTest,
     ::testing::Values(
-        BadFileCase{"missing", "", false, RET_NOT_INITIALISED, "[FLASH] Invalid Flash File. Please check path/file."},
-        BadFileCase{"empty", "", true, RET_NOT_INITIALISED, "[FLASH] Invalid Flash File. Please check path/file."},
+        BadFileCase{"missing", "", false, RET_NOT_INITIALISED, "the file cannot be opened"},
+        BadFileCase{"empty", "", true, RET_NOT_INITIALISED, "line 1: the file is empty"},
         BadFileCase{"binary", std::string("\x7F" "ELF\x02\x01\x01\x00", 8), true, RET_NOT_INITIALISED,
-                    "[FLASH] Invalid Flash File. Please check path/file."},
-        BadFileCase{"truncated", kLinear + sim::intelHexRecord(0, 0, kFirst), true, RET_INVALID_ARGUMENT,
-                    "[FLASH] Refusing firmware file: reading stopped at a end of file before the end-of-file record."},
-        BadFileCase{"corrupted", kLinear + sim::intelHexRecord(0, 0, kFirst) + ":0100100000FF\n:00000001FF\n", true,
-                    RET_INVALID_ARGUMENT, "[FLASH] Refusing firmware file: reading stopped at a bad checksum."},
-        BadFileCase{"past_the_erased_sectors", sim::intelHexRecord(4, 0, {0x08, 0x0C}) +
-                                                   sim::intelHexRecord(0, 0, {1}) + ":00000001FF\n",
+                    "line 1: the line does not start with ':'"},
+        BadFileCase{"type_06_first", sim::intelHexRecord(6, 0, {0}) + kEndRecord, true, RET_NOT_INITIALISED,
+                    "line 1: record type 06 is not one of 00 to 05"},
+        BadFileCase{"no_end_record", kLinear + sim::intelHexRecord(0, 0, kFirst), true, RET_INVALID_ARGUMENT,
+                    "line 2: the file ends after this line without an end-of-file record (type 01)"},
+        BadFileCase{"cut_off", kLinear + sim::intelHexRecord(0, 0, kFirst) + ":1000100001", true,
+                    RET_INVALID_ARGUMENT, "line 3: the file ends inside this record (10 of its 42 hex digits)"},
+        BadFileCase{"corrupted", kLinear + sim::intelHexRecord(0, 0, kFirst) + ":0100100000FF\n" + kEndRecord, true,
+                    RET_INVALID_ARGUMENT, "line 3: bad checksum (the record's bytes add up to 0x10, not 0)"},
+        BadFileCase{"type_FF", kLinear + sim::intelHexRecord(0, 0, kFirst) + sim::intelHexRecord(0xFF, 0, {1}) +
+                                   kEndRecord,
+                    true, RET_INVALID_ARGUMENT, "line 3: record type FF is not one of 00 to 05"},
+        BadFileCase{"overlap", kLinear + sim::intelHexRecord(0, 0, kFirst) + sim::intelHexRecord(0, 8, kSecond) +
+                                   kEndRecord,
                     true, RET_INVALID_ARGUMENT,
-                    "[FLASH] Refusing firmware file: data at 0x80c0000 lies outside the flash that is erased."},
-        BadFileCase{"straddling_the_end", sim::intelHexRecord(4, 0, {0x08, 0x0B}) +
-                                              sim::intelHexRecord(0, 0xFFFE, {1, 2, 3}) + ":00000001FF\n",
-                    true, RET_INVALID_ARGUMENT,
-                    "[FLASH] Refusing firmware file: data at 0x80bfffe lies outside the flash that is erased."},
-        BadFileCase{"below_the_flash", sim::intelHexRecord(0, 0, {1}) + ":00000001FF\n", true, RET_INVALID_ARGUMENT,
-                    "[FLASH] Refusing firmware file: data at 0x0 lies outside the flash that is erased."}),
+                    "line 3: data at 0x08000008 overlaps an earlier record with a different byte (0xA0, was 0x18)"},
+        BadFileCase{"malformed_base", sim::intelHexRecord(4, 0, {0x08}) + sim::intelHexRecord(0, 0, kFirst) +
+                                          kEndRecord,
+                    true, RET_NOT_INITIALISED,
+                    "line 1: malformed extended linear address record (type 04): count 01 and address 0000, "
+                    "expected count 02 and address 0000"},
+        BadFileCase{"past_the_erased_sectors",
+                    sim::intelHexRecord(4, 0, {0x08, 0x0C}) + sim::intelHexRecord(0, 0, {1}) + kEndRecord, true,
+                    RET_INVALID_ARGUMENT, "data at 0x80c0000 lies outside the flash that is erased"},
+        BadFileCase{"straddling_the_end",
+                    sim::intelHexRecord(4, 0, {0x08, 0x0B}) + sim::intelHexRecord(0, 0xFFFE, {1, 2, 3}) + kEndRecord,
+                    true, RET_INVALID_ARGUMENT, "data at 0x80bfffe lies outside the flash that is erased"},
+        BadFileCase{"below_the_flash", sim::intelHexRecord(0, 0, {1}) + kEndRecord, true, RET_INVALID_ARGUMENT,
+                    "data at 0x0 lies outside the flash that is erased"}),
     [](const ::testing::TestParamInfo<BadFileCase>& info) { return std::string(info.param.name); });
+
+// Images that end exactly where the erased sectors end, or start exactly at the
+// flash's start, are flashed: the bounds are not off by one.
+TEST_F(FlashProcedureTest, ImagesTouchingTheBoundsOfTheErasedFlashAreFlashed) {
+    start(true, false);
+    const std::string at_the_end = std::string(KINETRA_TEST_DATA_DIR) + "/srec_cat_erased_end.hex";
+    std::ifstream in(at_the_end, std::ios::binary);
+    writeFile(std::string(std::istreambuf_iterator<char>(in), {}));
+    ASSERT_EQ(flash(true), RET_OK) << log.str();
+    const std::vector<uint8_t> last = flashed(boot::kErasedEnd - 1, 1);
+    ASSERT_EQ(last.size(), 1u);
+    EXPECT_EQ(last[0], static_cast<uint8_t>(255 * 31 + 7));
+    bus->restartBootloader();
+    writeFile(kLinear + sim::intelHexRecord(0, 0, {0x5A}) + kEndRecord);
+    ASSERT_EQ(flash(true), RET_OK) << log.str();
+    EXPECT_EQ(flashed(boot::kFlashBase, 1), std::vector<uint8_t>{0x5A});
+}
 
 TEST_F(FlashProcedureTest, ChecksComeFirstUnlessTheDeviceIsInItsBootloader) {
     start(false, false);

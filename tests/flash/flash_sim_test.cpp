@@ -2,6 +2,7 @@
 // adapter and the simulated driver's bootloader. The procedure's pauses run on a
 // manual clock; one test keeps the real time.
 
+#include "kinetra_sim/console.h"
 #include "kinetra_sim/driver_node.h"
 #include "kinetra_sim/hex_image.h"
 #include "kinetra_sim/simulator.h"
@@ -94,6 +95,35 @@ TEST_F(FlashOnSimulator, SilentBootloaderTimesOutAndARetryInItSucceeds) {
     EXPECT_TRUE(eventually([&] { return sim.adapter().bitRate() == CAN_BAUD_500K; }));
     ASSERT_EQ(driver.flash(path, true, options), RET_OK);
     expectNewFirmwareRuns();
+}
+
+// Rebooted from the console after a failed update, the device runs what its
+// flash holds: its application when the update failed before the erase, its
+// bootloader, started afresh, when the erase left the image incomplete.
+TEST_F(FlashOnSimulator, ConsoleRebootStartsWhatTheFlashHolds) {
+    struct Case {
+        BootStep step;
+        BootFault fault;
+        bool in_bootloader_after_reboot;
+    };
+    const Case cases[] = {{BootStep::Synchronise, BootFault::Refuse, false},
+                          {BootStep::Write, BootFault::Refuse, true}};
+    kinetra::FlashOptions options;
+    options.clock = &clock;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(kinetra::sim::bootStepName(c.step));
+        ASSERT_TRUE(eventually([&] { return iface.isDeviceConnected(kDriverNode); }, 3000ms));
+        driverNode().injectBootFault(c.step, c.fault);
+        ASSERT_EQ(driver.flash(path, false, options), RET_NOT_CONNECTED);
+        kinetra::sim::runConsoleCommand(sim, "reboot 1 50");
+        ASSERT_TRUE(eventually([&] { return driverNode().online(); }, 3000ms));
+        EXPECT_EQ(driverNode().inBootloader(), c.in_bootloader_after_reboot);
+        EXPECT_EQ(driverNode().bitRate(), c.in_bootloader_after_reboot ? CAN_BAUD_125K : CAN_BAUD_500K);
+        if (c.in_bootloader_after_reboot) {
+            ASSERT_EQ(driver.flash(path, true, options), RET_OK);
+            expectNewFirmwareRuns();
+        }
+    }
 }
 
 TEST_F(FlashOnSimulator, RealTimeFlash_Slow) {

@@ -53,9 +53,10 @@ FirmwareFile checkFirmwareFile(const std::string& path, const std::string& argum
     std::istringstream in(text);
     image.read(in);
     if (image.stopReason() != intelhex::read_stop_t::EndOfFileRecord) {
+        // The reader names the line and what is wrong there, as the update would.
         badFile(argument, path,
-                std::string("not an Intel HEX image (") + intelhex::readStopName(image.stopReason()) +
-                    "); expected records up to an end-of-file record");
+                "not an Intel HEX image that can be flashed (" + image.stopDescription() +
+                    "); expected records of types 00 to 05 up to an end-of-file record");
     }
     if (image.size() == 0) badFile(argument, path, "holds no data; expected an Intel HEX firmware image");
     FirmwareFile file;

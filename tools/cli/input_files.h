@@ -22,7 +22,9 @@ struct FirmwareFile {
 std::string readTextFile(const std::string& path, const std::string& argument);
 
 /// An Intel HEX image that reads through to its end-of-file record and lies in
-/// the flash the update erases.
+/// the flash the update erases. A refused file's error names the line and what
+/// is wrong there (an unknown record type, overlapping data, a malformed base
+/// record, a cut-off line).
 FirmwareFile checkFirmwareFile(const std::string& path, const std::string& argument);
 
 /// Checks a configuration document's text as the import will use it: JSON, the

@@ -169,6 +169,8 @@ int runFlash(Context& context, const FlashArguments& args) {
     options.progress = [&view](const FlashProgress& progress) { view(progress); };
     options.cancel = cancel.flag();
     options.verify = args.verify;
+    std::string failure;
+    options.failure = &failure;
     const auto start = Clock::now();
     ret_status_t status = RET_OK;
     if (device_class == DeviceClass::Actuator) {
@@ -185,7 +187,15 @@ int runFlash(Context& context, const FlashArguments& args) {
     if (status != RET_OK && cancel.cancelled()) {
         throw CliError(kExitInterrupted, "node " + std::to_string(node) + ": update stopped" + stays);
     }
-    if (status != RET_OK) throw CliError(kExitDevice, deviceFailure(node, "flash", status) + stays);
+    // The library refuses a file before it sends anything (one that changed
+    // since it was checked above): the device is as it was.
+    if (status == RET_INVALID_ARGUMENT) {
+        throw CliError(kExitBadFile, "FILE " + args.file + ": " + failure + "; nothing flashed");
+    }
+    if (status != RET_OK) {
+        throw CliError(kExitDevice,
+                       deviceFailure(node, "flash", status) + (failure.empty() ? "" : ": " + failure) + stays);
+    }
 
     // The new firmware announces itself with its heartbeat.
     stop.waitUntil(kRestartWait, [&] { return session.bus().isDeviceConnected(node); });

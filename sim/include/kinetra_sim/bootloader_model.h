@@ -103,6 +103,10 @@ public:
     std::vector<uint8_t> read(uint32_t address, std::size_t count) const;
     /// The address of the last acknowledged Go.
     uint32_t goAddress() const { return go_address_; }
+    /// Whether the flash holds a whole application: true for the factory image,
+    /// false from an update's first erased sector until its acknowledged Go. A
+    /// device restarted without one stays in its bootloader.
+    bool applicationIntact() const { return application_intact_; }
     /// The version the flashed image announces, if it does.
     std::optional<ImageVersion> imageVersion() const;
     /// Frames written, erases done: counters for tests.
@@ -136,6 +140,7 @@ private:
     std::vector<uint8_t> write_bytes_;
     uint32_t go_address_ = 0;
     uint64_t sectors_erased_ = 0;
+    bool application_intact_ = true;
 };
 
 }  // namespace kinetra::sim

@@ -69,6 +69,10 @@ private:
     void refreshMotorParameters();
     void installBootloader();
     void startApplication();
+    /// A restart (the reboot command, the console): the bootloader, started
+    /// afresh, when the flash holds no whole application, else the application.
+    void startAfterReboot();
+    void enterBootloader();
 
     HeartbeatStatus status_;
     MotorFirmware firmware_;
