@@ -198,6 +198,30 @@ TEST_F(InterfaceTest, WithoutProxiesFramesOnlyUpdatePresence) {
     EXPECT_NE(log.str().find("New Device is sending a heartbeat...from: 4 ; 3\n"), std::string::npos);
 }
 
+// Fault pinned: another host's master heartbeat (master flag, node 0) made "node 0"
+// appear and kept it present; a frame with the flag is never a device's.
+TEST_F(InterfaceTest, AFrameWithTheMasterFlagIsNeverADevice) {
+    open();
+    RecordingProxy zero(bus, 0);
+    RecordingProxy five(bus, 5);
+    can_frame_data flagged = nodeFrame(5, kinetra::protocol::kHeartbeat);
+    flagged.can_id |= kinetra::protocol::kMasterFlag;
+    for (int i = 0; i < 3; ++i) {
+        bus.inject(kinetra::protocol::masterHeartbeatFrame());
+        bus.inject(flagged);
+    }
+    bus.inject(nodeFrame(5, kinetra::protocol::kHeartbeat));  // a device's, handled after them
+    ASSERT_EQ(five.waitForFrames(1).size(), 1u);
+    ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(5); }));
+    EXPECT_EQ(bus.getConnectedDevices(), (std::map<unsigned, unsigned char>{{5, 1}}));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(appeared, (std::vector<std::pair<unsigned, unsigned char>>{{5, 1}}));
+    }
+    EXPECT_TRUE(zero.frames().empty());
+    EXPECT_EQ(five.frames().size(), 1u);
+}
+
 TEST_F(InterfaceTest, ReplacingAProxyRoutesToTheNewOneUntilTheOldIsDestroyed) {
     bus.setOutputLogStream(&log);
     open();
