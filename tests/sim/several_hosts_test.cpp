@@ -3,6 +3,7 @@
 
 #include "kinetra_sim/adapter_protocol.h"
 #include "kinetra_sim/driver_node.h"
+#include "kinetra_sim/reply_faults.h"
 #include "kinetra_sim/simulator.h"
 #include "kinetra_sim/virtual_bus.h"
 
@@ -101,6 +102,11 @@ TEST(SeveralHostsOnOneBus, AFrameReachesTheNodesAndEveryOtherHostThatCarriesIt) 
 // ours: neither sees a phantom node, and no read of ours takes a wrong value.
 class TwoLibraryHosts : public ::testing::TestWithParam<bool> {};
 
+// The reads our host makes: node, command.
+const std::pair<uint32_t, uint8_t> kOurReads[] = {{1, protocol::common::kGetFirmwareVersion},
+                                                  {1, protocol::common::kGetHardwareVersion},
+                                                  {3, protocol::common::kGetFirmwareVersion}};
+
 TEST_P(TwoLibraryHosts, NoPhantomNodeAndNoWrongValue) {
     SimulatorOptions options;
     options.hosts = 2;
@@ -130,20 +136,30 @@ TEST_P(TwoLibraryHosts, NoPhantomNodeAndNoWrongValue) {
                theirs.isRunning();
     }, 3000ms));
 
+    // Our reads' replies take a millisecond, so that the other host's traffic
+    // surely falls inside our waits.
+    ReplyFaults slow;
+    slow.delay = 1ms;
+    for (const auto& [node, command] : kOurReads) sim.node(node).setReplyFaults(command, slow);
+
     Driver driver(1, &ours), their_driver(1, &theirs);
     IMU imu(3, &ours), their_imu(3, &theirs);
     std::atomic<bool> done{false};
     std::thread other_host([&] {
-        can_frame_data heartbeat = protocol::masterHeartbeatFrame();
+        // Besides its proxies' traffic, the other host sends the very queries ours
+        // wait on, without waiting itself: each reaches ours before the reply to it.
+        can_frame_data burst[4] = {protocol::masterHeartbeatFrame()};
+        for (std::size_t i = 0; i < 3; ++i) {
+            burst[i + 1].can_id =
+                protocol::hostFrameId(kOurReads[i].first, kOurReads[i].second, protocol::FrameKind::Remote);
+            burst[i + 1].can_dlc = protocol::kQueryDlc;
+        }
         unsigned char a, b, c, d;
-        unsigned short patch;
         float x, y, z;
         while (!done) {
-            theirs.sendFrame(&heartbeat);
-            their_driver.getFirmwareVersion(&a, &b, &patch);
+            theirs.sendFrames(burst, 4);
             their_driver.getBusVoltage(&x);
             their_driver.setDeviceToIdle();
-            theirs.sendFrame(&heartbeat);
             their_imu.getHardwareVersion(&a, &b, &c, &d);
             their_imu.getEulerAngles(&x, &y, &z);
             their_driver.clearDriverErrors();
@@ -152,7 +168,7 @@ TEST_P(TwoLibraryHosts, NoPhantomNodeAndNoWrongValue) {
 
     const NodeIdentity& driver_id = sim.node(1).identity();
     const NodeIdentity& imu_id = sim.node(3).identity();
-    constexpr int kRounds = 700;  // three reads a round
+    constexpr int kRounds = 400;  // three reads a round
     int wrong = 0;
     for (int round = 0; round < kRounds && wrong < 5; ++round) {
         unsigned char major = 0, minor = 0, h[4] = {};
