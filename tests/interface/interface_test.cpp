@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -139,6 +140,25 @@ TEST(MasterHeartbeatThread, BeatsEvery200msAndLosesASilentNodeAtTheFirstCheckFro
     // Node 4 is still present at the check at 1000 ms, 1 ms short of its limit.
     EXPECT_EQ(lost_ms, (std::vector<std::pair<unsigned, long long>>{{4, 1200}}));
     EXPECT_TRUE(engine.presence.snapshot().empty()) << "the thread empties the table as it ends";
+}
+
+// Fault pinned (planted): a pass in flash mode skipped its pause, so the heartbeat
+// thread spun through a whole firmware update. Each pass pauses, sends nothing.
+TEST(MasterHeartbeatThread, PausesEveryPassAndStaysSilentWhileAFlashRuns) {
+    MemoryInterface bus;  // never opened: it only records what is sent
+    bus.flash_mode = true;
+    Interface::InterfaceImpl engine(&bus);
+    std::atomic<int> pauses{0};
+    engine.heartbeatPause = [&](std::chrono::nanoseconds period) {
+        EXPECT_EQ(period, 200ms);
+        ++pauses;
+        return engine.stop.requested();
+    };
+    auto thread = std::async(std::launch::async, [&] { engine.masterHeartbeatThread(); });
+    EXPECT_TRUE(eventually([&] { return pauses.load() >= 3; }));
+    engine.stop.request();
+    thread.get();
+    EXPECT_TRUE(bus.sent().empty());
 }
 
 TEST_F(InterfaceTest, NodeAppearsOnceAndIsLostOnceAfterSilence) {
