@@ -161,6 +161,16 @@ TEST(MasterHeartbeatThread, PausesEveryPassAndStaysSilentWhileAFlashRuns) {
     EXPECT_TRUE(bus.sent().empty());
 }
 
+TEST(MasterHeartbeatThread, AnAcknowledgementGoesToItsNodeAlone) {
+    MemoryInterface bus;
+    Interface::InterfaceImpl engine(&bus);
+    engine.sendAckToDevice(5);
+    const auto sent = bus.sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].can_id, 0xC0000282u);  // extended, remote, node 5, command 2
+    EXPECT_EQ(sent[0].can_dlc, 1);
+}
+
 TEST_F(InterfaceTest, NodeAppearsOnceAndIsLostOnceAfterSilence) {
     open();
     {
