@@ -2,8 +2,12 @@
 
 #include "kinetra_sim/node_factory.h"
 
+#include "usb/slcan_codec.h"
+
 namespace kinetra::sim {
 namespace {
+
+static_assert(SimulatorOptions::kMaxHosts <= sizeof slcan::kUpperHexDigits - 1, "a serial digit per host");
 
 // Host k's adapter (from 0): the first is the setup as given; the others tell
 // themselves apart by hardware id and serial number, as separate adapters do.
@@ -11,7 +15,10 @@ AdapterSetup hostSetup(AdapterSetup setup, std::size_t index) {
     if (index == 0) return setup;
     const std::string number = std::to_string(index + 1);
     setup.hardware_id += "-" + number;
-    if (!setup.serial_number.empty()) setup.serial_number.back() = "0123456789ABCDEF"[(index + 1) % 16];
+    // One hex digit: distinct for every host up to kMaxHosts.
+    if (!setup.serial_number.empty()) {
+        setup.serial_number.back() = slcan::kUpperHexDigits[(index + 1) % SimulatorOptions::kMaxHosts];
+    }
     return setup;
 }
 

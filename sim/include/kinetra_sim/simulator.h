@@ -45,15 +45,17 @@ struct SimulatorOptions {
     /// programs on one bus. Host k (from 0) has `adapter` with its hardware id
     /// and the last character of its serial number telling it apart.
     std::size_t hosts = 1;
+    /// The most hosts one simulated bus serves.
     static constexpr std::size_t kMaxHosts = 16;
 };
 
 class Simulator {
 public:
-    /// Builds the nodes and opens the pseudo-terminal (so portName() is valid at
-    /// once); nothing runs yet. Throws std::system_error when no pty can be had.
+    /// Builds the nodes and opens a pseudo-terminal per host (so portName() is
+    /// valid at once); nothing runs yet. Throws std::system_error when no pty can
+    /// be had, std::invalid_argument for a host count outside 1 to kMaxHosts.
     explicit Simulator(const std::vector<NodeSetup>& nodes, SimulatorOptions options = {});
-    /// Stops the simulator and closes the pty.
+    /// Stops the simulator and closes the ptys.
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
