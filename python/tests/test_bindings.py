@@ -157,3 +157,21 @@ def test_callback_exceptions_do_not_stop_later_events():
             assert iface.initInterface(simulator.portName(), appeared)
             assert seen.wait(3.0)
         assert not iface.isOpen()
+
+
+def test_two_hosts_on_one_simulated_bus_each_hear_the_nodes():
+    simulator = sim.Simulator([(sim.NodeKind.Driver, 1)], hosts=2)
+    assert simulator.hosts() == 2
+    assert simulator.hostPortName(0) == simulator.portName() != simulator.hostPortName(1)
+    with pytest.raises(IndexError):
+        simulator.hostPortName(2)
+    with simulator:
+        first, second = kinetra.SlcanInterface(), kinetra.SlcanInterface()
+        with first, second:
+            assert first.initInterface(simulator.hostPortName(0))
+            assert second.initInterface(simulator.hostPortName(1))
+            deadline = time.monotonic() + 3.0
+            while time.monotonic() < deadline and not (first.isDeviceConnected(1) and second.isDeviceConnected(1)):
+                time.sleep(0.01)
+            # Neither host takes the other's master heartbeat for a node.
+            assert first.getConnectedDevices() == second.getConnectedDevices() == {1: 1}

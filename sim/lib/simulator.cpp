@@ -74,6 +74,14 @@ void Simulator::stop() {
 
 const std::string& Simulator::portName() const { return hosts_.front()->portName(); }
 
+AdapterEndpoint& Simulator::host(std::size_t index) {
+    if (index >= hosts_.size()) {
+        throw std::out_of_range("no host " + std::to_string(index) + ": the bus serves " +
+                                std::to_string(hosts_.size()));
+    }
+    return *hosts_[index];
+}
+
 void Simulator::registerAsAdapter() {
     for (const auto& host : hosts_) host->registerAsAdapter();
 }

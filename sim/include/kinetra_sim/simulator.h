@@ -80,7 +80,7 @@ public:
     std::size_t hosts() const { return hosts_.size(); }
     /// Host `index`'s adapter, port and plug (from 0; the first is the one the
     /// functions without an index act on). Throws std::out_of_range.
-    AdapterEndpoint& host(std::size_t index) { return *hosts_.at(index); }
+    AdapterEndpoint& host(std::size_t index);
 
     /// The first node with this id; throws std::out_of_range when there is none.
     Node& node(uint32_t node_id);
