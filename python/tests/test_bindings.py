@@ -179,3 +179,21 @@ def test_a_driver_state_reads_by_name_and_the_version_is_the_library_one(bus):
     driver = proxies[2]  # the actuator: its state is not changed by the other tests
     assert kinetra.controllerStateName(kinetra.check(driver.getControllerState())) == "idle"
     assert kinetra.__version__.startswith("0.")
+
+
+def test_two_hosts_on_one_simulated_bus_each_hear_the_nodes():
+    simulator = sim.Simulator([(sim.NodeKind.Driver, 1)], hosts=2)
+    assert simulator.hosts() == 2
+    assert simulator.hostPortName(0) == simulator.portName() != simulator.hostPortName(1)
+    with pytest.raises(IndexError):
+        simulator.hostPortName(2)
+    with simulator:
+        first, second = kinetra.SlcanInterface(), kinetra.SlcanInterface()
+        with first, second:
+            assert first.initInterface(simulator.hostPortName(0))
+            assert second.initInterface(simulator.hostPortName(1))
+            deadline = time.monotonic() + 3.0
+            while time.monotonic() < deadline and not (first.isDeviceConnected(1) and second.isDeviceConnected(1)):
+                time.sleep(0.01)
+            # Neither host takes the other's master heartbeat for a node.
+            assert first.getConnectedDevices() == second.getConnectedDevices() == {1: 1}
