@@ -56,29 +56,30 @@ float floatValue(const char* name, const json& value) {
 }
 
 /// A fractional number is truncated toward zero; what then lies outside the
-/// field is refused rather than wrapped into another setting.
+/// field is refused rather than wrapped into another setting. Every number is
+/// first brought into 64 bits, saturating, so that one range check decides.
 template <typename T>
 T integerValue(const char* name, const json& value) {
     using Limits = std::numeric_limits<T>;
-    const auto lowest = static_cast<int64_t>(Limits::min());
-    const auto highest = static_cast<int64_t>(Limits::max());
+    constexpr int64_t kMost = std::numeric_limits<int64_t>::max();
+    constexpr int64_t kLeast = std::numeric_limits<int64_t>::min();
     int64_t integral = 0;
     if (value.is_number_unsigned()) {
         const uint64_t number = value.get<uint64_t>();
-        if (number > static_cast<uint64_t>(highest)) refuse(name, value, fieldName<T>());
-        integral = static_cast<int64_t>(number);
+        integral = number > static_cast<uint64_t>(kMost) ? kMost : static_cast<int64_t>(number);
     } else if (value.is_number_integer()) {
         integral = value.get<int64_t>();
     } else if (value.is_number_float()) {
         const double number = std::trunc(value.get<double>());
-        if (!(number >= static_cast<double>(lowest) && number <= static_cast<double>(highest))) {
-            refuse(name, value, fieldName<T>());
-        }
-        integral = static_cast<int64_t>(number);
+        constexpr double kBeyond = 9223372036854775808.0;  // 2^63, the first double past int64
+        if (std::isnan(number)) refuse(name, value, fieldName<T>());
+        integral = number >= kBeyond ? kMost : number < -kBeyond ? kLeast : static_cast<int64_t>(number);
     } else {
         return value.get<T>();  // a flag reads as 0 or 1; anything else is the type error
     }
-    if (integral < lowest || integral > highest) refuse(name, value, fieldName<T>());
+    if (integral < static_cast<int64_t>(Limits::min()) || integral > static_cast<int64_t>(Limits::max())) {
+        refuse(name, value, fieldName<T>());
+    }
     return static_cast<T>(integral);
 }
 

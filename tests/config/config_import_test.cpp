@@ -341,7 +341,7 @@ TEST_F(ConfigImportTest, AValueItsFieldCannotCarryIsRefusedByNameBeforeTheFirstF
         {"motor_thermistor_r_ref", -kRoundsToInfinity},
         {"can_baud_rate", 4294967296u},
         {"can_baud_rate", -1},
-        {"motor_pole_pairs", 300},
+        {"motor_pole_pairs", 256},
         {"motor_pole_pairs", -1},
         {"output_encoder_type", 1e300},
         {"motor_encoder_type", 18446744073709551615u},
@@ -349,6 +349,7 @@ TEST_F(ConfigImportTest, AValueItsFieldCannotCarryIsRefusedByNameBeforeTheFirstF
         {"motor_thermistor_beta", -0.0001e10},
         {"motor_encoder_resolution_param", 2147483648u},
         {"output_encoder_resolution_parameter", -2147483649.5},
+        {"output_encoder_resolution_parameter", -2147483649},
     };
     for (const auto& [member, value] : refused) {
         SCOPED_TRACE(std::string(member) + " " + value.dump());
