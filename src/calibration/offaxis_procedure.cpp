@@ -173,8 +173,9 @@ OffAxisCalibrationResult OffAxisProcedure::run() {
         out_ << "Incompatible encoder has been configured. Please use either "
                 "MA702, MA732 or MA600"
              << std::endl;
-        fail(OffAxisFailure::Incompatible, "the encoder (type " + std::to_string(type) +
-                                               ", 0 when unreadable) is not an MA702, MA732 or MA600");
+        fail(OffAxisFailure::Incompatible,
+             type == 0 ? std::string("the encoder's type could not be read, or is 0")
+                       : "the encoder is of type " + std::to_string(type) + ", not an MA702, MA732 or MA600");
         return finish();
     }
     result_.compatible = true;

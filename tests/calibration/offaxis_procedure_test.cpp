@@ -103,6 +103,12 @@ TEST(OffAxisProcedure, IncompatibleOrUnreadableTypeWritesNothing) {
         EXPECT_TRUE(sensor.writes.empty());
         EXPECT_EQ(sensor.reads, 0u);
         EXPECT_FALSE(r.result.compatible);
+        EXPECT_EQ(r.result.failure, OffAxisFailure::Incompatible);
+        EXPECT_NE(r.result.reason.find(type == 0 ? "could not be read" : "of type " + std::to_string(type)),
+                  std::string::npos)
+            << r.result.reason;
+        const std::string unchanged = "; the chip is unchanged";
+        EXPECT_EQ(r.result.reason.substr(r.result.reason.size() - unchanged.size()), unchanged);
     }
 }
 
