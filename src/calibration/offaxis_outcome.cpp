@@ -23,12 +23,12 @@ double widestGap(const std::vector<double>& angles) {
     std::vector<double> within;
     within.reserve(angles.size());
     for (double a : angles) {
-        if (!std::isfinite(a)) return 360.0;
-        within.push_back(a - 360.0 * std::floor(a / 360.0));
+        if (!std::isfinite(a)) return kDegreesPerTurn;
+        within.push_back(a - kDegreesPerTurn * std::floor(a / kDegreesPerTurn));
     }
-    if (within.empty()) return 360.0;
+    if (within.empty()) return kDegreesPerTurn;
     std::sort(within.begin(), within.end());
-    double widest = within.front() + 360.0 - within.back();
+    double widest = within.front() + kDegreesPerTurn - within.back();
     for (std::size_t i = 1; i < within.size(); ++i) widest = std::max(widest, within[i] - within[i - 1]);
     return widest;
 }
@@ -47,7 +47,7 @@ ShaftCheck checkShaft(const std::vector<double>& measured, const std::vector<dou
     check.widest_gap = widestGap(measured);
     const double wanted = std::fabs(check.expected_advance);
     // What the speed allows comes first: with it wrong, the shaft cannot help.
-    if (!(wanted >= 360.0)) {
+    if (!(wanted >= kDegreesPerTurn)) {
         check.failure = OffAxisFailure::TooSlow;
     } else if (!(std::fabs(check.measured_advance) >= kStillAdvance)) {
         check.failure = OffAxisFailure::ShaftStill;

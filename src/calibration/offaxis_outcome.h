@@ -4,18 +4,22 @@
 
 #include <kinetra/offaxis_calibration.h>
 
+#include "calibration/offaxis_math.h"
+
 #include <string>
 #include <vector>
 
 namespace kinetra::calibration {
 
+/// Degrees in one turn of the shaft.
+constexpr double kDegreesPerTurn = 360.0;
 /// The widest gap the samples may leave in the turn (their angles taken within
 /// one turn, from all the turns a measurement spans): beyond it they cannot
 /// resolve the error's highest fitted harmonic, the eighth, whose 45-degree
 /// period needs more than two samples.
-constexpr double kMaxSampleGap = 360.0 / 8 / 2;
+constexpr double kMaxSampleGap = kDegreesPerTurn / 8 / 2;
 /// A measured advance below this (one table step) is a shaft standing still.
-constexpr double kStillAdvance = 360.0 / 32;
+constexpr double kStillAdvance = kGridStep;
 /// How far the shaft's advance may stray from what the given speed covers, as
 /// a share of it: the error metric takes any difference for angle error.
 constexpr double kRateTolerance = 0.5;
