@@ -338,8 +338,10 @@ public:
     /// or null is skipped, the bit rate goes last. Prints the parsed document on
     /// standard output. Returns 1 when every group was applied or skipped, 0 when
     /// a write failed (the later ones are not sent). Throws std::runtime_error
-    /// when the text is not valid JSON, and the JSON library's type error (a
-    /// std::exception) when a member has the wrong type; in both cases nothing is
+    /// when the text is not valid JSON, the JSON library's type error when a
+    /// member has the wrong type, and its out_of_range error when a value does not
+    /// fit its field (infinite as a float, an integer wider than its field); both
+    /// are std::exceptions whose message names the member. In every case nothing is
     /// sent. Does not save the settings on the device (see saveConfigurations).
     unsigned char importConfiguration(std::string config);
     /// Updates the firmware from the Intel HEX file at `path` through the device's

@@ -128,7 +128,16 @@ void bindNodes(py::module_& sim) {
     NodeClass<ImuNode, Node>(sim, "ImuNode", "A simulated inertial measurement unit.");
     NodeClass<EncoderNode, Node>(sim, "EncoderNode", "A simulated Vorlex encoder with an off-axis sensor chip.")
         .def("setShaftRate", &EncoderNode::setShaftRate, py::arg("degrees_per_second"),
-             "Turns the shaft at this rate from now on.");
+             "Turns the shaft at this rate from now on.")
+        .def(
+            "setShaftAngle",
+            [](EncoderNode& self, double degrees) {
+                self.withModel([&](EncoderModel& model) {
+                    model.setShaftRate(0.0);
+                    model.setShaftAngle(degrees);
+                });
+            },
+            py::arg("degrees"), "Stops the shaft at this angle, for a test that turns it itself.");
 }
 
 }  // namespace
