@@ -110,7 +110,9 @@ protected:
         });
     }
 
-    ManualClock clock{20ms};
+    // Long enough that a loaded machine still delivers every scripted reply within it;
+    // only the waits meant to expire (the probe for a synchronised bootloader) cost it.
+    ManualClock clock{100ms};
     std::unique_ptr<BootloaderBus> bus;
     std::unique_ptr<ScriptedDevice> device;
     std::unique_ptr<Driver> driver;
