@@ -153,7 +153,7 @@ void injectFault(SoakBus& bus, SoakTally& tally, std::mt19937& random) {
     const int kind = std::uniform_int_distribution<int>(0, 5)(random);
     switch (kind) {
         case 0: faults.drop_fraction = std::uniform_real_distribution<double>(0.2, 1.0)(random); break;
-        case 1: faults.delay = std::chrono::milliseconds(std::uniform_int_distribution<int>(1, 120)(random)); break;
+        case 1: faults.delay = std::chrono::milliseconds(std::uniform_int_distribution<int>(1, 80)(random)); break;
         case 2:
             // A repeated reply of one command can only answer that command again,
             // with the same value; the debug words share one command across
