@@ -119,6 +119,10 @@ BackgroundProcess::~BackgroundProcess() {
     if (err_path_ != "/dev/null") std::remove(err_path_.c_str());
 }
 
+void BackgroundProcess::signal(int signal_number) {
+    if (pid_ > 0) ::kill(pid_, signal_number);
+}
+
 void BackgroundProcess::send(const std::string& text) {
     if (input_ >= 0 && ::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
         throw std::runtime_error("cannot write to the process");

@@ -41,6 +41,8 @@ public:
     std::string output() const;
     /// Sends SIGINT and returns the exit code (-1 when it had to be killed).
     int interrupt();
+    /// Sends `signal_number` (SIGINT: a Ctrl-C) without waiting.
+    void signal(int signal_number);
     /// Writes `text` to its standard input (with_input only).
     void send(const std::string& text);
     /// What it has written to standard error so far (with_input only).
