@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const uint64_t errors_before = bus.handlerErrors();
     ProxyPort port(f.driver);
     bus.connect(&port);
-    f.bench.respond([&](const can_frame_data& frame) { bus.deliverFromHost(frame, CAN_BAUD_500K); });
+    f.bench.respond([&](const can_frame_data& frame) { bus.deliverFromHost(frame, CAN_BAUD_500K, port); });
 
     ManualClock clock;
     NullStream out;

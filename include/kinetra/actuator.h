@@ -27,6 +27,11 @@
 /// A reply later than the wait is dropped, but it can still answer the next
 /// read of the same command on this proxy, with the older value: the protocol
 /// carries no sequence number. A reply never answers a read of another command.
+/// Another host on the same bus (a monitor, a second program) is no device, and
+/// its queries, remote frames, never answer a read; but a data frame it sends
+/// with the command of a read in progress cannot be told from the device's
+/// reply, just as a late reply cannot (two programs reading the same IMU's
+/// rotation vector, whose query is a data frame).
 class KINETRA_API Actuator : public CANDeviceType {
 public:
     /// Creates the proxy for node `node_id` on `iface`, which must outlive it,

@@ -27,6 +27,11 @@
 /// A reply later than the wait is dropped, but it can still answer the next
 /// read of the same command on this proxy, with the older value: the protocol
 /// carries no sequence number. A reply never answers a read of another command.
+/// Another host on the same bus (a monitor, a second program) is no device, and
+/// its queries, remote frames, never answer a read; but a data frame it sends
+/// with the command of a read in progress cannot be told from the device's
+/// reply, just as a late reply cannot (two programs reading the same IMU's
+/// rotation vector, whose query is a data frame).
 class KINETRA_API Driver : public CANDeviceType {
 public:
     /// Creates the proxy for node `node_id` on `iface`, which must outlive it,
@@ -333,8 +338,10 @@ public:
     /// or null is skipped, the bit rate goes last. Prints the parsed document on
     /// standard output. Returns 1 when every group was applied or skipped, 0 when
     /// a write failed (the later ones are not sent). Throws std::runtime_error
-    /// when the text is not valid JSON, and the JSON library's type error (a
-    /// std::exception) when a member has the wrong type; in both cases nothing is
+    /// when the text is not valid JSON, the JSON library's type error when a
+    /// member has the wrong type, and its out_of_range error when a value does not
+    /// fit its field (infinite as a float, an integer wider than its field); both
+    /// are std::exceptions whose message names the member. In every case nothing is
     /// sent. Does not save the settings on the device (see saveConfigurations).
     unsigned char importConfiguration(std::string config);
     /// Updates the firmware from the Intel HEX file at `path` through the device's

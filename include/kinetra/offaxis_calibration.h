@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace kinetra {
@@ -53,6 +54,33 @@ struct OffAxisCalibrationOptions {
     std::chrono::milliseconds read_timeout{2000};
 };
 
+/// Why a run did not calibrate the chip.
+enum class OffAxisFailure {
+    None,            ///< the run calibrated the chip
+    Incompatible,    ///< the encoder is no MA702, MA732 or MA600, or its type could not be read
+    Cancelled,       ///< stopped through the cancel flag
+    ReadTimedOut,    ///< a measurement got no successful read for the read time-out
+    TooSlow,         ///< at the given speed a measurement covers less than a whole turn
+    TooFast,         ///< the samples leave gaps in the turn too wide to resolve the error
+                     ///< (a speed too high for the sampling)
+    ShaftStill,      ///< the measured angle did not advance: the shaft does not turn
+    WrongDirection,  ///< the shaft turns against the sign of the given speed
+    WrongRate,       ///< the shaft turns at a rate far from the given speed
+    NoWholeTurn,     ///< (MA600) the second measurement spans no whole turn between two
+                     ///< multiples of 360 degrees: no table, no third measurement, no store
+};
+
+/// What the chip holds when a run ends, as far as the run's writes go.
+enum class OffAxisChipState {
+    Unchanged,    ///< nothing was written
+    Cleared,      ///< bias current trimming and compensation table cleared (partly, when
+                  ///< stopped during the reset), trimming settings set
+    BiasCurrent,  ///< the new bias current trimming, with the table cleared
+    Compensated,  ///< the new bias current trimming and compensation table (partly, when
+                  ///< stopped while the table was written)
+    Stored,       ///< bias current trimming and table, stored in the chip (MA600)
+};
+
 /// The error metric of one measurement, in degrees.
 struct OffAxisError {
     double half_peak_to_peak = 0.0;   ///< half the error's peak-to-peak span
@@ -88,6 +116,22 @@ struct OffAxisCalibrationResult {
     bool table_written = false;
     /// The store sequence was written.
     bool stored = false;
+
+    /// The chip holds a calibration this run made and checked: an MA702 or
+    /// MA732 its bias current trimming, an MA600 also its compensation table,
+    /// stored. A run can go through to "Done." and still not calibrate (no
+    /// table for want of a whole turn); `failure` and `reason` then say why.
+    bool calibrated = false;
+    /// Why the run did not calibrate; None when it did.
+    OffAxisFailure failure = OffAxisFailure::None;
+    /// What the chip holds now, as far as the run's writes go. Anything short of
+    /// Stored (on an MA600) is lost at the chip's next power cycle.
+    OffAxisChipState chip = OffAxisChipState::Unchanged;
+    /// How many of the 32 compensation table entries this run wrote.
+    int table_entries_written = 0;
+    /// One line for people: why the run did not calibrate and what the chip
+    /// holds; empty when it calibrated.
+    std::string reason;
 };
 
 }  // namespace kinetra

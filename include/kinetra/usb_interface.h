@@ -83,7 +83,8 @@ private:
 class KINETRA_API SlcanInterface : public USBInterface {
 public:
     /// `bit_rate` is the CAN bit rate set at every open; setCANBaudRate() changes
-    /// it for the next open too.
-    explicit SlcanInterface(CANBaudRate bit_rate = CAN_BAUD_1M);
+    /// it for the next open too. The default, 500 kbit/s, is the rate the Kinetra
+    /// devices and kinetra-sim run at.
+    explicit SlcanInterface(CANBaudRate bit_rate = CAN_BAUD_500K);
     ~SlcanInterface() override;
 };

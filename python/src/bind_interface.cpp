@@ -159,7 +159,7 @@ void bindInterfaces(py::module_& m) {
         "The interface for any SLCAN adapter, or a simulator in another process: no adapter check; the channel "
         "is set up at `bit_rate` at every open.")
         .def(py::init([](CANBaudRate rate) { return new Bridged<SlcanInterface>(rate); }),
-             py::arg("bit_rate") = CAN_BAUD_1M, "A closed interface; open it with initInterface().");
+             py::arg("bit_rate") = CAN_BAUD_500K, "A closed interface; open it with initInterface().");
 
     m.def("isKinetraAdapterDescription", &isKinetraAdapterDescription, py::arg("description"),
           "Whether a serial port's description names the Kinetra adapter.");

@@ -165,6 +165,25 @@ void bindProcedures(py::module_& m) {
         .def_readonly("half_peak_to_peak", &OffAxisError::half_peak_to_peak)
         .def_readonly("standard_deviation", &OffAxisError::standard_deviation);
 
+    py::enum_<OffAxisFailure>(m, "OffAxisFailure", "Why an off-axis calibration run did not calibrate.")
+        .value("NoFailure", OffAxisFailure::None)
+        .value("Incompatible", OffAxisFailure::Incompatible)
+        .value("Cancelled", OffAxisFailure::Cancelled)
+        .value("ReadTimedOut", OffAxisFailure::ReadTimedOut)
+        .value("TooSlow", OffAxisFailure::TooSlow)
+        .value("TooFast", OffAxisFailure::TooFast)
+        .value("ShaftStill", OffAxisFailure::ShaftStill)
+        .value("WrongDirection", OffAxisFailure::WrongDirection)
+        .value("WrongRate", OffAxisFailure::WrongRate)
+        .value("NoWholeTurn", OffAxisFailure::NoWholeTurn);
+
+    py::enum_<OffAxisChipState>(m, "OffAxisChipState", "What the chip holds when a calibration run ends.")
+        .value("Unchanged", OffAxisChipState::Unchanged)
+        .value("Cleared", OffAxisChipState::Cleared)
+        .value("BiasCurrent", OffAxisChipState::BiasCurrent)
+        .value("Compensated", OffAxisChipState::Compensated)
+        .value("Stored", OffAxisChipState::Stored);
+
     py::class_<OffAxisCalibrationResult>(m, "OffAxisCalibrationResult", "What a calibration run did and found.")
         .def_readonly("compatible", &OffAxisCalibrationResult::compatible)
         .def_readonly("completed", &OffAxisCalibrationResult::completed)
@@ -186,7 +205,12 @@ void bindProcedures(py::module_& m) {
                                                     r.compensation_bytes.size());
                                })
         .def_readonly("table_written", &OffAxisCalibrationResult::table_written)
-        .def_readonly("stored", &OffAxisCalibrationResult::stored);
+        .def_readonly("stored", &OffAxisCalibrationResult::stored)
+        .def_readonly("calibrated", &OffAxisCalibrationResult::calibrated)
+        .def_readonly("failure", &OffAxisCalibrationResult::failure)
+        .def_readonly("chip", &OffAxisCalibrationResult::chip)
+        .def_readonly("table_entries_written", &OffAxisCalibrationResult::table_entries_written)
+        .def_readonly("reason", &OffAxisCalibrationResult::reason);
 }
 
 }  // namespace kinetra::python

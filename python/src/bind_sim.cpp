@@ -128,7 +128,16 @@ void bindNodes(py::module_& sim) {
     NodeClass<ImuNode, Node>(sim, "ImuNode", "A simulated inertial measurement unit.");
     NodeClass<EncoderNode, Node>(sim, "EncoderNode", "A simulated Vorlex encoder with an off-axis sensor chip.")
         .def("setShaftRate", &EncoderNode::setShaftRate, py::arg("degrees_per_second"),
-             "Turns the shaft at this rate from now on.");
+             "Turns the shaft at this rate from now on.")
+        .def(
+            "setShaftAngle",
+            [](EncoderNode& self, double degrees) {
+                self.withModel([&](EncoderModel& model) {
+                    model.setShaftRate(0.0);
+                    model.setShaftAngle(degrees);
+                });
+            },
+            py::arg("degrees"), "Stops the shaft at this angle, for a test that turns it itself.");
 }
 
 }  // namespace
@@ -188,22 +197,27 @@ void bindSimulator(py::module_& m) {
                           "A simulated bus behind a virtual SLCAN adapter on a pseudo-terminal. `nodes` holds "
                           "NodeSetup objects or (NodeKind, node_id) pairs; `generic` makes the adapter a generic "
                           "SLCAN one (open it with SlcanInterface at 500 kbit/s); `timing` turns on the bus and "
-                          "adapter timing model.")
+                          "adapter timing model; `hosts` offers that many ports on the same bus, one adapter each.")
         .def(py::init([](const py::iterable& nodes, bool generic, uint32_t seed, const std::string& link_path,
-                         bool timing) {
+                         bool timing, std::size_t hosts) {
                  SimulatorOptions options;
                  options.adapter.generic = generic;
                  options.seed = seed;
                  options.link_path = link_path;
                  options.timing.enabled = timing;
+                 options.hosts = hosts;
                  return std::make_unique<Simulator>(nodeSetups(nodes), options);
              }),
              py::arg("nodes"), py::arg("generic") = false, py::arg("seed") = 1, py::arg("link_path") = "",
-             py::arg("timing") = false)
+             py::arg("timing") = false, py::arg("hosts") = 1)
         .def("start", &Simulator::start, py::call_guard<py::gil_scoped_release>(), "Starts it: heartbeats begin at once.")
         .def("stop", &Simulator::stop, py::call_guard<py::gil_scoped_release>(), "Stops it for good.")
         .def("running", &Simulator::running)
-        .def("portName", &Simulator::portName, "The port the host opens.")
+        .def("portName", &Simulator::portName, "The port the (first) host opens.")
+        .def("hosts", &Simulator::hosts, "How many hosts the bus serves.")
+        .def(
+            "hostPortName", [](Simulator& self, std::size_t index) { return self.host(index).portName(); },
+            py::arg("index"), "The port host `index` (from 0) opens; IndexError when there is none.")
         .def("registerAsAdapter", &Simulator::registerAsAdapter,
              "Lists the port in this process's port list as the Kinetra adapter, so USBInterface accepts it.")
         .def("node", &Simulator::node, py::arg("node_id"), py::return_value_policy::reference_internal,

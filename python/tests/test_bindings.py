@@ -99,32 +99,35 @@ def test_flash_reports_progress_and_the_new_version_runs(bus, tmp_path):
     assert proxies[1].flash(str(tmp_path / "missing.hex")) == kinetra.RET_NOT_INITIALISED
 
 
-class RealTimeWithoutPauses(kinetra.ProcedureClock):
-    """The real time, but pauses take none of it: the calibration's samples follow the turning shaft."""
+class TurningShaft(kinetra.ProcedureClock):
+    """A procedure clock whose pauses turn the simulated shaft at a constant rate:
+    pauses take no real time, and each sample sees the exact angle."""
 
-    def __init__(self):
+    def __init__(self, encoder, degrees_per_second):
         kinetra.ProcedureClock.__init__(self)
-        self.paused = 0.0
+        self.encoder, self.rate, self.paused = encoder, degrees_per_second, 0.0
+        encoder.setShaftAngle(0.0)
 
     def now(self):
-        return time.monotonic()
+        return self.paused
 
     def sleepFor(self, seconds):
         self.paused += seconds
+        self.encoder.setShaftAngle(self.rate * self.paused)
 
 
 def test_calibration_returns_its_result(bus):
     simulator, _, proxies, _ = bus
-    simulator.node(4).setShaftRate(3600.0)
     stages = []
-    clock = RealTimeWithoutPauses()
+    clock = TurningShaft(simulator.node(4), 360.0)
     result = proxies[4].runMAxxxOffAxisCalibration(
-        3600.0, progress=lambda stage, sample: sample == 0 and stages.append(stage), clock=clock)
+        360.0, progress=lambda stage, sample: sample == 0 and stages.append(stage), clock=clock)
     assert result.compatible and result.completed and not result.read_timed_out
-    assert result.measurements >= 2 and len(result.errors) == result.measurements
+    assert result.calibrated and result.reason == "" and result.chip == kinetra.OffAxisChipState.Stored
+    assert result.measurements == 3 and len(result.errors) == result.measurements
+    assert result.errors[0].half_peak_to_peak >= 3 * result.errors[2].half_peak_to_peak
     assert len(result.compensation_bytes) == 32
     assert stages[0] == kinetra.OffAxisStage.Reset and stages[-1] == kinetra.OffAxisStage.Done
-    assert clock.paused > 1.0
 
 
 def test_a_silent_node_is_lost_and_its_queries_report_it(bus):
@@ -179,3 +182,21 @@ def test_a_driver_state_reads_by_name_and_the_version_is_the_library_one(bus):
     driver = proxies[2]  # the actuator: its state is not changed by the other tests
     assert kinetra.controllerStateName(kinetra.check(driver.getControllerState())) == "idle"
     assert kinetra.__version__.startswith("0.")
+
+
+def test_two_hosts_on_one_simulated_bus_each_hear_the_nodes():
+    simulator = sim.Simulator([(sim.NodeKind.Driver, 1)], hosts=2)
+    assert simulator.hosts() == 2
+    assert simulator.hostPortName(0) == simulator.portName() != simulator.hostPortName(1)
+    with pytest.raises(IndexError):
+        simulator.hostPortName(2)
+    with simulator:
+        first, second = kinetra.SlcanInterface(), kinetra.SlcanInterface()
+        with first, second:
+            assert first.initInterface(simulator.hostPortName(0))
+            assert second.initInterface(simulator.hostPortName(1))
+            deadline = time.monotonic() + 3.0
+            while time.monotonic() < deadline and not (first.isDeviceConnected(1) and second.isDeviceConnected(1)):
+                time.sleep(0.01)
+            # Neither host takes the other's master heartbeat for a node.
+            assert first.getConnectedDevices() == second.getConnectedDevices() == {1: 1}

@@ -29,7 +29,7 @@ constexpr std::size_t kRandomGarbageMax = 40;
 
 }  // namespace
 
-AdapterProtocol::AdapterProtocol(AdapterSetup setup, HostWire& wire, VirtualBus& bus)
+AdapterProtocol::AdapterProtocol(AdapterSetup setup, HostWire& wire, HostBus& bus)
     : setup_(std::move(setup)), wire_(wire), bus_(bus), bit_rate_(setup_.bit_rate), saved_bit_rate_(setup_.bit_rate) {
     partial_.reserve(kMaxHostLine);
     // A generic adapter waits for the host's set-up; the Zarvo starts open.
@@ -102,12 +102,20 @@ void AdapterProtocol::handleLine(std::string_view line) {
             dfu_ = true;
             return answer(slcan::dfuInfoReply());
         case HostLineKind::FirmwareVersionQuery:
+            if (setup_.generic) {
+                return answer(slcan::genericVersionReply(setup_.hardware_major, setup_.hardware_minor,
+                                                         setup_.firmware_major, setup_.firmware_minor));
+            }
             return answer(slcan::firmwareVersionReply(setup_.firmware_major, setup_.firmware_minor,
                                                       setup_.firmware_patch, setup_.firmware_tag));
         case HostLineKind::HardwareVersionQuery:
             return answer(slcan::hardwareVersionReply(setup_.hardware_major, setup_.hardware_minor,
                                                       setup_.hardware_patch));
         case HostLineKind::BitRateQuery: return answer(slcan::bitRateReply(bit_rate_.load()));
+        case HostLineKind::SerialNumberQuery:
+            // The Zarvo has no serial-number command.
+            if (!setup_.generic) return refuse();
+            return answer(slcan::serialNumberReply(setup_.serial_number));
         case HostLineKind::Empty: return;
         case HostLineKind::Malformed:
         case HostLineKind::Unknown: return refuse();
@@ -122,7 +130,7 @@ void AdapterProtocol::handleFrameLine(std::string_view line, const can_frame_dat
         if (line.size() > 1 + id_digits + 1) return refuse();
     }
     ++frames_from_host_;
-    bus_.deliverFromHost(frame, bit_rate_.load());
+    bus_.deliverFromHost(frame, bit_rate_.load(), *this);
 }
 
 bool AdapterProtocol::handleConfiguration(uint8_t action) {
@@ -160,7 +168,7 @@ void AdapterProtocol::refuse() {
 }
 
 void AdapterProtocol::observe(Direction direction, std::string_view line, const can_frame_data* frame) {
-    if (observer_) observer_(TrafficEvent{direction, line, frame});
+    if (observer_) observer_(TrafficEvent{direction, line, frame, 0});
 }
 
 void AdapterProtocol::sendGarbage(unsigned lines, uint32_t seed) {

@@ -5,28 +5,30 @@
 namespace kinetra::sim {
 
 BusTimeline::BusTimeline(TimingSetup setup, TimerQueue& timer, OnBusEnd on_bus_end)
-    : setup_(setup),
-      timer_(timer),
-      on_bus_end_(std::move(on_bus_end)),
-      to_adapter_(setup.adapter_latency, setup.serial_baud),
-      to_host_(setup.adapter_latency, setup.serial_baud) {}
+    : setup_(setup), timer_(timer), on_bus_end_(std::move(on_bus_end)) {}
 
-void BusTimeline::fromHost(const can_frame_data& frame, CANBaudRate rate, Clock::time_point now) {
+AdapterLink& BusTimeline::link(std::map<const HostPort*, AdapterLink>& links, const HostPort* host) {
+    return links.try_emplace(host, setup_.adapter_latency, setup_.serial_baud).first->second;
+}
+
+void BusTimeline::fromHost(const can_frame_data& frame, CANBaudRate rate, Clock::time_point now,
+                           const HostPort* host) {
     Clock::time_point ready;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        ready = to_adapter_.pass(lineLength(frame), now);
+        ready = link(to_adapter_, host).pass(lineLength(frame), now);
     }
-    enqueue(BusArbiter::Queued{frame, ready, rate, nullptr, 0});
+    enqueue(BusArbiter::Queued{frame, ready, rate, nullptr, 0, host});
 }
 
 void BusTimeline::fromNode(Node& node, const can_frame_data& frame, CANBaudRate rate, Clock::time_point ready) {
     enqueue(BusArbiter::Queued{frame, ready, rate, &node, 0});
 }
 
-BusTimeline::Clock::time_point BusTimeline::arrivalAtHost(const can_frame_data& frame, Clock::time_point left_bus) {
+BusTimeline::Clock::time_point BusTimeline::arrivalAtHost(const can_frame_data& frame, Clock::time_point left_bus,
+                                                          const HostPort* host) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return to_host_.pass(lineLength(frame), left_bus);
+    return link(to_host_, host).pass(lineLength(frame), left_bus);
 }
 
 double BusTimeline::busLoad() {

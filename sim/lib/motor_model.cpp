@@ -126,6 +126,10 @@ void MotorModel::setPosition(float position) {
     target_position_ += shift;
 }
 
+void MotorModel::turnRotorTo(double position) {
+    if (std::isfinite(position)) position_ = position;
+}
+
 void MotorModel::restart() {
     state_ = ControllerState::Idle;
     mode_ = ControlMode::None;

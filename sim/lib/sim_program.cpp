@@ -40,13 +40,14 @@ struct Options {
     kinetra::sim::TimingSetup timing;
     std::string link;
     bool generic = false;
+    std::size_t hosts = 1;
 };
 
 const char* const kUsage =
     "usage: kinetra-sim [--driver ID]... [--actuator ID]... [--imu ID]... [--encoder ID]...\n"
     "                   [--bitrate CODE] [--heartbeat-ms MS] [--fault COMMAND]... [-v|-vv]\n"
     "                   [--realistic [--latency-us US] [--serial-baud BAUD]]\n"
-    "                   [--link PATH] [--generic]\n"
+    "                   [--link PATH] [--generic] [--hosts N]\n"
     "\n"
     "Simulates a Kinetra bus behind a virtual Zarvo adapter and prints the port to\n"
     "open (with SlcanInterface from another process). Without nodes: a driver 1,\n"
@@ -60,7 +61,10 @@ const char* const kUsage =
     "--link PATH names the port through a symbolic link that survives 'unplug'\n"
     "and 'replug', as a udev by-id link does. --generic acts as a generic SLCAN\n"
     "adapter: channel closed until the host opens it, remote frames only in the\n"
-    "short form.\n";
+    "short form. --hosts N (1-16) offers N ports on the same bus, one adapter\n"
+    "each, for N programs at once (an application and a monitor): a frame one\n"
+    "sends reaches the nodes and every other; with --link the others' links\n"
+    "are PATH-2, PATH-3, ...\n";
 
 unsigned long parseNumber(const std::string& text, unsigned long highest) {
     char* end = nullptr;
@@ -104,6 +108,9 @@ Options parseArguments(int argc, char** argv) {
             options.timing.serial_baud = static_cast<uint32_t>(parseNumber(value(i), 100000000));
         } else if (arg == "--generic") {
             options.generic = true;
+        } else if (arg == "--hosts") {
+            options.hosts = parseNumber(value(i), kinetra::sim::SimulatorOptions::kMaxHosts);
+            if (options.hosts == 0) throw std::invalid_argument("--hosts needs at least 1");
         } else if (arg == "--link") {
             options.link = value(i);
         } else if (arg == "--fault") {
@@ -130,7 +137,8 @@ Options parseArguments(int argc, char** argv) {
 /// Prints the traffic; runs on the simulator's threads.
 class TrafficPrinter {
 public:
-    explicit TrafficPrinter(int verbosity) : verbosity_(verbosity), start_(std::chrono::steady_clock::now()) {}
+    TrafficPrinter(int verbosity, bool several_hosts)
+        : verbosity_(verbosity), several_hosts_(several_hosts), start_(std::chrono::steady_clock::now()) {}
 
     void operator()(const kinetra::sim::TrafficEvent& event) {
         if (verbosity_ < 2 && event.frame != nullptr &&
@@ -151,14 +159,18 @@ public:
             }
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        // With several hosts each line says whose adapter it crossed (from 1).
+        char host[16] = "";
+        if (several_hosts_) std::snprintf(host, sizeof host, "%zu:", event.host + 1);
         std::lock_guard<std::mutex> lock(mutex_);
-        std::printf("%10.4f %s %s\n", seconds,
+        std::printf("%10.4f %s%s %s\n", seconds, host,
                     event.direction == kinetra::sim::Direction::FromHost ? "host>" : " sim>", shown.c_str());
         std::fflush(stdout);
     }
 
 private:
     const int verbosity_;
+    const bool several_hosts_;
     const std::chrono::steady_clock::time_point start_;
     std::mutex mutex_;
 };
@@ -203,18 +215,27 @@ int kinetra::sim::runSimulatorProgram(int argc, char** argv) {
         sim_options.timing = options.timing;
         sim_options.link_path = options.link;
         sim_options.adapter.generic = options.generic;
+        sim_options.hosts = options.hosts;
         if (options.verbosity > 0) {
-            auto printer = std::make_shared<TrafficPrinter>(options.verbosity);
+            auto printer = std::make_shared<TrafficPrinter>(options.verbosity, options.hosts > 1);
             sim_options.observer = [printer](const kinetra::sim::TrafficEvent& event) { (*printer)(event); };
         }
         kinetra::sim::Simulator sim(options.nodes, std::move(sim_options));
         sim.start();
 
-        std::cout << "port: " << sim.portName() << "\n";
+        if (sim.hosts() == 1) {
+            std::cout << "port: " << sim.portName() << "\n";
+        } else {
+            for (std::size_t host = 0; host < sim.hosts(); ++host) {
+                std::cout << "port " << host + 1 << ": " << sim.host(host).portName() << "\n";
+            }
+        }
         for (const auto& node : sim.bus().nodes()) {
             std::cout << "node " << node->nodeId() << ": " << kinetra::sim::nodeKindName(node->kind()) << "\n";
         }
-        std::cout << "Open the port with SlcanInterface; type 'help' for fault commands; Ctrl-C ends.\n"
+        std::cout << (sim.hosts() == 1 ? "Open the port with SlcanInterface"
+                                       : "Open each port with SlcanInterface, one program per port")
+                  << "; type 'help' for fault commands; Ctrl-C ends.\n"
                   << std::flush;
         for (const std::string& fault : options.faults) runLine(sim, fault);
 

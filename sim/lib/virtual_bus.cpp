@@ -9,7 +9,7 @@ namespace kinetra::sim {
 namespace {
 
 using protocol::kExtendedFlag;
-constexpr uint32_t kMasterFlag = 1u << 25;
+using protocol::kMasterFlag;
 constexpr uint32_t kNodeIdShift = 7;
 constexpr uint32_t kNodeIdMask = 0x3FFFF;
 // Heartbeats of several nodes are spread a little so they do not leave in one burst.
@@ -63,27 +63,36 @@ double VirtualBus::busLoad() const { return timeline_ ? timeline_->busLoad() : 0
 
 std::size_t VirtualBus::framesQueued() const { return timeline_ ? timeline_->framesQueued() : 0; }
 
-void VirtualBus::deliverFromHost(const can_frame_data& frame, CANBaudRate rate) {
+void VirtualBus::deliverFromHost(const can_frame_data& frame, CANBaudRate rate, const HostPort& sender) {
     if (timeline_) {
-        timeline_->fromHost(frame, rate, Clock::now());
+        timeline_->fromHost(frame, rate, Clock::now(), &sender);
         return;
     }
+    // The other hosts first: the nodes' immediate replies must not overtake it.
+    ports_.toHosts(frame, rate, &sender);
     deliverToNodes(frame, rate);
 }
 
 void VirtualBus::leftBus(const BusArbiter::Queued& queued, Clock::time_point end) {
     if (queued.from == nullptr) {
+        toHostsTimed(queued.frame, queued.rate, end, queued.host);
         t_bus_time = &end;
         deliverToNodes(queued.frame, queued.rate);
         t_bus_time = nullptr;
         return;
     }
-    HostPort* port = port_.load();
-    if (port == nullptr || !queued.from->online() || !port->carries(queued.rate)) return;
-    const can_frame_data frame = queued.frame;
-    timer_.schedule(timeline_->arrivalAtHost(frame, end), [this, frame] {
-        if (HostPort* still = port_.load()) still->frameToHost(frame);
-    });
+    if (!queued.from->online()) return;
+    toHostsTimed(queued.frame, queued.rate, end, nullptr);
+}
+
+void VirtualBus::toHostsTimed(const can_frame_data& frame, CANBaudRate rate, Clock::time_point left_bus,
+                              const HostPort* skip) {
+    // Whether a host hears the frame is decided as it leaves the bus; it is
+    // handed over after the serial line, if the host is still attached then.
+    for (HostPort* port : ports_.carrying(rate, skip)) {
+        timer_.schedule(timeline_->arrivalAtHost(frame, left_bus, port),
+                        [this, port, frame] { ports_.toHost(*port, frame); });
+    }
 }
 
 void VirtualBus::deliverToNodes(const can_frame_data& frame, CANBaudRate rate) {
@@ -131,11 +140,10 @@ void VirtualBus::schedule(Clock::time_point at, std::function<void()> action) {
 }
 
 void VirtualBus::toHost(Node& from, const can_frame_data& frame) {
-    HostPort* port = port_.load();
     // Checked when the frame leaves: a delayed reply of a node that has since
     // rebooted or changed its rate is lost, as it would be on a real bus.
-    if (port == nullptr || !from.online() || !port->carries(from.bitRate())) return;
-    port->frameToHost(frame);
+    if (!from.online()) return;
+    ports_.toHosts(frame, from.bitRate(), nullptr);
 }
 
 void VirtualBus::heartbeatAt(Node& node, Clock::time_point at) {

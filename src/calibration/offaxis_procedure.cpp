@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <sstream>
+#include <utility>
 
+#include "calibration/offaxis_outcome.h"
 #include "devices/protocol/motor_controller_protocol.h"
 
 namespace kinetra::calibration {
@@ -28,20 +31,47 @@ OffAxisProcedure::OffAxisProcedure(SensorLink& link, float speed, const OffAxisC
 
 bool OffAxisProcedure::cancelled() {
     if (options_.cancel == nullptr || !options_.cancel->load()) return false;
-    if (!result_.cancelled) out_ << "Calibration cancelled." << std::endl;
+    if (!result_.cancelled) {
+        out_ << "Calibration cancelled." << std::endl;
+        fail(OffAxisFailure::Cancelled, "stopped during " + stageText(stage_));
+    }
     result_.cancelled = true;
     return true;
 }
 
 void OffAxisProcedure::stage(OffAxisStage which) {
+    stage_ = which;
     if (options_.progress) options_.progress(which, 0);
+}
+
+void OffAxisProcedure::fail(OffAxisFailure failure, std::string why) {
+    if (result_.failure != OffAxisFailure::None) return;
+    result_.failure = failure;
+    why_ = std::move(why);
 }
 
 bool OffAxisProcedure::write(uint8_t reg, uint8_t value, Duration pause) {
     if (cancelled()) return false;
     link_.writeRegister(reg, value);
+    // The reset's first write is the first change to the chip.
+    if (result_.chip == OffAxisChipState::Unchanged) result_.chip = OffAxisChipState::Cleared;
     clock_.sleepFor(pause);
     return true;
+}
+
+bool OffAxisProcedure::shaftTurns(int which) {
+    const ShaftCheck check = checkShaft(measured_, expected_);
+    if (check.failure == OffAxisFailure::None) return true;
+    fail(check.failure, shaftProblem(check, which, speed_));
+    out_ << "Calibration stopped: " << why_ << "." << std::endl;
+    return false;
+}
+
+OffAxisCalibrationResult OffAxisProcedure::finish() {
+    result_.calibrated = result_.completed && result_.failure == OffAxisFailure::None;
+    if (!result_.calibrated) result_.reason = why_ + "; " + chipText(result_, stores_, reset_complete_);
+    stage(OffAxisStage::Done);
+    return result_;
 }
 
 bool OffAxisProcedure::measure(int which) {
@@ -72,8 +102,13 @@ bool OffAxisProcedure::measure(int which) {
         } else if (returned - last_success >= options_.read_timeout) {
             // Counting time, not failed reads: a timed-out read and an absent
             // node fail at very different rates.
-            out_ << "No angle reading for " << std::chrono::duration<double>(options_.read_timeout).count()
-                 << " s: the encoder does not answer. Calibration stopped." << std::endl;
+            const double seconds_without = std::chrono::duration<double>(options_.read_timeout).count();
+            out_ << "No angle reading for " << seconds_without << " s: the encoder does not answer. Calibration stopped."
+                 << std::endl;
+            std::ostringstream why;
+            why << "no angle read succeeded for " << seconds_without << " s in measurement " << which
+                << ": the encoder does not answer";
+            fail(OffAxisFailure::ReadTimedOut, why.str());
             result_.read_timed_out = true;
             return false;
         }
@@ -111,6 +146,9 @@ bool OffAxisProcedure::writeCompensation(const Harmonics& c) {
                 "of 360 degrees;"
                 " turn it further. No compensation table written."
              << std::endl;
+        fail(OffAxisFailure::NoWholeTurn,
+             "measurement 2 spans no whole turn between two multiples of 360 degrees, so no compensation table was "
+             "written, measured or stored: turn the shaft further (a higher speed)");
         return false;
     }
     result_.table_computed = true;
@@ -122,6 +160,8 @@ bool OffAxisProcedure::writeCompensation(const Harmonics& c) {
         if (!write(static_cast<uint8_t>(kMAxxxRegFirstHarmonic + k), result_.compensation_bytes[k], kRegisterPause)) {
             return false;
         }
+        result_.chip = OffAxisChipState::Compensated;
+        ++result_.table_entries_written;
     }
     result_.table_written = true;
     return true;
@@ -133,15 +173,13 @@ OffAxisCalibrationResult OffAxisProcedure::run() {
         out_ << "Incompatible encoder has been configured. Please use either "
                 "MA702, MA732 or MA600"
              << std::endl;
-        stage(OffAxisStage::Done);
-        return result_;
+        fail(OffAxisFailure::Incompatible,
+             type == 0 ? std::string("the encoder's type could not be read, or is 0")
+                       : "the encoder is of type " + std::to_string(type) + ", not an MA702, MA732 or MA600");
+        return finish();
     }
     result_.compatible = true;
-
-    const auto finish = [this] {
-        stage(OffAxisStage::Done);
-        return result_;
-    };
+    stores_ = type == kEncoderTypeMA600;
 
     stage(OffAxisStage::Reset);
     if (!write(kMAxxxRegBiasCurrentTrimming, 0, kRegisterPause)) return finish();
@@ -149,18 +187,23 @@ OffAxisCalibrationResult OffAxisProcedure::run() {
         if (!write(static_cast<uint8_t>(reg), 0, kRegisterPause)) return finish();
     }
     if (!write(kMAxxxRegTrimmingSettings, 1, kRegisterPause)) return finish();
+    reset_complete_ = true;
 
+    // Samples that cannot calibrate stop the run before they decide a write.
     if (!measure(1)) return finish();
     out_ << "Got sample points" << std::endl;
     const ErrorMetric first = report(1, "Current error is:", true);
+    if (!shaftTurns(1)) return finish();
 
     stage(OffAxisStage::BiasCurrent);
     result_.bias_current = biasCurrentTrimming(first.half_peak_to_peak, &result_.bias_limit_exceeded);
     if (result_.bias_limit_exceeded) out_ << "BCT limit Exceeded" << std::endl;
     if (!write(kMAxxxRegBiasCurrentTrimming, result_.bias_current, kRegisterPause)) return finish();
+    result_.chip = OffAxisChipState::BiasCurrent;
 
     if (!measure(2)) return finish();
     const ErrorMetric second = report(2, "Current error after BCT optimisation is:", false);
+    if (!shaftTurns(2)) return finish();
 
     if (type == kEncoderTypeMA600) {
         stage(OffAxisStage::Compensation);
@@ -170,12 +213,15 @@ OffAxisCalibrationResult OffAxisProcedure::run() {
         } else {
             if (!measure(3)) return finish();
             report(3, "Current error after BCT optimisation and Harmonic Compensation is:", true);
+            // Nothing is stored that a measurement has not confirmed.
+            if (!shaftTurns(3)) return finish();
 
             stage(OffAxisStage::Store);
             out_ << "Saving configuration to MA600 IC." << std::endl;
             if (!write(kMAxxxRegStore, 0, kStorePause)) return finish();
             if (!write(kMAxxxRegStore, 1, kRegisterPause)) return finish();
             result_.stored = true;
+            result_.chip = OffAxisChipState::Stored;
         }
     }
     out_ << "Done." << std::endl;

@@ -7,6 +7,7 @@
 #include <kinetra/offaxis_calibration.h>
 
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "calibration/offaxis_math.h"
@@ -27,6 +28,14 @@ private:
 
     bool cancelled();
     void stage(OffAxisStage which);
+    /// Records why the run does not calibrate; the first reason counts.
+    void fail(OffAxisFailure failure, std::string why);
+    /// Checks the current samples of measurement `which`; false (with the reason
+    /// recorded and printed) when they cannot calibrate.
+    bool shaftTurns(int which);
+    /// Ends the run: says whether it calibrated and, if not, why and what the
+    /// chip holds.
+    OffAxisCalibrationResult finish();
     /// Writes a register and pauses; false (nothing written) when cancelled.
     bool write(uint8_t reg, uint8_t value, Duration pause);
     /// Fills measured_ and expected_ with one measurement; false when it was
@@ -42,6 +51,10 @@ private:
     ProcedureClock& clock_;
     std::ostream& out_;
     OffAxisCalibrationResult result_;
+    OffAxisStage stage_ = OffAxisStage::Reset;
+    bool stores_ = false;          // an MA600: only what it stored outlives a power cycle
+    bool reset_complete_ = false;  // every register of the reset written
+    std::string why_;
     std::vector<double> measured_;
     std::vector<double> expected_;
 };

@@ -11,6 +11,8 @@ namespace kinetra::protocol {
 /// Flag bits of can_frame_data::can_id.
 constexpr uint32_t kExtendedFlag = 1u << 31;
 constexpr uint32_t kRemoteFlag = 1u << 30;
+/// Set only by a host, in its master heartbeat: a frame carrying it is never a device's.
+constexpr uint32_t kMasterFlag = 1u << 25;
 
 /// Command identifiers with a meaning on the interface level.
 constexpr uint8_t kHeartbeat = 1;

@@ -16,8 +16,9 @@ inline constexpr std::chrono::milliseconds kGroupPause{50};
 
 /// Parses `text` (std::runtime_error with the parse error text when it cannot:
 /// nothing printed, nothing sent), prints the parsed document to `out`, checks
-/// every value the applicable groups use (the JSON library's type error when
-/// one has the wrong type: nothing sent), then performs the groups' writes in
+/// every value the applicable groups use (the JSON library's type_error or
+/// out_of_range naming the member when one has the wrong type or does not fit
+/// its field: nothing sent), then performs the groups' writes in
 /// order, pausing `kGroupPause` on `clock` after each. Returns 0 after the
 /// pause of the first write that fails, 1 otherwise. Never saves on the device.
 unsigned char importDriverConfiguration(Driver& driver, const std::string& text, std::ostream& out,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <type_traits>
 
 namespace kinetra::config {
@@ -13,28 +14,92 @@ namespace {
 
 using nlohmann::json;
 
-/// A member's value with the JSON library's conversions, except that a
-/// fractional number read as an integer is truncated toward zero and then wraps
-/// like an integral one would (beyond the 64-bit range it saturates first):
-/// a plain cast would be undefined for values out of the target's range.
+/// The width of a member's field, as the refusal of a value names it.
 template <typename T>
-T valueAs(const json& value) {
-    if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
-        if (value.is_number_float()) {
-            const double number = std::trunc(value.get<double>());
-            constexpr double kLimit = 9223372036854775807.0;  // 2^63, just past int64's maximum
-            int64_t integral = 0;
-            if (number >= kLimit) {
-                integral = std::numeric_limits<int64_t>::max();
-            } else if (number <= -kLimit) {
-                integral = std::numeric_limits<int64_t>::min();
-            } else if (!std::isnan(number)) {
-                integral = static_cast<int64_t>(number);
-            }
-            return static_cast<T>(integral);
-        }
+constexpr const char* fieldName() {
+    if constexpr (std::is_same_v<T, float>) return "a single-precision float";
+    if constexpr (std::is_same_v<T, unsigned char>) return "an unsigned 8-bit integer (0 to 255)";
+    if constexpr (std::is_same_v<T, unsigned short>) return "an unsigned 16-bit integer (0 to 65535)";
+    if constexpr (std::is_same_v<T, int>) return "a signed 32-bit integer";
+    if constexpr (std::is_same_v<T, unsigned int>) return "an unsigned 32-bit integer";
+    return "its field";
+}
+
+/// Refuses a member whose value its field cannot carry, naming both. The JSON
+/// library's own error for a number out of range, so callers catch one kind.
+[[noreturn]] void refuse(const char* name, const json& value, const char* field) {
+    throw json::out_of_range::create(406, std::string(name) + ": " + value.dump() + " does not fit " + field,
+                                     nullptr);
+}
+
+/// The text of a JSON library error without its "[json.exception...] " tag.
+std::string withoutTag(const char* what) {
+    const std::string text(what);
+    const auto end = text.find("] ");
+    return end == std::string::npos ? text : text.substr(end + 2);
+}
+
+/// Past this magnitude a double rounds to infinity as a float: the largest
+/// float plus half its last step (a tie rounds to the even neighbour, infinity).
+constexpr double kFloatOverflow = 0x1.ffffffp+127;
+
+float floatValue(const char* name, const json& value) {
+    // A flag reads as 0 or 1, as the JSON library converts it to a float.
+    const double number = value.is_boolean() ? static_cast<double>(value.get<float>()) : value.get<double>();
+    if (!std::isfinite(number) || std::fabs(number) >= kFloatOverflow) refuse(name, value, fieldName<float>());
+    // Just beyond the largest float the value still rounds to it; the cast
+    // itself would be undefined there.
+    constexpr float kLargest = std::numeric_limits<float>::max();
+    if (number > kLargest) return kLargest;
+    if (number < -kLargest) return -kLargest;
+    return static_cast<float>(number);
+}
+
+/// A fractional number is truncated toward zero; what then lies outside the
+/// field is refused rather than wrapped into another setting. Every number is
+/// first brought into 64 bits, saturating, so that one range check decides.
+template <typename T>
+T integerValue(const char* name, const json& value) {
+    using Limits = std::numeric_limits<T>;
+    constexpr int64_t kMost = std::numeric_limits<int64_t>::max();
+    constexpr int64_t kLeast = std::numeric_limits<int64_t>::min();
+    int64_t integral = 0;
+    if (value.is_number_unsigned()) {
+        const uint64_t number = value.get<uint64_t>();
+        integral = number > static_cast<uint64_t>(kMost) ? kMost : static_cast<int64_t>(number);
+    } else if (value.is_number_integer()) {
+        integral = value.get<int64_t>();
+    } else if (value.is_number_float()) {
+        const double number = std::trunc(value.get<double>());
+        constexpr double kBeyond = 9223372036854775808.0;  // 2^63, the first double past int64
+        if (std::isnan(number)) refuse(name, value, fieldName<T>());
+        integral = number >= kBeyond ? kMost : number < -kBeyond ? kLeast : static_cast<int64_t>(number);
+    } else {
+        return value.get<T>();  // a flag reads as 0 or 1; anything else is the type error
     }
-    return value.get<T>();
+    if (integral < static_cast<int64_t>(Limits::min()) || integral > static_cast<int64_t>(Limits::max())) {
+        refuse(name, value, fieldName<T>());
+    }
+    return static_cast<T>(integral);
+}
+
+/// A member's value as its field takes it: the JSON library's conversions,
+/// except that a value the field cannot carry (a float that would be infinite,
+/// an integer out of the field's range) is refused. Either error names the
+/// member.
+template <typename T>
+T valueAs(const char* name, const json& value) {
+    try {
+        if constexpr (std::is_same_v<T, float>) {
+            return floatValue(name, value);
+        } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+            return integerValue<T>(name, value);
+        } else {
+            return value.get<T>();
+        }
+    } catch (const json::type_error& error) {
+        throw json::type_error::create(error.id, std::string(name) + ": " + withoutTag(error.what()), nullptr);
+    }
 }
 
 /// The model object's members as the groups see them.
@@ -58,7 +123,7 @@ public:
 
     template <typename T>
     T get(const char* name) const {
-        return valueAs<T>(model_->at(name));
+        return valueAs<T>(name, model_->at(name));
     }
 
 private:

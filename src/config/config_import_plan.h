@@ -32,9 +32,16 @@ struct ConfigWrite {
 
 /// The writes of every group whose members are all present (non-null members of
 /// the model object), in the order they must go out; the bit rate comes last.
-/// Every value those writes use is read here, so a member of the wrong type
-/// throws the JSON library's type error before anything could be sent. Members
-/// that no write uses are not looked at.
+/// Every value those writes use is read and checked here, so that nothing the
+/// driver's set operations would refuse is found only after earlier groups went
+/// out: a member of the wrong type throws the JSON library's type_error, a
+/// value its field cannot carry (a number that is infinite as a single-precision
+/// float, an integer outside its field's width) its out_of_range; both messages
+/// start with the member's name. A fraction in an integer field is truncated
+/// toward zero. A bit rate selector outside the table but within 32 bits is not
+/// refused here: its write fails after every other group went out, as restoring
+/// the backup of a driver at an unlisted rate needs. Members that no write uses
+/// are not looked at.
 std::vector<ConfigWrite> planConfigurationImport(const nlohmann::json& document);
 
 }  // namespace kinetra::config

@@ -163,9 +163,12 @@ void Interface::InterfaceImpl::canMsgCallback(can_frame_data* frame) {
     const uint32_t node = getDeviceIdFromFrame(frame);
     const uint8_t command = getCommandIdFromFrame(frame);
     const auto device_type = static_cast<uint8_t>(getDeviceTypeFromFrame(frame));
+    // Only a host sets the master flag: another program's heartbeat on the same
+    // bus (a monitor, a second application) carries node 0 but is no device.
+    const bool from_a_host = (frame->can_id & kinetra::protocol::kMasterFlag) != 0;
     log.line("Got message....", std::dec, node, " ", static_cast<unsigned>(command));
 
-    if (command == kinetra::protocol::kHeartbeat) {
+    if (command == kinetra::protocol::kHeartbeat && !from_a_host) {
         const auto now = kinetra::PresenceTable::Clock::now();
         if (is_device.load()) {
             {
@@ -193,6 +196,7 @@ void Interface::InterfaceImpl::canMsgCallback(can_frame_data* frame) {
         devices.begin()->second->canMsgCallback(frame);
         return;
     }
+    if (from_a_host) return;
     const auto it = devices.find(node);
     if (it == devices.end() || command == kinetra::protocol::kAcknowledgement) {
         log.line("Unknown Device ID ", node, " or Command ID ", static_cast<unsigned>(command));

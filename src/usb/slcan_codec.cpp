@@ -19,6 +19,7 @@ constexpr std::size_t kFirmwareReplyLength = 15;
 constexpr std::size_t kHardwareReplyLength = 6;
 constexpr std::size_t kBitRateReplyLength = 2;
 constexpr std::size_t kTagOffset = 7;
+constexpr std::size_t kGenericReplyLength = 1 + kGenericReplyCharacters;
 
 // One table lookup per character keeps the per-frame decode branch-light.
 struct HexTable {
@@ -31,8 +32,6 @@ struct HexTable {
     }
 };
 constexpr HexTable kHex;
-
-constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 uint8_t hexValue(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
 
@@ -93,7 +92,18 @@ DecodedLine decodeFrame(std::string_view body, bool extended, bool remote) {
     return decoded;
 }
 
+// The four characters after the letter of a generic adapter's reply.
+DecodedLine genericReply(std::string_view body, LineKind kind) {
+    DecodedLine decoded = withKind(kind);
+    for (std::size_t i = 1; i < kGenericReplyLength; ++i) decoded.tag[i - 1] = body[i];
+    return decoded;
+}
+
 DecodedLine decodeFirmwareVersion(std::string_view body) {
+    uint32_t digits = 0;
+    if (body.size() == kGenericReplyLength && readHex(body.data() + 1, kGenericReplyCharacters, digits)) {
+        return genericReply(body, LineKind::GenericVersion);
+    }
     if (body.size() < kFirmwareReplyLength) return withKind(LineKind::Truncated);
     DecodedLine decoded = withKind(LineKind::FirmwareVersion);
     decoded.major = digitField(body[1]);
@@ -164,6 +174,9 @@ DecodedLine decodeLine(std::string_view line) {
         case 'H': return decodeHardwareVersion(body);
         case 'G': return decodeBitRate(body);
         case 'd': return withKind(LineKind::DfuInfo);
+        case 'N':
+            return body.size() == kGenericReplyLength ? genericReply(body, LineKind::SerialNumber)
+                                                      : withKind(LineKind::Unknown);
         case kBell: return withKind(LineKind::Refused);
         default: return withKind(LineKind::Unknown);
     }

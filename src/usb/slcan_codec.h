@@ -21,6 +21,10 @@ constexpr std::size_t kMaxFrameLineLength = 27;
 constexpr char kTerminator = '\r';
 /// SLCAN adapters answer a refused command with the bell character.
 constexpr char kBell = '\a';
+/// The characters after the letter of a generic adapter's "V" and "N" replies.
+constexpr std::size_t kGenericReplyCharacters = 4;
+/// The digits SLCAN lines are written with: upper-case hex.
+constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 /// What one received line turned out to be.
 enum class LineKind : uint8_t {
@@ -29,6 +33,8 @@ enum class LineKind : uint8_t {
     HardwareVersion,  ///< "H" reply: major, minor, patch
     BitRate,          ///< "G" reply: baud_code
     DfuInfo,          ///< "d" reply
+    GenericVersion,   ///< a generic adapter's "V" reply: four hex digits, in `tag`
+    SerialNumber,     ///< a generic adapter's "N" reply: four characters, in `tag`
     Empty,            ///< nothing but a terminator (an adapter's "OK")
     Refused,          ///< the bell character: the adapter refused a command
     Unknown,          ///< a line starting with any other character
@@ -47,7 +53,9 @@ struct DecodedLine {
     uint8_t minor = 0;
     uint8_t patch = 0;
     uint8_t baud_code = 0;
-    std::array<char, 8> tag{};  ///< the eight tag characters of a "V" reply
+    /// The eight tag characters of a "V" reply; the four characters of a
+    /// generic adapter's "V" or "N" reply (the rest '\0').
+    std::array<char, 8> tag{};
 };
 
 /// How a remote frame is written: with as many data digits as its length says
@@ -69,7 +77,8 @@ std::string encodeFrame(const can_frame_data& frame, RemoteForm form = RemoteFor
 /// two hex digits per data byte; a remote request may also stop right after its
 /// length digit (the classic SLCAN form), then with no data bytes. Reply fields are single characters minus '0',
 /// not validated, as the adapter sends them; "V" needs 15 characters (the tag is
-/// positions 7-14), "H" 6, "G" 2.
+/// positions 7-14), "H" 6, "G" 2. A generic adapter's replies are told by their
+/// length: "V" with exactly four hex digits, "N" with exactly four characters.
 DecodedLine decodeLine(std::string_view line);
 
 /// Whether `rate` is one of the nine bit rates the adapter knows.

@@ -40,6 +40,14 @@ HostLine frameLine(std::string_view body) {
 
 char numberCharacter(uint8_t value) { return static_cast<char>('0' + value); }
 
+char hexDigit(uint8_t value) { return kUpperHexDigits[value & 0xF]; }
+
+// Cut or padded with '0' to `length` characters.
+void appendField(std::string& line, std::string_view text, std::size_t length) {
+    line.append(text.substr(0, length));
+    line.append(length - std::min(text.size(), length), '0');
+}
+
 }  // namespace
 
 HostLine parseHostLine(std::string_view line) {
@@ -59,6 +67,7 @@ HostLine parseHostLine(std::string_view line) {
         case 'V': return bare(body, HostLineKind::FirmwareVersionQuery);
         case 'H': return bare(body, HostLineKind::HardwareVersionQuery);
         case 'G': return bare(body, HostLineKind::BitRateQuery);
+        case 'N': return bare(body, HostLineKind::SerialNumberQuery);
         case 'S': {
             if (!codeDigit(body, static_cast<char>('0' + CAN_BAUD_1M), code)) return withKind(HostLineKind::Malformed);
             HostLine parsed = withKind(HostLineKind::SetBitRate);
@@ -77,8 +86,7 @@ HostLine parseHostLine(std::string_view line) {
 
 std::string firmwareVersionReply(uint8_t major, uint8_t minor, uint8_t patch, std::string_view tag) {
     std::string line{'V', numberCharacter(major), '.', numberCharacter(minor), '.', numberCharacter(patch), '-'};
-    line.append(tag.substr(0, kTagLength));
-    line.append(kTagLength - std::min(tag.size(), kTagLength), '0');
+    appendField(line, tag, kTagLength);
     line.push_back(kTerminator);
     return line;
 }
@@ -93,5 +101,22 @@ std::string bitRateReply(CANBaudRate rate) {
 }
 
 std::string dfuInfoReply() { return std::string{'d', kTerminator}; }
+
+std::string genericVersionReply(uint8_t hardware_major, uint8_t hardware_minor, uint8_t firmware_major,
+                                uint8_t firmware_minor) {
+    return std::string{'V',
+                       hexDigit(hardware_major),
+                       hexDigit(hardware_minor),
+                       hexDigit(firmware_major),
+                       hexDigit(firmware_minor),
+                       kTerminator};
+}
+
+std::string serialNumberReply(std::string_view serial) {
+    std::string line{'N'};
+    appendField(line, serial, kGenericReplyCharacters);
+    line.push_back(kTerminator);
+    return line;
+}
 
 }  // namespace kinetra::slcan

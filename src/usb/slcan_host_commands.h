@@ -30,6 +30,7 @@ enum class HostLineKind : uint8_t {
     FirmwareVersionQuery,  ///< "V"
     HardwareVersionQuery,  ///< "H"
     BitRateQuery,          ///< "G"
+    SerialNumberQuery,     ///< "N" (generic adapters)
     Empty,                 ///< nothing before the terminator
     Malformed,             ///< a known command letter with a bad argument or frame body
     Unknown                ///< any other first character
@@ -66,5 +67,14 @@ std::string hardwareVersionReply(uint8_t major, uint8_t minor, uint8_t patch);
 std::string bitRateReply(CANBaudRate rate);
 /// "d\r": the adapter reports that it entered its firmware-update mode.
 std::string dfuInfoReply();
+
+/// A generic SLCAN adapter's answer to "V": "V" and four hex digits, the
+/// hardware and the firmware version (major, minor; each 0-15, cut to its low
+/// nibble), then "\r", e.g. "V2112\r" for hardware 2.1 and firmware 1.2.
+std::string genericVersionReply(uint8_t hardware_major, uint8_t hardware_minor, uint8_t firmware_major,
+                                uint8_t firmware_minor);
+/// A generic SLCAN adapter's answer to "N": "N" and four characters of
+/// `serial`, cut or padded with '0', then "\r".
+std::string serialNumberReply(std::string_view serial);
 
 }  // namespace kinetra::slcan

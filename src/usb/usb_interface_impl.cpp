@@ -283,6 +283,12 @@ bool USBInterface::USBInterfaceImpl::receive(can_frame_data& frame) {
         case LineKind::HardwareVersion:
         case LineKind::BitRate:
         case LineKind::DfuInfo: storeReply(decoded); return false;
+        case LineKind::GenericVersion:
+        case LineKind::SerialNumber:
+            // A generic adapter's identity: no query of this transport waits for it.
+            log_.line("Adapter identity: ", decoded.kind == LineKind::SerialNumber ? 'N' : 'V',
+                      std::string_view(decoded.tag.data(), kinetra::slcan::kGenericReplyCharacters));
+            return false;
         default: logRejectedLine(decoded.kind); return false;
     }
 }

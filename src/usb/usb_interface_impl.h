@@ -83,7 +83,7 @@ private:
     kinetra::LogSink& log_;
     const bool require_kinetra_description_;
     bool generic_setup_ = false;
-    std::atomic<CANBaudRate> generic_bit_rate_{CAN_BAUD_1M};
+    std::atomic<CANBaudRate> generic_bit_rate_{CAN_BAUD_500K};
     kinetra::slcan::RemoteForm remote_form_ = kinetra::slcan::RemoteForm::WithDataDigits;
 
     // Queries from several threads would otherwise share one set of reply fields.

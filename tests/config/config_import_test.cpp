@@ -14,9 +14,11 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -44,7 +46,7 @@ json fullDocument() {
         "motor_temperature_upper_limit": 100, "motor_thermistor_beta": 3950, "motor_thermistor_r_ref": 10000.0,
         "output_encoder_resolution_parameter": 4096, "output_encoder_type": 3, "output_encoder_use_index": false,
         "overvoltage_level": 56.5, "position_gain": 0.1, "regen_current_trip_level": 7.0,
-        "startup_closed_loop": true, "startup_encoder_matching": false, "startup_index_search": true,
+        "startup_closed_loop": false, "startup_encoder_matching": false, "startup_index_search": true,
         "undervoltage_level": 10.0, "vel_gain": 0.25, "vel_integrator_gain": 0.5}})");
 }
 
@@ -170,41 +172,68 @@ TEST_F(ConfigImportTest, SendsOneFrameAndOnePausePerAppliedGroupInOrder) {
     }
 }
 
-TEST_F(ConfigImportTest, WritesTheDocumentsValuesWithTheirConversions) {
+// Every member of a full document reaches its own place in its own frame: the
+// document's values are all different where a mix-up could hide.
+TEST_F(ConfigImportTest, WritesEachMemberIntoItsOwnField) {
+    using kinetra::sim::packWord;
+    using u8 = unsigned char;
+    using u16 = unsigned short;
     const Outcome full = run(fullDocument().dump());
-    EXPECT_EQ((argumentsOf<float, float>(full, m::kSetDCBusTripLevels)), std::make_tuple(10.0f, 56.5f));
-    EXPECT_EQ((argumentsOf<float, bool>(full, m::kSetBrakeResistor)), std::make_tuple(2.5f, true));
-    EXPECT_EQ((argumentsOf<unsigned char, unsigned short, float>(full, m::kSetMotorParameters)),
-              std::make_tuple(7, 270, 12.5f));
-    EXPECT_EQ((argumentsOf<unsigned char, int32_t, bool>(full, m::kConfigureMotorEncoder)),
-              std::make_tuple(4, -16384, true));
-    EXPECT_EQ((argumentsOf<unsigned char, int32_t, bool, bool>(full, m::kConfigureOutputEncoder)),
-              std::make_tuple(3, 4096, false, true));
-    EXPECT_EQ((argumentsOf<float, unsigned short>(full, m::kSetMotorThermistorParameters)),
-              std::make_tuple(10000.0f, 3950));
-    EXPECT_EQ((argumentsOf<bool, bool, bool>(full, m::kSetStartupConfigs)), std::make_tuple(true, false, true));
-    EXPECT_EQ(std::get<0>(argumentsOf<float>(full, m::kSetPositionControllerGain)), 0.1f);
-    EXPECT_EQ(std::get<0>(argumentsOf<uint32_t>(full, m::kSetCANBaudRate)), 500000u) << "selector 6 is 500 kbit/s";
+    const std::vector<std::pair<uint8_t, uint64_t>> expected = {
+        {m::kSetDCBusTripLevels, packWord(10.0f, 56.5f)},
+        {m::kSetBrakeResistor, packWord(2.5f, true)},
+        {m::kSetRegenCurrentTripLevel, packWord(7.0f)},
+        {m::kSetMotorParameters, packWord(u8{7}, u16{270}, 12.5f)},
+        {m::kConfigureMotorEncoder, packWord(u8{4}, int32_t{-16384}, true)},
+        {m::kConfigureOutputEncoder, packWord(u8{3}, int32_t{4096}, false, true)},
+        {m::kSetGearBoxParameters, packWord(4.0f)},
+        {m::kSetMotorCalibrationParameters, packWord(2.0f, 10.0f)},
+        {m::kSetMotorThermistorParameters, packWord(10000.0f, u16{3950})},
+        {m::kSetStartupConfigs, packWord(true, false, false)},
+        {m::kSetPositionControllerGain, packWord(0.1f)},
+        {m::kSetVelocityControllerGains, packWord(0.25f, 0.5f)},
+        {m::kSetCurrentControllerBandwidth, packWord(1000.0f)},
+        {m::kSetCANBaudRate, packWord(uint32_t{500000})},  // selector 6 is 500 kbit/s
+    };
+    ASSERT_EQ(full.frames.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(full.commands[i], expected[i].first) << i;
+        EXPECT_EQ(kinetra::protocol::payloadWord(full.frames[i]), expected[i].second)
+            << "command " << int(expected[i].first);
+    }
+    // The three start-up flags in the other orders a mix-up could hide in.
+    for (const auto& [index_search, matching, closed_loop] : {std::tuple{false, true, false},
+                                                              std::tuple{false, false, true}}) {
+        const Outcome startup = run(json{{kModel,
+                                          {{"startup_index_search", index_search},
+                                           {"startup_encoder_matching", matching},
+                                           {"startup_closed_loop", closed_loop}}}}
+                                        .dump());
+        EXPECT_EQ((argumentsOf<bool, bool, bool>(startup, m::kSetStartupConfigs)),
+                  std::make_tuple(index_search, matching, closed_loop));
+    }
 
     struct Conversion {
         const char* name;
         std::string document;
-        uint8_t command;
         std::tuple<unsigned char, unsigned short, float> expected;
     };
-    const auto motor = [](const json& poles, const json& kv) {
-        return json{{kModel, {{"motor_pole_pairs", poles}, {"motor_kv_rating", kv}, {"motor_current_limit", true}}}}
+    const auto motor = [](const json& poles, const json& kv, const json& limit) {
+        return json{{kModel, {{"motor_pole_pairs", poles}, {"motor_kv_rating", kv}, {"motor_current_limit", limit}}}}
             .dump();
     };
+    constexpr float kLargest = std::numeric_limits<float>::max();
     const std::vector<Conversion> conversions = {
-        {"fractions truncate, true reads as 1.0", motor(3.9, 100), m::kSetMotorParameters, {3, 100, 1.0f}},
-        {"integers wrap to the width", motor(263, -1), m::kSetMotorParameters, {7, 65535, 1.0f}},
-        {"huge fractional numbers saturate, then wrap", motor(1e300, -1e300), m::kSetMotorParameters, {255, 0, 1.0f}},
+        {"fractions truncate, true reads as 1.0", motor(3.9, 100, true), {3, 100, 1.0f}},
+        {"the widest values fit", motor(255, 65535, kLargest), {255, 65535, kLargest}},
+        {"truncated into the field; a double that rounds to the largest float",
+         motor(-0.9, 65535.9, -3.4028235e38), {0, 65535, -kLargest}},
     };
     for (const Conversion& c : conversions) {
         SCOPED_TRACE(c.name);
         const Outcome outcome = run(c.document);
-        EXPECT_EQ((argumentsOf<unsigned char, unsigned short, float>(outcome, c.command)), c.expected);
+        EXPECT_EQ(outcome.result, 1);
+        EXPECT_EQ((argumentsOf<unsigned char, unsigned short, float>(outcome, m::kSetMotorParameters)), c.expected);
     }
 }
 
@@ -287,7 +316,57 @@ TEST_F(ConfigImportTest, AWrongTypeInAnyAppliedGroupThrowsBeforeTheFirstFrame) {
         ManualClock clock;
         std::ostringstream out;
         bus.clearSent();
-        EXPECT_THROW(kinetra::config::importDriverConfiguration(driver, doc.dump(), out, clock), json::type_error);
+        try {
+            kinetra::config::importDriverConfiguration(driver, doc.dump(), out, clock);
+            ADD_FAILURE() << "no exception";
+        } catch (const json::type_error& e) {
+            EXPECT_NE(std::string(e.what()).find(std::string(member) + ": type must be"), std::string::npos)
+                << e.what();
+        }
+        EXPECT_TRUE(requestsTo().empty());
+        EXPECT_TRUE(clock.sleeps().empty());
+    }
+}
+
+// Fault pinned: a value the driver's set operation refuses (position_gain 1e308
+// is infinite as a float) stopped the import halfway with the groups before it
+// written, and an integer too wide for its field was wrapped into another
+// setting (300 pole pairs went out as 44).
+TEST_F(ConfigImportTest, AValueItsFieldCannotCarryIsRefusedByNameBeforeTheFirstFrame) {
+    constexpr double kRoundsToInfinity = 0x1.ffffffp+127;  // the largest float plus half its last step
+    const std::vector<std::pair<const char*, json>> refused = {
+        {"position_gain", 1e308},
+        {"undervoltage_level", -1e39},
+        {"vel_integrator_gain", kRoundsToInfinity},
+        {"motor_thermistor_r_ref", -kRoundsToInfinity},
+        {"can_baud_rate", 4294967296u},
+        {"can_baud_rate", -1},
+        {"motor_pole_pairs", 256},
+        {"motor_pole_pairs", -1},
+        {"output_encoder_type", 1e300},
+        {"motor_encoder_type", 18446744073709551615u},
+        {"motor_kv_rating", 65536},
+        {"motor_thermistor_beta", -0.0001e10},
+        {"motor_encoder_resolution_param", 2147483648u},
+        {"output_encoder_resolution_parameter", -2147483649.5},
+        {"output_encoder_resolution_parameter", -2147483649},
+    };
+    for (const auto& [member, value] : refused) {
+        SCOPED_TRACE(std::string(member) + " " + value.dump());
+        json doc = fullDocument();
+        doc[kModel][member] = value;
+        Driver driver(kNode, &bus);
+        ManualClock clock;
+        std::ostringstream out;
+        bus.clearSent();
+        try {
+            kinetra::config::importDriverConfiguration(driver, doc.dump(), out, clock);
+            ADD_FAILURE() << "no exception";
+        } catch (const json::out_of_range& e) {
+            EXPECT_NE(std::string(e.what()).find(std::string(member) + ": " + value.dump() + " does not fit"),
+                      std::string::npos)
+                << e.what();
+        }
         EXPECT_TRUE(requestsTo().empty());
         EXPECT_TRUE(clock.sleeps().empty());
     }

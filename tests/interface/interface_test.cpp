@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -141,6 +142,35 @@ TEST(MasterHeartbeatThread, BeatsEvery200msAndLosesASilentNodeAtTheFirstCheckFro
     EXPECT_TRUE(engine.presence.snapshot().empty()) << "the thread empties the table as it ends";
 }
 
+// Fault pinned (planted): a pass in flash mode skipped its pause, so the heartbeat
+// thread spun through a whole firmware update. Each pass pauses, sends nothing.
+TEST(MasterHeartbeatThread, PausesEveryPassAndStaysSilentWhileAFlashRuns) {
+    MemoryInterface bus;  // never opened: it only records what is sent
+    bus.flash_mode = true;
+    Interface::InterfaceImpl engine(&bus);
+    std::atomic<int> pauses{0};
+    engine.heartbeatPause = [&](std::chrono::nanoseconds period) {
+        EXPECT_EQ(period, 200ms);
+        ++pauses;
+        return engine.stop.requested();
+    };
+    auto thread = std::async(std::launch::async, [&] { engine.masterHeartbeatThread(); });
+    EXPECT_TRUE(eventually([&] { return pauses.load() >= 3; }));
+    engine.stop.request();
+    thread.get();
+    EXPECT_TRUE(bus.sent().empty());
+}
+
+TEST(MasterHeartbeatThread, AnAcknowledgementGoesToItsNodeAlone) {
+    MemoryInterface bus;
+    Interface::InterfaceImpl engine(&bus);
+    engine.sendAckToDevice(5);
+    const auto sent = bus.sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].can_id, 0xC0000282u);  // extended, remote, node 5, command 2
+    EXPECT_EQ(sent[0].can_dlc, 1);
+}
+
 TEST_F(InterfaceTest, NodeAppearsOnceAndIsLostOnceAfterSilence) {
     open();
     {
@@ -196,6 +226,30 @@ TEST_F(InterfaceTest, WithoutProxiesFramesOnlyUpdatePresence) {
     bus.closeInterface();
     EXPECT_EQ(log.str().find("Unknown Device ID"), std::string::npos);
     EXPECT_NE(log.str().find("New Device is sending a heartbeat...from: 4 ; 3\n"), std::string::npos);
+}
+
+// Fault pinned: another host's master heartbeat (master flag, node 0) made "node 0"
+// appear and kept it present; a frame with the flag is never a device's.
+TEST_F(InterfaceTest, AFrameWithTheMasterFlagIsNeverADevice) {
+    open();
+    RecordingProxy zero(bus, 0);
+    RecordingProxy five(bus, 5);
+    can_frame_data flagged = nodeFrame(5, kinetra::protocol::kHeartbeat);
+    flagged.can_id |= kinetra::protocol::kMasterFlag;
+    for (int i = 0; i < 3; ++i) {
+        bus.inject(kinetra::protocol::masterHeartbeatFrame());
+        bus.inject(flagged);
+    }
+    bus.inject(nodeFrame(5, kinetra::protocol::kHeartbeat));  // a device's, handled after them
+    ASSERT_EQ(five.waitForFrames(1).size(), 1u);
+    ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(5); }));
+    EXPECT_EQ(bus.getConnectedDevices(), (std::map<unsigned, unsigned char>{{5, 1}}));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(appeared, (std::vector<std::pair<unsigned, unsigned char>>{{5, 1}}));
+    }
+    EXPECT_TRUE(zero.frames().empty());
+    EXPECT_EQ(five.frames().size(), 1u);
 }
 
 TEST_F(InterfaceTest, ReplacingAProxyRoutesToTheNewOneUntilTheOldIsDestroyed) {

@@ -90,6 +90,9 @@ TEST(GenericAdapterMode, PassesNothingBeforeOpenAndOnlyShortRemoteLines) {
     };
     // Replies to carried queries are node frames: only their first letter is compared.
     const Step steps[] = {
+        // Identity as common SLCAN adapters give it, open or closed.
+        {"V\r", "V2112\r", "V1.2.3-51mc0de1\r"},
+        {"N\r", "NSIM1\r", "\a"},
         {short_query, "\a", "T"},
         {"O\r", "\r", "\a"},
         {long_query, "\a", "T"},
@@ -139,6 +142,22 @@ TEST(GenericAdapterMode, SlcanInterfaceSetsTheChannelUpAndIsAnswered) {
         EXPECT_EQ(driver.getBusVoltage(&voltage), RET_OK);
         iface.closeInterface();
     }
+}
+
+// Fault pinned: SlcanInterface opened at 1 Mbit/s by default, so a first program
+// against kinetra-sim (500 kbit/s, as the devices) found no node.
+TEST(GenericAdapterMode, DefaultSlcanInterfaceFindsTheDefaultSimulatorsNodes) {
+    SimulatorOptions options;
+    options.adapter.generic = true;
+    Simulator sim({{NodeKind::Driver, 1}}, options);
+    sim.start();
+    SlcanInterface iface;
+    ASSERT_TRUE(iface.initInterface(sim.portName()));
+    Driver driver(1, &iface);
+    ASSERT_TRUE(test::eventually([&] { return driver.isConnected() && iface.isRunning(); }, 3000ms));
+    float voltage = 0.0f;
+    EXPECT_EQ(driver.getBusVoltage(&voltage), RET_OK);
+    iface.closeInterface();
 }
 
 TEST(GenericAdapterMode, ZarvoTransportIsNotHeardThroughAClosedChannel) {

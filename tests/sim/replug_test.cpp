@@ -93,7 +93,7 @@ TEST(SimulatorReplug, LibraryReportsTheLossAndReconnectsThroughTheSameLink) {
 #ifdef KINETRA_SIM_PROGRAM
 // Fault: the program could linger after SIGTERM; it must end within 0.2 s and
 // take its link with it.
-TEST(SimulatorProgram, EndsPromptlyOnSigtermAndRemovesItsLink_Slow) {
+TEST(SimulatorProgram, EndsPromptlyOnSigtermAndRemovesItsLinks_Slow) {
     const std::string link = uniqueLink("program");
     int out[2];
     ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
@@ -101,7 +101,8 @@ TEST(SimulatorProgram, EndsPromptlyOnSigtermAndRemovesItsLink_Slow) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    std::vector<std::string> args = {KINETRA_SIM_PROGRAM, "--driver", "1", "--link", link};
+    // Two hosts: a port each, the second's link beside the first's.
+    std::vector<std::string> args = {KINETRA_SIM_PROGRAM, "--driver", "1", "--link", link, "--hosts", "2"};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -121,8 +122,10 @@ TEST(SimulatorProgram, EndsPromptlyOnSigtermAndRemovesItsLink_Slow) {
         if (got <= 0) break;
         printed.append(buffer, static_cast<std::size_t>(got));
     }
-    ASSERT_NE(printed.find("port: " + link), std::string::npos) << printed;
+    ASSERT_NE(printed.find("port 1: " + link + "\nport 2: " + link + "-2\n"), std::string::npos) << printed;
     EXPECT_EQ(linkTarget(link).rfind("/dev/pts/", 0), 0u);
+    EXPECT_EQ(linkTarget(link + "-2").rfind("/dev/pts/", 0), 0u);
+    EXPECT_NE(linkTarget(link), linkTarget(link + "-2"));
 
     const auto signalled = Clock::now();
     ASSERT_EQ(::kill(pid, SIGTERM), 0);
@@ -138,6 +141,7 @@ TEST(SimulatorProgram, EndsPromptlyOnSigtermAndRemovesItsLink_Slow) {
     EXPECT_LT(took, 200ms * kSanitizerSlack);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_TRUE(linkTarget(link).empty());
+    EXPECT_TRUE(linkTarget(link + "-2").empty());
 }
 #endif
 

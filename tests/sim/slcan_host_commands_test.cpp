@@ -20,7 +20,8 @@ TEST(SlcanHostCommands, ClassifiesEveryCommandLine) {
         {"O", HostLineKind::OpenChannel},     {"O\r", HostLineKind::OpenChannel},
         {"C", HostLineKind::CloseChannel},    {"d", HostLineKind::EnterDfu},
         {"V", HostLineKind::FirmwareVersionQuery}, {"H", HostLineKind::HardwareVersionQuery},
-        {"G", HostLineKind::BitRateQuery},    {"S0", HostLineKind::SetBitRate},
+        {"G", HostLineKind::BitRateQuery},    {"N", HostLineKind::SerialNumberQuery},
+        {"N0", HostLineKind::Malformed},      {"S0", HostLineKind::SetBitRate},
         {"S8", HostLineKind::SetBitRate},     {"Z0", HostLineKind::Configuration},
         {"Z2", HostLineKind::Configuration},  {"", HostLineKind::Empty},
         {"\r", HostLineKind::Empty},          {"S9", HostLineKind::Malformed},
@@ -106,6 +107,13 @@ TEST(SlcanHostCommands, RepliesDecodeToWhatWasSent) {
         EXPECT_EQ(reply.baud_code, rate);
     }
     EXPECT_EQ(decodeLine(dfuInfoReply()).kind, LineKind::DfuInfo);
+
+    // The generic adapter's forms: four hex digits, four serial characters.
+    EXPECT_EQ(genericVersionReply(2, 1, 1, 2), "V2112\r");
+    EXPECT_EQ(genericVersionReply(10, 0, 0x1F, 15), "VA0FF\r");
+    EXPECT_EQ(serialNumberReply("SIM1"), "NSIM1\r");
+    EXPECT_EQ(serialNumberReply("AB"), "NAB00\r");
+    EXPECT_EQ(serialNumberReply("ABCDEF"), "NABCD\r");
 }
 
 }  // namespace

@@ -143,6 +143,8 @@ TEST_F(InputFileChecks, BadFilesAreRefusedWithTheArgumentAndTheReason) {
          "no \"Tarvex K3\" object"},
         {"wrong type", [&] { checkConfigurationFile(file("type.json", R"({"Tarvex K3":{"position_gain":"x"}})"), "FILE"); },
          "wrong type"},
+        {"beyond a float", [&] { checkConfigurationFile(file("big.json", R"({"Tarvex K3":{"position_gain":1e308}})"), "FILE"); },
+         "position_gain: 1e+308 does not fit a single-precision float"},
         {"one member", [&] { checkConfigurationFile(file("one.json", R"({"Tarvex K3":{"position_gain":5}})"), "FILE"); },
          nullptr},
         {"no directory", [&] { checkWritablePath(dir + "/absent/out.json", "-o"); }, "-o "},

@@ -228,6 +228,19 @@ TEST_F(ToolFiles, CalibrationOfTheSimulatedEncoderPlotsTheErrorBeforeAndAfter_Sl
     EXPECT_NE(svg.find(legend), std::string::npos) << "the legend names the error before";
 }
 
+// Fault pinned: a run too slow for a whole turn wrote nothing useful, yet the
+// tool reported its numbers and exited 0.
+TEST_F(ToolFiles, CalibrationThatDidNotCalibrateExitsOneWithTheReason_Slow) {
+    const ProcessResult result = tool({"calibrate", "4", "--speed", "20", "--sim"});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.err.find("node 4: calibration failed: at 20.0 deg/s measurement 1 covers"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("the chip's bias current trimming and compensation table are cleared"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.out.find("error after"), std::string::npos) << result.out;
+}
+
 TEST_F(ToolFiles, FlashBarRedrawsInPlaceAndTheFirstCtrlCAsks_Slow) {
     if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
     const std::string socket = "kinetra-flash-test-" + std::to_string(::getpid());

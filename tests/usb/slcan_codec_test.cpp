@@ -176,6 +176,13 @@ TEST(SlcanDecode, ClassifiesOtherLines) {
         {"H1.0\r", LineKind::Truncated},
         {"H\r", LineKind::Truncated},
         {"G\r", LineKind::Truncated},
+        // A generic adapter's identity: exactly four characters after the letter.
+        {"V1013\r", LineKind::GenericVersion},
+        {"V10G3\r", LineKind::Truncated},
+        {"V101\r", LineKind::Truncated},
+        {"NA123\r", LineKind::SerialNumber},
+        {"NA12\r", LineKind::Unknown},
+        {"NA1234\r", LineKind::Unknown},
         // Only the characters before the first terminator count.
         {"V1.2.3\r-abcdef12", LineKind::Truncated},
         {"t1230\rFF", LineKind::Frame},

@@ -23,6 +23,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace kinetra::test {
@@ -164,6 +165,8 @@ TEST_F(UsbInterfaceOnPty, DeliversFrameLinesToTheNodesProxy) {
     }
 }
 
+// Also pins two planted faults: a reply wait cut well short of its second (the
+// version reply comes 400 ms late), and the top bit-rate code refused ("G8").
 TEST_F(UsbInterfaceOnPty, QueriesReturnTheAdaptersReply) {
     open();
     uint8_t major = 0, minor = 0, patch = 0;
@@ -175,6 +178,7 @@ TEST_F(UsbInterfaceOnPty, QueriesReturnTheAdaptersReply) {
         std::string reply;
         std::string log_line;
         std::function<void()> check;
+        milliseconds late{0};
     };
     const Case cases[] = {
         {[&] { return iface.getFirmwareVersion(&major, &minor, &patch, &tag); }, "V\r", "V1.2.3-abcdef12\r",
@@ -184,7 +188,8 @@ TEST_F(UsbInterfaceOnPty, QueriesReturnTheAdaptersReply) {
              EXPECT_EQ(minor, 2);
              EXPECT_EQ(patch, 3);
              EXPECT_EQ(tag, "abcdef12");
-         }},
+         },
+         milliseconds(400)},
         {[&] { return iface.getHardwareVersion(&major, &minor, &patch); }, "H\r", "H2.0.7\r",
          "Got hardware version info: 2.0.7\n",
          [&] {
@@ -194,10 +199,13 @@ TEST_F(UsbInterfaceOnPty, QueriesReturnTheAdaptersReply) {
          }},
         {[&] { return iface.getCANBaudRate(&rate); }, "G\r", "G6\r", "Got CAN Baud Rate : 6\n",
          [&] { EXPECT_EQ(rate, CAN_BAUD_500K); }},
+        {[&] { return iface.getCANBaudRate(&rate); }, "G\r", "G8\r", "Got CAN Baud Rate : 8\n",
+         [&] { EXPECT_EQ(rate, CAN_BAUD_1M); }},
     };
     for (const auto& c : cases) {
         auto result = std::async(std::launch::async, c.query);
         ASSERT_EQ(readFromHost(pty, c.request.size()), c.request);
+        std::this_thread::sleep_for(c.late);
         ASSERT_TRUE(pty.writeToMaster(c.reply));
         ASSERT_EQ(result.get(), RET_INTERFACE_OK) << c.request;
         EXPECT_EQ(log.count(c.log_line), 1u) << log.text();
@@ -222,17 +230,34 @@ TEST_F(UsbInterfaceOnPty, QueryOnASilentAdapterTimesOutWithItsMessage) {
 }
 
 // Fault pinned: any reply line ended a query's wait, so a late or unsolicited
-// reply of another kind was returned as the answer, with stale values.
+// reply of another kind was returned as the answer, with stale values. Each query
+// meets the replies of every other kind, a generic adapter's "V" among them.
 TEST_F(UsbInterfaceOnPty, ReplyOfAnotherKindDoesNotAnswerAQuery) {
     open();
     uint8_t major = 42, minor = 42, patch = 42;
-    CoutCapture cout;
-    auto result = std::async(std::launch::async, [&] { return iface.getHardwareVersion(&major, &minor, &patch); });
-    ASSERT_EQ(readFromHost(pty, 2), "H\r");
-    ASSERT_TRUE(pty.writeToMaster("G6\rV1.2.3-abcdef12\r"));
-    EXPECT_EQ(result.get(), RET_INTERFACE_FAIL);
-    EXPECT_EQ(major, 42);
-    EXPECT_EQ(cout.text(), kTimeoutMessage);
+    std::string tag = "untouched";
+    CANBaudRate rate = CAN_BAUD_10K;
+    const std::string firmware = "V1.2.3-abcdef12\r", hardware = "H2.0.7\r", bit_rate = "G6\r";
+    const std::string generic = "V1013\rNA123\rd\r";
+    const struct {
+        std::function<ret_interface_t()> query;
+        std::string request;
+        std::string others;
+    } cases[] = {
+        {[&] { return iface.getHardwareVersion(&major, &minor, &patch); }, "H\r", bit_rate + firmware + generic},
+        {[&] { return iface.getFirmwareVersion(&major, &minor, &patch, &tag); }, "V\r", bit_rate + hardware + generic},
+        {[&] { return iface.getCANBaudRate(&rate); }, "G\r", firmware + hardware + generic},
+    };
+    for (const auto& c : cases) {
+        CoutCapture cout;
+        auto result = std::async(std::launch::async, c.query);
+        ASSERT_EQ(readFromHost(pty, c.request.size()), c.request);
+        ASSERT_TRUE(pty.writeToMaster(c.others));
+        EXPECT_EQ(result.get(), RET_INTERFACE_FAIL) << c.request;
+        EXPECT_EQ(cout.text(), kTimeoutMessage);
+    }
+    EXPECT_EQ(std::tie(major, minor, patch, tag), std::make_tuple(42, 42, 42, std::string("untouched")));
+    EXPECT_EQ(rate, CAN_BAUD_10K);
 }
 
 // Fault pinned: concurrent queries shared one reply flag, so one thread could
@@ -477,6 +502,22 @@ TEST(UsbInterfaceOpen, AcceptsOnlyPortsDescribedAsTheAdapter) {
         EXPECT_TRUE(iface.initInterface(pty.slavePath()));
     }
     serial::unregister_virtual_port(pty.slavePath());
+}
+
+// Fault pinned (planted): setCANBaudRate() was forgotten by the next open, which set
+// the channel up at the constructor's rate again. Also: 500 kbit/s by default.
+TEST(UsbInterfaceOpen, SlcanInterfaceOpensAtTheLastRateItWasGiven) {
+    PtyPair pty;
+    SlcanInterface iface;
+    const std::string at_500k = "C\rS6\rO\r", at_250k = "C\rS5\rO\r";
+    ASSERT_TRUE(iface.initInterface(pty.slavePath()));
+    EXPECT_EQ(readFromHost(pty, at_500k.size()), at_500k);
+    ASSERT_EQ(iface.setCANBaudRate(CAN_BAUD_250K), RET_INTERFACE_OK);
+    EXPECT_EQ(readFromHost(pty, at_250k.size()), at_250k);
+    iface.closeInterface();
+    ASSERT_TRUE(iface.initInterface(pty.slavePath()));
+    EXPECT_EQ(readFromHost(pty, at_250k.size()), at_250k);
+    iface.closeInterface();
 }
 
 // Fault pinned: a port refused as incompatible stayed open, so the same object

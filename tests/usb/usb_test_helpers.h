@@ -96,8 +96,10 @@ private:
 };
 
 /// The line of the host's master heartbeat, which the heartbeat thread writes
-/// every 200 ms in between whatever a test expects to see.
+/// every 200 ms in between whatever a test expects to see; SlcanInterface
+/// writes it in the short remote form.
 inline const std::string kMasterHeartbeatLine = "R02000001100\r";
+inline const std::string kShortMasterHeartbeatLine = "R020000011\r";
 
 /// Reads what the host wrote to the adapter, without the master heartbeats,
 /// until `count` bytes have been gathered or `timeout` has passed.
@@ -108,9 +110,11 @@ inline std::string readFromHost(PtyPair& pty, std::size_t count,
     std::string filtered;
     while (true) {
         filtered = raw;
-        for (std::size_t pos = filtered.find(kMasterHeartbeatLine); pos != std::string::npos;
-             pos = filtered.find(kMasterHeartbeatLine, pos)) {
-            filtered.erase(pos, kMasterHeartbeatLine.size());
+        for (const std::string& heartbeat : {kMasterHeartbeatLine, kShortMasterHeartbeatLine}) {
+            for (std::size_t pos = filtered.find(heartbeat); pos != std::string::npos;
+                 pos = filtered.find(heartbeat, pos)) {
+                filtered.erase(pos, heartbeat.size());
+            }
         }
         // Only whole lines count, so half a heartbeat is never taken for data.
         const bool whole_lines = raw.empty() || raw.back() == '\r';

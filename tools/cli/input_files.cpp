@@ -88,6 +88,8 @@ nlohmann::json checkConfigurationText(const std::string& text, const std::string
     }
     try {
         kinetra::config::planConfigurationImport(document);
+    } catch (const nlohmann::json::out_of_range& error) {
+        throw CliError(kExitBadFile, where + ": a value does not fit its field (" + error.what() + ")" + expected);
     } catch (const std::exception& error) {
         throw CliError(kExitBadFile, where + ": a member has the wrong type (" + error.what() + ")" + expected);
     }

@@ -286,22 +286,22 @@ int runCalibrate(Context& context, const CalibrateArguments& args) {
     display.keep();
     spin.reset();
     shaft.reset();
+    const std::string who = "node " + std::to_string(node) + ": ";
+    // A failed run's samples are plotted too: they show what went wrong.
+    if (!args.plot.empty() && view.before() && view.after() && result.measurements > 0) {
+        writeTextFile(args.plot, svgOf(node, args.speed, *view.before(), *view.after(), result), "--plot");
+    }
     if (cancel.cancelled() || result.cancelled) {
-        throw CliError(kExitInterrupted, "node " + std::to_string(node) +
-                                             ": calibration stopped; the chip keeps what was written last");
+        throw CliError(kExitInterrupted,
+                       who + "calibration " + (result.reason.empty() ? "stopped after it had calibrated" : result.reason));
     }
     if (!result.compatible) {
-        throw CliError(kExitDevice, "node " + std::to_string(node) + ": the encoder is not an MA702, MA732 or MA600");
+        throw CliError(kExitDevice, who + "the encoder is not an MA702, MA732 or MA600");
     }
-    if (result.read_timed_out) {
-        throw CliError(kExitDevice, "node " + std::to_string(node) + ": calibration: no angle read succeeded within " +
-                                        std::to_string(options.read_timeout.count()) + " ms (RET_TIMEOUT)");
-    }
-    if (!result.completed || result.measurements < 1) {
-        throw CliError(kExitDevice, "node " + std::to_string(node) + ": calibration did not complete");
-    }
-    if (!args.plot.empty() && view.before() && view.after()) {
-        writeTextFile(args.plot, svgOf(node, args.speed, *view.before(), *view.after(), result), "--plot");
+    // The run can go through to its end without calibrating; its result says why.
+    if (!result.calibrated || result.measurements < 1) {
+        throw CliError(kExitDevice, who + "calibration failed: " +
+                                        (result.reason.empty() ? "the run did not complete" : result.reason));
     }
     report(context, args, device_class, result);
     return kExitOk;

@@ -8,7 +8,7 @@
 
 #include "kinetra_sim/setups.h"
 #include "kinetra_sim/traffic.h"
-#include "kinetra_sim/virtual_bus.h"
+#include "kinetra_sim/host_ports.h"
 
 #include <atomic>
 #include <cstddef>
@@ -27,7 +27,8 @@ public:
     virtual void writeToHost(std::string_view bytes) = 0;
 };
 
-/// An SLCAN adapter with its own CAN bit rate and channel state.
+/// An SLCAN adapter with its own CAN bit rate and channel state: one host's
+/// adapter on a bus that may have several.
 ///
 /// The host's lines: frame lines go onto the bus while the channel is open
 /// (refused with a bell while it is closed; no acknowledgement when carried);
@@ -39,15 +40,20 @@ public:
 ///
 /// The adapter powers up with the channel open at the saved bit rate (the
 /// Zarvo transport never sends "O" on opening), or, in the generic mode of the
-/// setup, closed until the host opens it, refusing remote lines with data digits. "Z0" saves the current bit rate, "Z1"
-/// returns the saved one to the setup's, "Z2" reboots: back at the saved rate,
-/// channel open, out of the firmware-update mode.
+/// setup, closed until the host opens it, refusing remote lines with data
+/// digits. A generic adapter answers "V" as common SLCAN adapters do ("V" and
+/// four hex digits: hardware and firmware major and minor) and "N" with its
+/// four-character serial number; the Zarvo refuses "N". "Z0" saves the current
+/// bit rate, "Z1" returns the saved one to the setup's, "Z2" reboots: back at
+/// the saved rate, channel open, out of the firmware-update mode.
 class AdapterProtocol : public HostPort {
 public:
     /// Longest line taken from the host; longer ones are refused whole.
     static constexpr std::size_t kMaxHostLine = 64;
 
-    AdapterProtocol(AdapterSetup setup, HostWire& wire, VirtualBus& bus);
+    /// Frames from the host go to `bus`; attaching the adapter to it, so that it
+    /// hears the bus, is left to the caller.
+    AdapterProtocol(AdapterSetup setup, HostWire& wire, HostBus& bus);
 
     /// Reports every line exchanged; set before traffic starts.
     void setObserver(TrafficObserver observer) { observer_ = std::move(observer); }
@@ -87,7 +93,7 @@ private:
 
     const AdapterSetup setup_;
     HostWire& wire_;
-    VirtualBus& bus_;
+    HostBus& bus_;
     TrafficObserver observer_;
 
     std::atomic<bool> open_{true};

@@ -17,6 +17,7 @@
 namespace kinetra::sim {
 
 class Node;
+class HostPort;
 
 class BusArbiter {
 public:
@@ -30,6 +31,8 @@ public:
         CANBaudRate rate = CAN_BAUD_1M;
         Node* from = nullptr;
         uint64_t sequence = 0;
+        /// The host's adapter that sent it, when `from` is nullptr (may be nullptr).
+        const HostPort* host = nullptr;
     };
     /// A frame on the bus from `start` to `end`.
     struct Transmission {

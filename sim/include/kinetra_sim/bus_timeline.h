@@ -16,12 +16,14 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 
 namespace kinetra::sim {
 
 class Node;
+class HostPort;
 
 class BusTimeline {
 public:
@@ -34,13 +36,16 @@ public:
 
     const TimingSetup& setup() const { return setup_; }
 
-    /// A host line carrying `frame` reached the adapter at `now`.
-    void fromHost(const can_frame_data& frame, CANBaudRate rate, Clock::time_point now);
+    /// A host line carrying `frame` reached the adapter at `now`. Each host's
+    /// adapter (`host`) has a serial line of its own.
+    void fromHost(const can_frame_data& frame, CANBaudRate rate, Clock::time_point now,
+                  const HostPort* host = nullptr);
     /// A node wants to send `frame` from `ready` on.
     void fromNode(Node& node, const can_frame_data& frame, CANBaudRate rate, Clock::time_point ready);
-    /// When a frame that left the bus at `left_bus` reaches the host: the serial
-    /// line (one line after the other) and the adapter's latency.
-    Clock::time_point arrivalAtHost(const can_frame_data& frame, Clock::time_point left_bus);
+    /// When a frame that left the bus at `left_bus` reaches the host behind
+    /// `host`: its serial line (one line after the other) and the adapter's latency.
+    Clock::time_point arrivalAtHost(const can_frame_data& frame, Clock::time_point left_bus,
+                                    const HostPort* host = nullptr);
 
     /// Percent of the bus's bit time used over the last second.
     double busLoad();
@@ -60,8 +65,10 @@ private:
     std::mutex mutex_;
     BusArbiter arbiter_;
     std::optional<BusArbiter::Transmission> on_bus_;
-    AdapterLink to_adapter_;
-    AdapterLink to_host_;
+    // One serial line each way per host's adapter, made when first used.
+    AdapterLink& link(std::map<const HostPort*, AdapterLink>& links, const HostPort* host);
+    std::map<const HostPort*, AdapterLink> to_adapter_;
+    std::map<const HostPort*, AdapterLink> to_host_;
     // The earliest pump queued on the timer and not yet run.
     Clock::time_point next_wake_ = Clock::time_point::max();
 };

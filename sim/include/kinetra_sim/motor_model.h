@@ -79,6 +79,10 @@ public:
     void calibrate(double seconds);
     /// Makes the current position read as `position`.
     void setPosition(float position);
+    /// Turns the rotor to `position` (turns, as the position reads it) at once,
+    /// as a hand or a test rig would: unlike setPosition, the encoder sees the
+    /// move. Velocity and set points are left as they are.
+    void turnRotorTo(double position);
     /// As after power-up: idle, at rest, no set point; the zero is kept.
     void restart();
 

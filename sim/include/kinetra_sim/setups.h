@@ -43,6 +43,8 @@ struct AdapterSetup {
     /// The port-list description; it must name the adapter for USBInterface.
     std::string description = "Kinetra Zarvo (simulated)";
     std::string hardware_id = "SIM VID:PID=0000:0000 SER=KINETRA-SIM";
+    /// Four characters: a generic adapter's answer to "N".
+    std::string serial_number = "SIM1";
     /// Behave as a generic SLCAN adapter instead of the Zarvo: the channel is
     /// closed at power-on, so no frame passes until the host opens it, and a
     /// remote line must be in the short form (no data digits).

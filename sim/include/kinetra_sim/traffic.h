@@ -4,6 +4,7 @@
 
 #include <kinetra/can_frame.h>
 
+#include <cstddef>
 #include <functional>
 #include <string_view>
 
@@ -18,6 +19,8 @@ struct TrafficEvent {
     std::string_view line;
     /// The frame the line carries; nullptr for command and reply lines.
     const can_frame_data* frame;
+    /// Which host's adapter it crossed, from 0 (a bus may serve several hosts).
+    std::size_t host = 0;
 };
 
 /// Called on the simulator's threads; must be quick and must not call back into

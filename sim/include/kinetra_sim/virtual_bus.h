@@ -1,13 +1,15 @@
 #pragma once
 /// @file virtual_bus.h
 /// The simulated CAN bus: its nodes, the timing thread that drives heartbeats and
-/// delayed replies, and the bit-rate gate between the nodes and the adapter.
+/// delayed replies, and the bit-rate gate between the nodes and the hosts'
+/// adapters (one or several).
 
 #include <kinetra/can_frame.h>
 #include <kinetra/types.h>
 
 #include "kinetra_sim/bus_timeline.h"
 #include "kinetra_sim/bus_timing.h"
+#include "kinetra_sim/host_ports.h"
 #include "kinetra_sim/node.h"
 #include "kinetra_sim/node_context.h"
 #include "kinetra_sim/timer_queue.h"
@@ -20,18 +22,7 @@
 
 namespace kinetra::sim {
 
-/// The adapter as the bus sees it.
-class HostPort {
-public:
-    virtual ~HostPort() = default;
-    /// Whether a node running at `rate` is heard by the host now: the channel is
-    /// open and the adapter runs at that rate.
-    virtual bool carries(CANBaudRate rate) const = 0;
-    /// Passes one node frame on to the host.
-    virtual void frameToHost(const can_frame_data& frame) = 0;
-};
-
-class VirtualBus : public NodeContext {
+class VirtualBus : public NodeContext, public HostBus {
 public:
     VirtualBus() = default;
     /// Stops the timing thread before the nodes go.
@@ -44,8 +35,10 @@ public:
     /// The first node with this id, or nullptr.
     Node* find(uint32_t node_id) const;
 
-    /// Sets where node frames go (the adapter); nullptr disconnects.
-    void connect(HostPort* port) { port_ = port; }
+    /// Makes `port` the bus's only host adapter; nullptr disconnects every one.
+    void connect(HostPort* port) { ports_.replaceAll(port); }
+    void attach(HostPort& port) override { ports_.attach(port); }
+    void detach(HostPort& port) override { ports_.detach(port); }
     /// Switches the timing model on or off (before start()); off, frames pass at once.
     void setTiming(const TimingSetup& setup);
     /// Whether the timing model is on.
@@ -60,10 +53,11 @@ public:
     /// Stops the timing thread; queued heartbeats and delayed replies are dropped.
     void stop();
 
-    /// A frame the host sent while the channel is open at `rate`: every online
-    /// node at that rate hears it if it is addressed to it (its node id, or the
-    /// master flag), or if it has a standard identifier.
-    void deliverFromHost(const can_frame_data& frame, CANBaudRate rate);
+    /// A frame `sender`'s host sent while its channel is open at `rate`: every
+    /// other host whose adapter carries `rate` hears it (first), and every online
+    /// node at that rate if it is addressed to it (its node id, or the master
+    /// flag), or if it has a standard identifier.
+    void deliverFromHost(const can_frame_data& frame, CANBaudRate rate, const HostPort& sender) override;
 
     /// Exceptions that node handlers threw (and the bus swallowed).
     uint64_t handlerErrors() const { return handler_errors_.load(); }
@@ -75,6 +69,9 @@ public:
 
 private:
     void toHost(Node& from, const can_frame_data& frame);
+    // Timing model: the frame reaches each host after its own serial line.
+    void toHostsTimed(const can_frame_data& frame, CANBaudRate rate, Clock::time_point left_bus,
+                      const HostPort* skip);
     void deliverToNodes(const can_frame_data& frame, CANBaudRate rate);
     void leftBus(const BusArbiter::Queued& queued, Clock::time_point end);
     void heartbeatAt(Node& node, Clock::time_point at);
@@ -82,7 +79,7 @@ private:
 
     // Declared before timer_ so that the timer, whose actions use the nodes, goes first.
     std::vector<std::unique_ptr<Node>> nodes_;
-    std::atomic<HostPort*> port_{nullptr};
+    HostPorts ports_;
     std::atomic<uint64_t> handler_errors_{0};
     // Before timer_, whose actions use it.
     std::unique_ptr<BusTimeline> timeline_;
