@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
     addScanCommand(app, registry);
     addInfoCommand(app, registry);
     addMonitorCommand(app, registry);
+    addShareCommand(app, registry);
     addTelemetryCommand(app, registry);
     addMotionCommands(app, registry);
     addFlashCommand(app, registry);

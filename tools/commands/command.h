@@ -51,6 +51,7 @@ void addPortsCommand(CLI::App& app, Registry& registry);
 void addScanCommand(CLI::App& app, Registry& registry);
 void addInfoCommand(CLI::App& app, Registry& registry);
 void addMonitorCommand(CLI::App& app, Registry& registry);
+void addShareCommand(CLI::App& app, Registry& registry);
 void addTelemetryCommand(CLI::App& app, Registry& registry);
 void addMotionCommands(CLI::App& app, Registry& registry);
 void addAdapterCommand(CLI::App& app, Registry& registry);
