@@ -28,6 +28,8 @@ const char* const kFooter =
     "or kinetra-sim in another process), --sim (an in-process simulator with a driver 1,\n"
     "an actuator 2, an IMU 3 and an encoder 4). Without one, KINETRA_PORT is used, else\n"
     "the one adapter present. --bitrate RATE sets the CAN bit rate (default 500k).\n"
+    "A lost adapter ends a run with 3; --reconnect waits for its port to come back\n"
+    "(a stable name: a /dev/serial/by-id link, kinetra-sim's --link).\n"
     "\n"
     "Exit codes: 0 ok, 1 device error, 2 usage, 3 no adapter, 4 bad file, 130 interrupted;\n"
     "config diff ends 1 when the two differ. With --json a failure also prints\n"
@@ -104,6 +106,7 @@ int main(int argc, char** argv) {
     addScanCommand(app, registry);
     addInfoCommand(app, registry);
     addMonitorCommand(app, registry);
+    addShareCommand(app, registry);
     addTelemetryCommand(app, registry);
     addMotionCommands(app, registry);
     addFlashCommand(app, registry);
@@ -161,12 +164,21 @@ int main(int argc, char** argv) {
     Output out(json);
     context.out = &out;
     context.stop = &stop;
+    // Whatever a run ends with after its adapter went away (a read refused, a
+    // node gone), the lost adapter is what the user needs to hear, with its exit.
+    const auto adapterLost = [&](ExitCode code) { return stop.lost() && code != kExitInterrupted; };
     try {
         const int code = chosen->run(context);
+        if (adapterLost(code)) return fail(out, kExitNoAdapter, stop.lostLine());
         return stop.requested() && code == kExitOk ? kExitOk : code;
     } catch (const CliError& error) {
+        // A failure that already speaks of the adapter keeps its own words.
+        if (adapterLost(error.code()) && error.code() != kExitNoAdapter) {
+            return fail(out, kExitNoAdapter, stop.lostLine());
+        }
         return fail(out, error.code(), error.what());
     } catch (const std::exception& error) {
+        if (adapterLost(kExitDevice)) return fail(out, kExitNoAdapter, stop.lostLine());
         return fail(out, kExitDevice, causeOf(error));
     }
 }

@@ -90,7 +90,7 @@ void AdapterProtocol::handleLine(std::string_view line) {
             return answer(slcan::kOkReply);
         case HostLineKind::SetBitRate:
             // As on any SLCAN adapter, the rate changes only while the channel is closed.
-            if (open_) return refuse();
+            if (open_ || !bus_.allowsBitRate(*this, parsed.bit_rate)) return refuse();
             bit_rate_ = parsed.bit_rate;
             return answer(slcan::kOkReply);
         case HostLineKind::Configuration:

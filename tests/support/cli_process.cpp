@@ -33,7 +33,7 @@ std::string slurp(const std::string& path) {
 
 pid_t spawn(const std::string& program, const std::vector<std::string>& arguments,
             const std::map<std::string, std::string>& environment, const std::string& out_path,
-            const std::string& err_path) {
+            const std::string& err_path, int input = -1) {
     std::vector<std::string> env_strings;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
@@ -52,7 +52,7 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& argument
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
+        const int in = input >= 0 ? input : ::open("/dev/null", O_RDONLY);
         const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(in, 0);
@@ -97,13 +97,46 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 }
 
 BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments)
-    : out_path_(temporaryPath("bg")) {
+    : out_path_(temporaryPath("bg")), err_path_("/dev/null") {
     pid_ = spawn(program, arguments, {}, out_path_, "/dev/null");
+}
+
+BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments,
+                                     bool with_input)
+    : out_path_(temporaryPath("bg")), err_path_(with_input ? temporaryPath("bgerr") : std::string("/dev/null")) {
+    int pipe_ends[2] = {-1, -1};
+    if (with_input && ::pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    // The child's end loses O_CLOEXEC with dup2; the writing end closes on exec.
+    pid_ = spawn(program, arguments, {}, out_path_, err_path_, pipe_ends[0]);
+    if (pipe_ends[0] >= 0) ::close(pipe_ends[0]);
+    input_ = pipe_ends[1];
 }
 
 BackgroundProcess::~BackgroundProcess() {
     interrupt();
+    if (input_ >= 0) ::close(input_);
     std::remove(out_path_.c_str());
+    if (err_path_ != "/dev/null") std::remove(err_path_.c_str());
+}
+
+void BackgroundProcess::signal(int signal_number) {
+    if (pid_ > 0) ::kill(pid_, signal_number);
+}
+
+void BackgroundProcess::send(const std::string& text) {
+    if (input_ >= 0 && ::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        throw std::runtime_error("cannot write to the process");
+    }
+}
+
+std::string BackgroundProcess::errors() const { return slurp(err_path_); }
+
+int BackgroundProcess::wait(std::chrono::milliseconds limit) {
+    if (pid_ > 0) {
+        exit_code_ = reap(pid_, limit);
+        pid_ = -1;
+    }
+    return exit_code_;
 }
 
 std::string BackgroundProcess::output() const { return slurp(out_path_); }

@@ -4,11 +4,14 @@
 #include "cli/device_text.h"
 #include "cli/error_text.h"
 #include "cli/exit_codes.h"
+#include "cli/output.h"
 #include "cli/port_list.h"
 #include "cli/quiet_cout.h"
 
 #include "can/bus.h"
 #include "kinetra_sim/simulator.h"
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <exception>
@@ -93,6 +96,34 @@ void BusSession::open() {
         }
         bus_ = std::make_unique<SlcanInterface>(choice_.rate());
     }
+    check_description_ = check_description;
+    // Every frame wakes the waits: the library enters a node into its presence
+    // table only after the appearance callback, so a wait for a node ends at the
+    // frame after its first heartbeat.
+    bus_->setFrameObserver([this](const can_frame_data& frame) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            unsigned node = 0, type = 0;
+            if (isNodeHeartbeat(frame, &node, &type)) heartbeats_[node] = type;
+            if (frame_callback_) frame_callback_(frame);
+        }
+        stop_.notify();
+    });
+    // On the receive thread, which then reads no more; the main thread's waits
+    // wake and end the run, or reconnect.
+    bus_->setAdapterLostCallback([this] {
+        stop_.adapterLost("adapter lost: " + port_ + " went away" +
+                          (choice_.reconnect ? std::string() : " (--reconnect waits for it to come back)"));
+    });
+    try {
+        attach(check_description);
+    } catch (const CliError&) {
+        bus_.reset();
+        throw;
+    }
+}
+
+void BusSession::attach(bool check_description) {
     auto appeared = [this](unsigned node, unsigned char type) {
         std::function<void(unsigned, unsigned, bool)> callback;
         {
@@ -113,18 +144,6 @@ void BusSession::open() {
         }
         if (callback) callback(node, type, false);
     };
-    // Every frame wakes the waits: the library enters a node into its presence
-    // table only after the appearance callback, so a wait for a node ends at the
-    // frame after its first heartbeat.
-    bus_->setFrameObserver([this](const can_frame_data& frame) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            unsigned node = 0, type = 0;
-            if (isNodeHeartbeat(frame, &node, &type)) heartbeats_[node] = type;
-            if (frame_callback_) frame_callback_(frame);
-        }
-        stop_.notify();
-    });
     bool opened = false;
     std::string reason;
     try {
@@ -138,38 +157,61 @@ void BusSession::open() {
         reason = causeOf(error);
     }
     if (!opened) {
-        bus_.reset();
         throw CliError(kExitNoAdapter,
                        "cannot open " + port_ + ": " + (reason.empty() ? std::string("open failed") : reason));
     }
+    const auto fail = [this](const std::string& message) {
+        bus_->closeInterface();
+        throw CliError(kExitNoAdapter, message);
+    };
     // The library refuses device operations until a send has succeeded; the
     // heartbeat thread's first one may come after the first node's heartbeat, so
     // the tool announces the host itself at once.
     can_frame_data announce = kinetra::protocol::masterHeartbeatFrame();
-    if (bus_->sendFrame(&announce) == 0) {
-        bus_.reset();
-        throw CliError(kExitNoAdapter, "cannot send on " + port_ + ": the write failed");
-    }
+    if (bus_->sendFrame(&announce) == 0) fail("cannot send on " + port_ + ": the write failed");
     if (check_description && !sim_) {
         // The adapter answers its version query at once; a port that does not is
         // no working adapter, whatever its description says.
         uint8_t major = 0, minor = 0, patch = 0;
         std::string tag;
         if (bus_->getFirmwareVersion(&major, &minor, &patch, &tag) != RET_INTERFACE_OK) {
-            bus_.reset();
-            throw CliError(kExitNoAdapter, "no adapter answered on " + port_ + " (no reply to its version query)");
+            fail("no adapter answered on " + port_ + " (no reply to its version query)");
         }
     }
     // The Zarvo keeps the rate it was last given; it changes only when asked.
     if (check_description && !choice_.bit_rate.empty() && bus_->setCANBaudRate(choice_.rate()) != RET_INTERFACE_OK) {
-        bus_.reset();
-        throw CliError(kExitNoAdapter, "cannot set the bit rate on " + port_);
+        fail("cannot set the bit rate on " + port_);
+    }
+}
+
+bool BusSession::checkAdapter() {
+    if (!stop_.lost()) return false;
+    if (!choice_.reconnect) throw CliError(kExitNoAdapter, stop_.lostLine());
+    Output::error(stop_.lostLine() + "; waiting for it to come back (Ctrl-C ends)");
+    bus_->closeInterface();
+    stop_.clearLost();
+    for (;;) {
+        if (stop_.waitFor(kReconnectRetry)) throw CliError(kExitInterrupted, "interrupted while waiting for the adapter");
+        // A port that is not there yet (a link not made again, a device node not
+        // back) is not worth the library's attempt and its complaint.
+        if (::access(port_.c_str(), F_OK) != 0) continue;
+        try {
+            attach(check_description_);
+        } catch (const CliError&) {
+            continue;  // there, but not ready yet: the next round tries again
+        }
+        Output::error("adapter back on " + port_ + "; carrying on");
+        return true;
     }
 }
 
 unsigned BusSession::waitForNode(unsigned node) {
-    const bool present = stop_.waitUntil(kPresenceWait, [&] { return bus_->isDeviceConnected(node); });
-    if (stop_.requested()) throw CliError(kExitInterrupted, "interrupted");
+    bool present = false;
+    do {
+        present = stop_.waitUntil(kPresenceWait, [&] { return bus_->isDeviceConnected(node) || stop_.lost(); });
+        if (stop_.requested()) throw CliError(kExitInterrupted, "interrupted");
+    } while (checkAdapter());
+    present = present && bus_->isDeviceConnected(node);
     if (!present) {
         throw CliError(kExitDevice, "node " + std::to_string(node) + ": not on the bus, no heartbeat within " +
                                         std::to_string(kPresenceWait.count()) + " ms (RET_NOT_CONNECTED)");
@@ -180,7 +222,11 @@ unsigned BusSession::waitForNode(unsigned node) {
 }
 
 std::map<unsigned, unsigned> BusSession::listen(std::chrono::milliseconds duration) {
-    stop_.waitFor(duration);
+    const auto end = std::chrono::steady_clock::now() + duration;
+    // After a reconnect the listening goes on to the end of the time asked for.
+    do {
+        stop_.waitFor(end - std::chrono::steady_clock::now());
+    } while (!stop_.requested() && checkAdapter());
     std::map<unsigned, unsigned> present;
     for (const auto& [node, type] : bus_->getConnectedDevices()) present[node] = type;
     return present;
@@ -193,11 +239,13 @@ std::map<unsigned, unsigned> BusSession::listenAt(CANBaudRate rate, std::chrono:
     // Frames the adapter received at the previous rate may still be on their way
     // through the serial line; they are not heard at this one.
     stop_.waitFor(kRateSettle);
+    checkAdapter();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         heartbeats_.clear();
     }
     stop_.waitFor(duration);
+    checkAdapter();
     std::lock_guard<std::mutex> lock(mutex_);
     return heartbeats_;
 }

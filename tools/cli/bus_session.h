@@ -25,6 +25,7 @@ struct BusChoice {
     std::string slcan;     ///< --slcan: any SLCAN port, no check
     bool sim = false;      ///< --sim: driver 1, actuator 2, IMU 3, encoder 4 in-process
     std::string bit_rate;  ///< --bitrate: a name or bit/s; empty for the default
+    bool reconnect = false;  ///< --reconnect: wait for a lost adapter to come back
 
     /// The chosen CAN bit rate: --bitrate, else 500 kbit/s, the rate of the
     /// devices as they ship and of the simulator.
@@ -33,6 +34,8 @@ struct BusChoice {
 
 /// How long the tool waits for a node's first heartbeat.
 constexpr std::chrono::milliseconds kPresenceWait{1200};
+/// How often --reconnect looks for a lost adapter's port again.
+constexpr std::chrono::milliseconds kReconnectRetry{250};
 
 class BusSession {
 public:
@@ -55,8 +58,15 @@ public:
 
     /// Waits until `node` has sent a heartbeat, at most kPresenceWait or until a
     /// stop; returns its device type code. Throws CliError(kExitDevice) naming the
-    /// node when it does not appear, and CliError(kExitInterrupted) on a stop.
+    /// node when it does not appear, and CliError(kExitInterrupted) on a stop; a
+    /// lost adapter is handled as checkAdapter() does, the wait starting again
+    /// once it is back.
     unsigned waitForNode(unsigned node);
+    /// Does nothing while the adapter is there. Once it was lost: throws
+    /// CliError(kExitNoAdapter) with the line that says so or, with --reconnect,
+    /// says so on standard error, waits for the port to come back (a stop throws
+    /// CliError(kExitInterrupted)), opens it again and returns true.
+    bool checkAdapter();
     /// Waits `duration` (or until a stop) and returns the nodes heard: id -> type code.
     std::map<unsigned, unsigned> listen(std::chrono::milliseconds duration);
     /// Switches the bus to `rate`, waits `duration` (or until a stop) and returns
@@ -70,11 +80,16 @@ public:
     void onFrame(std::function<void(const can_frame_data&)> callback);
 
 private:
+    /// Opens the port with the interface made by open(), announces the host and
+    /// checks the adapter; throws CliError(kExitNoAdapter), leaving it closed.
+    void attach(bool check_description);
+
     BusChoice choice_;
     StopFlag& stop_;
     std::unique_ptr<kinetra::sim::Simulator> sim_;
     std::unique_ptr<USBInterface> bus_;
     std::string port_;
+    bool check_description_ = true;
 
     std::mutex mutex_;
     std::map<unsigned, unsigned> seen_;

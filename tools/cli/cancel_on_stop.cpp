@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <iostream>
 #include <string>
 
 namespace kinetra::cli {
@@ -16,10 +15,12 @@ CancelOnStop::CancelOnStop(StopFlag& stop, Confirm confirm) : stop_(stop), confi
     thread_ = std::thread([this] { watch(); });
 }
 
-CancelOnStop::~CancelOnStop() {
+CancelOnStop::~CancelOnStop() { finish(); }
+
+void CancelOnStop::finish() {
     finished_ = true;
     stop_.notify();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 void CancelOnStop::watch() {
@@ -41,14 +42,15 @@ void CancelOnStop::watch() {
     }
 }
 
-bool confirmStopOnTerminal(StopFlag& stop, const std::string& question, const std::function<bool()>& finished) {
+bool confirmStopOnTerminal(StopFlag& stop, const std::string& question, const std::function<bool()>& finished,
+                           const std::function<void(const std::string&)>& say) {
     const bool ask = ::isatty(STDIN_FILENO) == 1;
-    std::cerr << "\n" << question << (ask ? " [y/N, or Ctrl-C again] " : " (Ctrl-C again to stop)\n") << std::flush;
+    say(question + (ask ? " [y/N, or Ctrl-C again]" : " (Ctrl-C again to stop)"));
     std::string answer;
     bool reading = ask;
     while (!finished()) {
         if (stop.requested()) {
-            std::cerr << "\nstopping\n" << std::flush;
+            say("stopping");
             return true;
         }
         if (!reading) {
@@ -67,9 +69,10 @@ bool confirmStopOnTerminal(StopFlag& stop, const std::string& question, const st
             continue;
         }
         const bool yes = answer == "y" || answer == "Y" || answer == "yes";
-        std::cerr << (yes ? "stopping\n" : "going on\n") << std::flush;
+        say(yes ? "stopping" : "going on");
         return yes;
     }
+    say("ended before an answer; nothing stopped");
     return false;
 }
 

@@ -20,8 +20,12 @@ public:
 
     /// Starts watching `stop`; without `confirm` every stop cancels.
     explicit CancelOnStop(StopFlag& stop, Confirm confirm = {});
-    /// Stops watching (bounded: the watcher's waits are short).
+    /// Calls finish().
     ~CancelOnStop();
+    /// Tells the watcher that the procedure has ended, so that a question still
+    /// open ends now, before the result is shown, and stops watching (bounded:
+    /// the watcher's waits are short). Idempotent.
+    void finish();
     CancelOnStop(const CancelOnStop&) = delete;
     CancelOnStop& operator=(const CancelOnStop&) = delete;
 
@@ -41,8 +45,10 @@ private:
 
 /// The flash's question on a terminal: a second Ctrl-C or "y" stops, Enter goes
 /// on. Reads the answer from standard input; when that is no terminal only a
-/// second Ctrl-C stops. Writes the question and the outcome to standard error.
-bool confirmStopOnTerminal(StopFlag& stop, const std::string& question,
-                           const std::function<bool()>& finished);
+/// second Ctrl-C stops. Gives the question and the outcome, one line each, to
+/// `say`; a procedure that ends before an answer closes the question with a
+/// line that says so, and nothing is stopped.
+bool confirmStopOnTerminal(StopFlag& stop, const std::string& question, const std::function<bool()>& finished,
+                           const std::function<void(const std::string&)>& say);
 
 }  // namespace kinetra::cli

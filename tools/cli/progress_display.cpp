@@ -14,15 +14,19 @@ ProgressDisplay::~ProgressDisplay() { keep(); }
 
 void ProgressDisplay::show(const std::string& line, bool milestone) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (held_) return;
     if (!in_place_) {
         if (milestone && line != last_) out_ << line << "\n" << std::flush;
         last_ = line;
         return;
     }
     const auto now = std::chrono::steady_clock::now();
+    last_ = line;
     if (!milestone && open_ && now - drawn_ < kRedrawInterval) return;
-    out_ << "\r" << line << "\x1b[K" << std::flush;
+    drawLocked(now);
+}
+
+void ProgressDisplay::drawLocked(std::chrono::steady_clock::time_point now) {
+    out_ << "\r" << last_ << reminder_ << "\x1b[K" << std::flush;
     open_ = true;
     drawn_ = now;
 }
@@ -35,6 +39,8 @@ void ProgressDisplay::keep() {
 void ProgressDisplay::keepLocked() {
     if (in_place_ && open_) out_ << "\n" << std::flush;
     open_ = false;
+    // A kept line is not drawn again, by remind() either.
+    if (in_place_) last_.clear();
 }
 
 void ProgressDisplay::message(const std::string& line) {
@@ -43,10 +49,11 @@ void ProgressDisplay::message(const std::string& line) {
     out_ << line << "\n" << std::flush;
 }
 
-void ProgressDisplay::hold(bool held) {
+void ProgressDisplay::remind(const std::string& reminder) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (held) keepLocked();
-    held_ = held;
+    reminder_ = reminder;
+    if (in_place_ && !last_.empty()) drawLocked(std::chrono::steady_clock::now());
 }
+
 
 }  // namespace kinetra::cli

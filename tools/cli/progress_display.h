@@ -27,15 +27,17 @@ public:
     void message(const std::string& line);
     /// Whether lines are redrawn in place.
     bool inPlace() const { return in_place_; }
-    /// While held, nothing is drawn, so that a question asked meanwhile stays
-    /// on screen; holding ends the open line first. Any thread may call it.
-    void hold(bool held);
+    /// While a question waits for its answer, an in-place line ends with
+    /// `reminder` (empty: none), so that the progress stays live beneath the
+    /// question; it is redrawn at once. Any thread may call it.
+    void remind(const std::string& reminder);
 
 private:
     void keepLocked();
+    void drawLocked(std::chrono::steady_clock::time_point now);
 
     std::mutex mutex_;
-    bool held_ = false;
+    std::string reminder_;
     std::ostream& out_;
     bool in_place_;
     bool open_ = false;

@@ -55,6 +55,8 @@ void addBusOptions(CLI::App* app, Context& context, bool& json) {
                 return parseBitRate(text) ? std::string() : "expected one of " + bitRateNames() + ", got '" + text + "'";
             },
             "RATE"));
+    app->add_flag("--reconnect", bus.reconnect,
+                  "when the adapter is lost, wait for its port to come back and carry on (default: end with 3)");
     app->add_flag("--json", json, "one JSON document on standard output (library messages go to standard error)");
 }
 

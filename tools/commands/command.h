@@ -42,7 +42,7 @@ CLI::Validator finiteNumber();
 /// A check that a number is finite and within [low, high]. CLI::Range alone lets
 /// NaN through, as every comparison with it is false.
 CLI::Validator finiteRange(double low, double high);
-/// Adds the bus options (--port, --slcan, --sim, --bitrate) and --json to `app`,
+/// Adds the bus options (--port, --slcan, --sim, --bitrate, --reconnect) and --json to `app`,
 /// bound to `context` and `json`: on the tool and on every subcommand that uses
 /// a bus, so that each one's help lists them.
 void addBusOptions(CLI::App* app, Context& context, bool& json);
@@ -51,6 +51,7 @@ void addPortsCommand(CLI::App& app, Registry& registry);
 void addScanCommand(CLI::App& app, Registry& registry);
 void addInfoCommand(CLI::App& app, Registry& registry);
 void addMonitorCommand(CLI::App& app, Registry& registry);
+void addShareCommand(CLI::App& app, Registry& registry);
 void addTelemetryCommand(CLI::App& app, Registry& registry);
 void addMotionCommands(CLI::App& app, Registry& registry);
 void addAdapterCommand(CLI::App& app, Registry& registry);

@@ -80,7 +80,13 @@ public:
         display_.show(flashProgressLine(progress, std::chrono::duration<double>(now - stage_start_).count()),
                       milestone);
         if (progress.done >= progress.total) display_.keep();
+        if (progress.stage != FlashStage::Entering || progress.done >= progress.total) entered_ = true;
     }
+
+    /// Whether the device reported that it runs its bootloader.
+    bool entered() const { return entered_; }
+    /// The last stage reported.
+    FlashStage stage() const { return stage_; }
 
 private:
     ProgressDisplay& display_;
@@ -88,7 +94,30 @@ private:
     FlashStage stage_ = FlashStage::Entering;
     Clock::time_point stage_start_{};
     int half_ = 0;
+    bool entered_ = false;
 };
+
+/// What a failed or stopped update leaves the device running, and what to do.
+/// Before the start of the new firmware, a device that entered its bootloader
+/// is still there; otherwise its heartbeat tells (a bootloader sends none).
+std::string whatRemains(BusSession& session, StopFlag& stop, const FlashArguments& args,
+                        const FlashProgressView& view) {
+    const std::string node = std::to_string(args.node);
+    const std::string recover = "kinetra flash " + node + " " + args.file + " --in-dfu";
+    const bool entered = args.in_dfu || view.entered();
+    if (entered && (view.stage() < FlashStage::Starting || stop.lost())) {
+        return "; node " + node + " waits in its bootloader: recover with `" + recover + "`";
+    }
+    if (stop.lost()) return "; node " + node + " still runs its firmware";
+    // A stop has been honoured already; the short listen below is no part of the update.
+    stop.clear();
+    const auto wait = entered ? kRestartWait : kPresenceWait;
+    if (stop.waitUntil(wait, [&] { return session.bus().isDeviceConnected(args.node) || stop.lost(); }) &&
+        !stop.lost()) {
+        return "; node " + node + " runs its firmware (heard again): nothing to recover";
+    }
+    return "; node " + node + " sends no heartbeat: if it waits in its bootloader, recover with `" + recover + "`";
+}
 
 int runFlash(Context& context, const FlashArguments& args) {
     // Everything the tool can check is checked before the port opens.
@@ -157,12 +186,13 @@ int runFlash(Context& context, const FlashArguments& args) {
     if (stop.requested()) throw CliError(kExitInterrupted, "interrupted before the update began; nothing flashed");
     ProgressDisplay display(log, out.json() ? ::isatty(STDERR_FILENO) == 1 : out.terminal());
     FlashProgressView view(display);
+    // The question is a line of its own; the progress goes on beneath it.
     CancelOnStop cancel(stop, [&stop, &display](const std::function<bool()>& finished) {
-        display.hold(true);
+        display.remind("  (stop? see above)");
         const bool yes = confirmStopOnTerminal(
-            stop, "Stop the update? The device stays in its bootloader until it is flashed again (--in-dfu).",
-            finished);
-        display.hold(false);
+            stop, "Stop the update? A device stopped mid-write waits in its bootloader until flashed with --in-dfu.",
+            finished, [&display](const std::string& line) { display.message(line); });
+        display.remind("");
         return yes;
     });
     FlashOptions options;
@@ -180,21 +210,27 @@ int runFlash(Context& context, const FlashArguments& args) {
         Driver driver(node, &session.bus());
         status = driver.flash(args.file, args.in_dfu, options);
     }
+    // A question still open ends before the result is shown.
+    cancel.finish();
     display.keep();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const std::string stays = "; the device stays in its bootloader: flash it again with --in-dfu";
-    // A stop confirmed only after the start of the new firmware stopped nothing.
-    if (status != RET_OK && cancel.cancelled()) {
-        throw CliError(kExitInterrupted, "node " + std::to_string(node) + ": update stopped" + stays);
-    }
     // The library refuses a file before it sends anything (one that changed
     // since it was checked above): the device is as it was.
     if (status == RET_INVALID_ARGUMENT) {
         throw CliError(kExitBadFile, "FILE " + args.file + ": " + failure + "; nothing flashed");
     }
+    if (status != RET_OK && stop.lost()) {
+        throw CliError(kExitNoAdapter, stop.lostLine() + "; the update of node " + std::to_string(node) +
+                                           " did not finish" + whatRemains(session, stop, args, view));
+    }
+    // A stop confirmed only after the start of the new firmware stopped nothing.
+    if (status != RET_OK && cancel.cancelled()) {
+        throw CliError(kExitInterrupted,
+                       "node " + std::to_string(node) + ": update stopped" + whatRemains(session, stop, args, view));
+    }
     if (status != RET_OK) {
-        throw CliError(kExitDevice,
-                       deviceFailure(node, "flash", status) + (failure.empty() ? "" : ": " + failure) + stays);
+        throw CliError(kExitDevice, deviceFailure(node, "flash", status) + (failure.empty() ? "" : ": " + failure) +
+                                        whatRemains(session, stop, args, view));
     }
 
     // The new firmware announces itself with its heartbeat.
@@ -240,7 +276,8 @@ void addFlashCommand(CLI::App& app, Registry& registry) {
         "A driver's configuration is exported first; if that fails nothing is flashed.\n"
         "An actuator, or a node given with --in-dfu, has no export, so no backup is taken.\n"
         "Drivers and actuators run the same bootloader, so --in-dfu needs no class.\n"
-        "The first Ctrl-C asks before stopping: a stopped update leaves the device in its bootloader.\n"
+        "The first Ctrl-C asks before stopping: a stopped update leaves the device in its bootloader;\n"
+        "the error then names the command that recovers it (flash again with --in-dfu).\n"
         "Example:\n  kinetra flash 1 firmware.hex --verify --backup node1.json\n"
         "  kinetra flash 2 firmware.hex --in-dfu");
     registry.push_back({sub, [args](Context& context) { return runFlash(context, *args); }});

@@ -128,7 +128,8 @@ void addMonitorCommand(CLI::App& app, Registry& registry) {
                                 const auto wait = options->duration > 0 ? end - now
                                                                         : std::chrono::steady_clock::duration(
                                                                               std::chrono::seconds(1));
-                                context.stop->waitUntil(wait, [&] { return !queue.empty(); });
+                                context.stop->waitUntil(wait,
+                                                        [&] { return !queue.empty() || context.stop->lost(); });
                                 unsigned long dropped = 0;
                                 for (const Event& event : queue.take(&dropped)) {
                                     const double t = std::chrono::duration<double>(event.when - start).count();
@@ -170,6 +171,8 @@ void addMonitorCommand(CLI::App& app, Registry& registry) {
                                 out.out().flush();
                                 file.flush();
                                 if (context.stop->requested()) break;
+                                // The frames before the loss are shown first; then the run ends, or waits.
+                                if (context.stop->lost() && queue.empty()) session.checkAdapter();
                             }
                             session.onFrame({});
                             session.onPresence({});

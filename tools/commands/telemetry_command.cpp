@@ -133,6 +133,12 @@ void addTelemetryCommand(CLI::App& app, Registry& registry) {
                                     Sampler sampler(node, options->once, report);
                                     sample(proxy, sampler, period_ms);
                                     if (context.stop->requested()) break;
+                                    // Reads refused for a lost adapter are no measurement to show.
+                                    if (session.checkAdapter()) {
+                                        session.waitForNode(node);
+                                        --refresh;  // that one showed nothing
+                                        continue;
+                                    }
                                     const double t =
                                         std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
                                             .count();

@@ -36,6 +36,15 @@ public:
     /// real bus, everything else on it at that rate hears it, every other host
     /// included, while the sender does not hear its own frame back.
     virtual void deliverFromHost(const can_frame_data& frame, CANBaudRate rate, const HostPort& sender) = 0;
+    /// Whether `port`'s host may set its adapter to `rate`; a refusal is answered
+    /// as the adapter answers any refused command. A simulated bus lets every
+    /// host choose; one real adapter shared by several programs lets one at a
+    /// time move the bus to another rate.
+    virtual bool allowsBitRate(const HostPort& port, CANBaudRate rate) {
+        (void)port;
+        (void)rate;
+        return true;
+    }
 };
 
 /// The adapters attached to one bus, and the fan-out of frames to them.
