@@ -1,0 +1,107 @@
+// Adapter discovery by port description and the library end to end, under Wine,
+// against device entries that scripts/test-windows.sh seeds in the registry:
+// KINETRA_TEST_ADAPTER_PORT has a friendly name naming the adapter and kinetra-sim
+// (on Linux) behind it; KINETRA_TEST_GENERIC_PORT has a generic one;
+// KINETRA_TEST_PARALLEL_PORT is a printer port, never listed.
+
+#include <kinetra/serial/serial.h>
+#include <kinetra/usb_interface.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace {
+
+/// Hang guard for waits on the interface's threads; never a timing assertion.
+constexpr auto kDiscoveryHangGuard = std::chrono::seconds(20);
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+class PortDiscoveryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        adapter_ = environment("KINETRA_TEST_ADAPTER_PORT");
+        generic_ = environment("KINETRA_TEST_GENERIC_PORT");
+        parallel_ = environment("KINETRA_TEST_PARALLEL_PORT");
+        if (adapter_.empty() || generic_.empty() || parallel_.empty()) {
+            GTEST_SKIP() << "the seeded ports are not set (run make test-windows)";
+        }
+    }
+    std::string adapter_;
+    std::string generic_;
+    std::string parallel_;
+};
+
+TEST_F(PortDiscoveryTest, ListsSerialPortsWithFriendlyNameAndHardwareId) {
+    bool adapter_seen = false;
+    bool generic_seen = false;
+    for (const serial::PortInfo& info : serial::list_ports()) {
+        EXPECT_NE(info.port, parallel_);
+        EXPECT_EQ(info.port.find("LPT"), std::string::npos) << info.port;
+        if (info.port == adapter_) {
+            adapter_seen = true;
+            EXPECT_TRUE(isKinetraAdapterDescription(info.description)) << info.description;
+            EXPECT_EQ(info.hardware_id.rfind("USB\\VID_", 0), 0u) << info.hardware_id;
+        }
+        if (info.port == generic_) {
+            generic_seen = true;
+            EXPECT_FALSE(isKinetraAdapterDescription(info.description)) << info.description;
+        }
+    }
+    EXPECT_TRUE(adapter_seen);
+    EXPECT_TRUE(generic_seen);
+}
+
+TEST_F(PortDiscoveryTest, AdapterIsRefusedOnAPortThatDoesNotNameIt) {
+    for (const std::string& port : {generic_, std::string("COM248")}) {
+        USBInterface usb;
+        testing::internal::CaptureStdout();
+        bool refused = false;
+        try {
+            usb.initInterface(port);
+        } catch (const NoCompatibleDeviceException&) {
+            refused = true;
+        } catch (const serial::IOException&) {
+            refused = port == "COM248";  // absent: the open already fails
+        }
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(refused) << port;
+        if (port == generic_) {
+            EXPECT_NE(out.find("No Compatible Kinetra Device found "), std::string::npos) << out;
+        }
+        EXPECT_FALSE(usb.isOpen());
+    }
+}
+
+TEST_F(PortDiscoveryTest, FindsTheAdapterAndItsNodesEndToEnd) {
+    USBInterface usb;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::set<unsigned int> nodes;
+    ASSERT_TRUE(usb.initInterface(adapter_, [&](unsigned int node, unsigned char) {
+        std::lock_guard<std::mutex> lock(mutex);
+        nodes.insert(node);
+        changed.notify_all();
+    }));
+    uint8_t major = 0, minor = 0, patch = 0;
+    std::string tag;
+    EXPECT_EQ(usb.getFirmwareVersion(&major, &minor, &patch, &tag), RET_INTERFACE_OK);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        // kinetra-sim's default bus: a driver 1, an actuator 2, an IMU 3, an encoder 4.
+        EXPECT_TRUE(changed.wait_for(lock, kDiscoveryHangGuard, [&] { return nodes.size() >= 4; }));
+        EXPECT_EQ(nodes, (std::set<unsigned int>{1, 2, 3, 4}));
+    }
+    usb.closeInterface();
+}
+
+}  // namespace
