@@ -7,6 +7,8 @@
 #include <kinetra/serial/serial.h>
 #include <kinetra/usb_interface.h>
 
+#include "serial/setupdi_ports_win.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -102,6 +104,28 @@ TEST_F(PortDiscoveryTest, FindsTheAdapterAndItsNodesEndToEnd) {
         EXPECT_EQ(nodes, (std::set<unsigned int>{1, 2, 3, 4}));
     }
     usb.closeInterface();
+}
+
+}  // namespace
+
+namespace {
+
+// The registry may store a string without its NUL: the bytes returned bound it,
+// and its last character is kept (overwriting the last byte with a NUL cuts COM9 to COM).
+TEST(RegistryString, EndsAtTheFirstNulOrTheBytesReturned) {
+    struct Case {
+        const char* bytes;
+        unsigned long size;
+        std::string expected;
+    };
+    const char unterminated[4] = {'C', 'O', 'M', '9'};
+    const Case cases[] = {
+        {"COM5\0", 5, "COM5"},
+        {unterminated, 4, "COM9"},
+        {"USB\\VID_0483\0ACPI\0\0", 20, "USB\\VID_0483"},  // a multi-string: its first string
+        {"", 0, ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(kinetra::registryString(c.bytes, c.size), c.expected);
 }
 
 }  // namespace
