@@ -6,7 +6,8 @@
 # starts, so seeded before it starts for the tests):
 #   COM20 echo peer, COM21 a peer that hangs up (an adapter pulled out),
 #   COM22 kinetra-sim from LINUX_BUILD, listed as the Kinetra adapter,
-#   COM23 an echo peer listed under a generic name, LPT7 a printer port entry.
+#   COM23 an echo peer listed under a generic name, COM24 a peer listed as the
+#   adapter that hangs up (the adapter lost), LPT7 a printer port entry.
 # Every Wine process runs under a time-out; the Wine server and the peers are
 # ended on exit.
 set -euo pipefail
@@ -31,11 +32,12 @@ trap cleanup EXIT
 python3 "$here/pty-peer.py" echo "$work/echo" --seconds $peer_seconds & pids+=($!)
 python3 "$here/pty-peer.py" hangup "$work/hangup" --seconds $peer_seconds & pids+=($!)
 python3 "$here/pty-peer.py" echo "$work/generic" --seconds $peer_seconds & pids+=($!)
+python3 "$here/pty-peer.py" hangup "$work/lost" --seconds $peer_seconds & pids+=($!)
 # The simulator reads console commands on stdin: keep it open, and idle.
 mkfifo "$work/sim-stdin"
 exec 3<>"$work/sim-stdin"
 timeout $peer_seconds "$linux/kinetra-sim" --link "$work/adapter" <&3 >"$work/sim.log" 2>&1 & pids+=($!)
-for link in echo hangup generic adapter; do
+for link in echo hangup generic lost adapter; do
   for _ in $(seq 100); do [ -e "$work/$link" ] && break; sleep 0.1; done
   [ -e "$work/$link" ] || { echo "no $work/$link"; cat "$work/sim.log"; exit 1; }
 done
@@ -51,10 +53,11 @@ seed() {
 }
 {
   printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
-  printf '"COM20"="%s"\n"COM21"="%s"\n"COM22"="%s"\n"COM23"="%s"\n\n' \
-    "$work/echo" "$work/hangup" "$work/adapter" "$work/generic"
+  printf '"COM20"="%s"\n"COM21"="%s"\n"COM22"="%s"\n"COM23"="%s"\n"COM24"="%s"\n\n' \
+    "$work/echo" "$work/hangup" "$work/adapter" "$work/generic" "$work/lost"
   seed KIN0001 COM22 "Kinetra Zarvo USB-CAN Adapter (COM22)"
   seed GEN0001 COM23 "USB Serial Device (COM23)"
+  seed KIN0002 COM24 "Kinetra Zarvo USB-CAN Adapter (COM24)"
   seed LPT0001 LPT7 "Printer Port (LPT7)"
 } > "$work/seed.reg"
 
@@ -65,5 +68,5 @@ timeout 30 wineserver -k || true
 timeout 30 wineserver -w || true
 
 export KINETRA_TEST_ECHO_PORT=COM20 KINETRA_TEST_HANGUP_PORT=COM21 KINETRA_TEST_ADAPTER_PORT=COM22 \
-       KINETRA_TEST_GENERIC_PORT=COM23 KINETRA_TEST_PARALLEL_PORT=LPT7
+       KINETRA_TEST_GENERIC_PORT=COM23 KINETRA_TEST_LOST_PORT=COM24 KINETRA_TEST_PARALLEL_PORT=LPT7
 timeout 300 ctest --test-dir "$win" --output-on-failure --verbose

@@ -2,6 +2,7 @@
 // against device entries that scripts/test-windows.sh seeds in the registry:
 // KINETRA_TEST_ADAPTER_PORT has a friendly name naming the adapter and kinetra-sim
 // (on Linux) behind it; KINETRA_TEST_GENERIC_PORT has a generic one;
+// KINETRA_TEST_LOST_PORT names the adapter but hangs up at the first byte;
 // KINETRA_TEST_PARALLEL_PORT is a printer port, never listed.
 
 #include <kinetra/serial/serial.h>
@@ -103,6 +104,32 @@ TEST_F(PortDiscoveryTest, FindsTheAdapterAndItsNodesEndToEnd) {
         EXPECT_TRUE(changed.wait_for(lock, kDiscoveryHangGuard, [&] { return nodes.size() >= 4; }));
         EXPECT_EQ(nodes, (std::set<unsigned int>{1, 2, 3, 4}));
     }
+    usb.closeInterface();
+}
+
+TEST(AdapterRemoval, InterfaceReportsTheAdapterLost) {
+    const std::string port = environment("KINETRA_TEST_LOST_PORT");
+    if (port.empty()) GTEST_SKIP() << "KINETRA_TEST_LOST_PORT is not set (run make test-windows)";
+    USBInterface usb;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool lost = false;
+    usb.setAdapterLostCallback([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        lost = true;
+        changed.notify_all();
+    });
+    ASSERT_TRUE(usb.initInterface(port));
+    uint8_t major = 0, minor = 0, patch = 0;
+    std::string tag;
+    // The query's bytes make the peer hang up; the reply never comes.
+    EXPECT_NE(usb.getFirmwareVersion(&major, &minor, &patch, &tag), RET_INTERFACE_OK);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        EXPECT_TRUE(changed.wait_for(lock, kDiscoveryHangGuard, [&] { return lost; }));
+    }
+    EXPECT_TRUE(usb.isAdapterLost());
+    EXPECT_FALSE(usb.isRunning());
     usb.closeInterface();
 }
 
