@@ -21,7 +21,7 @@ CMAKE_FLAGS = -DKINETRA_SANITIZE=$(SANITIZE) -DKINETRA_WERROR=$(WERROR) -DKINETR
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD   ?= build-fuzz
 
-.PHONY: all deps configure build test demo bench install check-install docs fuzz soak clean
+.PHONY: all deps configure build test demo bench install check-install docs fuzz soak clean windows test-windows
 
 all: build
 
@@ -72,6 +72,22 @@ fuzz: deps
 # A long soak in this build (the test suite's Soak entry runs 5 s).
 soak: build
 	@KINETRA_SOAK_SECONDS=$(SOAK_SECONDS) $(BUILD)/tests/kinetra_soak
+
+# Windows: cross-built with MinGW-w64 into WINDOWS_BUILD (the DLL and its import
+# library, the Windows test program), and its tests run under Wine against
+# peers and kinetra-sim running natively from the Linux build.
+WINDOWS_BUILD ?= build-windows
+
+windows: deps
+	@scripts/install-windows-deps.sh
+	@scripts/stage-windows-headers.sh $(WINDOWS_BUILD)/host-headers
+	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DKINETRA_WERROR=$(WERROR) -DKINETRA_BUILD_BENCH=OFF -DKINETRA_BUILD_PYTHON=OFF -DKINETRA_BUILD_EXAMPLES=OFF \
+	  > $(WINDOWS_BUILD).configure.log || (cat $(WINDOWS_BUILD).configure.log; exit 1)
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+test-windows: windows build
+	@scripts/test-windows.sh $(WINDOWS_BUILD) $(BUILD)
 
 clean:
 	rm -rf build build-*

@@ -2,7 +2,11 @@
 
 #include <kinetra/serial/serial.h>
 
+#ifdef _WIN32
+#include "serial/serial_win.h"
+#else
 #include "serial/serial_unix.h"
+#endif
 
 #include <system_error>
 
@@ -15,7 +19,7 @@ Serial::SerialImpl* makeImpl(const std::string& port, uint32_t baudrate, const T
     try {
         return new Serial::SerialImpl(port, baudrate, timeout, bytesize, parity, stopbits, flowcontrol);
     } catch (const std::system_error& error) {
-        // Only the wake-up descriptor can fail here (descriptor table full).
+        // Only the wake-up descriptor or events can fail here (out of handles).
         throw IOException("src/serial/serial.cpp", __LINE__, "Error creating the serial port's wake-up event",
                           error.code().value());
     }
