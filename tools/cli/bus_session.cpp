@@ -11,12 +11,27 @@
 #include "kinetra_sim/simulator.h"
 
 #include <cstdlib>
+#include <sstream>
 #include <exception>
 
 namespace kinetra::cli {
 
 namespace {
 using kinetra::sim::NodeKind;
+
+/// The first line of a log, without the transport's prefix.
+std::string firstLine(const std::string& log) {
+    std::string line = log.substr(0, log.find('\n'));
+    const std::string prefix = "SocketCAN: ";
+    if (line.compare(0, prefix.size(), prefix) == 0) line.erase(0, prefix.size());
+    return line;
+}
+
+/// The last line of a log, without the transport's prefix.
+std::string lastLine(std::string log) {
+    while (!log.empty() && log.back() == '\n') log.pop_back();
+    return firstLine(log.substr(log.rfind('\n') == std::string::npos ? 0 : log.rfind('\n') + 1));
+}
 /// How long after a bit-rate change frames of the previous rate may still arrive.
 constexpr std::chrono::milliseconds kRateSettle{100};
 
@@ -66,8 +81,12 @@ BusSession::~BusSession() {
 
 void BusSession::open() {
     bool check_description = true;
+    const bool socketcan = !sim_ && !choice_.socketcan.empty();
     if (sim_) {
         port_ = sim_->portName();
+    } else if (socketcan) {
+        port_ = choice_.socketcan;
+        check_description = false;
     } else if (!choice_.slcan.empty()) {
         port_ = choice_.slcan;
         check_description = false;
@@ -81,8 +100,15 @@ void BusSession::open() {
     // A generic adapter opens its channel at the rate the host names: 500 kbit/s
     // unless --bitrate says otherwise, the rate a firmware update leaves the bus
     // at and the simulator's default.
-    if (check_description) {
-        bus_ = std::make_unique<USBInterface>();
+    // The SocketCAN transport says in its log why an interface cannot be opened.
+    std::ostringstream open_log;
+    if (socketcan) {
+        bus_ = std::make_unique<SocketCANInterface>();
+        bus_->setOutputLogStream(&open_log);
+    } else if (check_description) {
+        auto adapter = std::make_unique<USBInterface>();
+        adapter_ = adapter.get();
+        bus_ = std::move(adapter);
     } else {
         // Before the library opens it: a port that answers nothing an adapter
         // would (a silent pty, a serial port with nothing behind it) would
@@ -91,7 +117,9 @@ void BusSession::open() {
             throw CliError(kExitNoAdapter, "no adapter answered on " + port_ +
                                                " (nothing came back to an SLCAN version query)");
         }
-        bus_ = std::make_unique<SlcanInterface>(choice_.rate());
+        auto adapter = std::make_unique<SlcanInterface>(choice_.rate());
+        adapter_ = adapter.get();
+        bus_ = std::move(adapter);
     }
     auto appeared = [this](unsigned node, unsigned char type) {
         std::function<void(unsigned, unsigned, bool)> callback;
@@ -137,7 +165,12 @@ void BusSession::open() {
     } catch (const std::exception& error) {
         reason = causeOf(error);
     }
+    if (socketcan && !opened) {
+        bus_->setOutputLogStream(nullptr);
+        if (reason.empty()) reason = firstLine(open_log.str());
+    }
     if (!opened) {
+        adapter_ = nullptr;
         bus_.reset();
         throw CliError(kExitNoAdapter,
                        "cannot open " + port_ + ": " + (reason.empty() ? std::string("open failed") : reason));
@@ -150,21 +183,26 @@ void BusSession::open() {
         bus_.reset();
         throw CliError(kExitNoAdapter, "cannot send on " + port_ + ": the write failed");
     }
-    if (check_description && !sim_) {
+    if (check_description && !sim_ && adapter_ != nullptr) {
         // The adapter answers its version query at once; a port that does not is
         // no working adapter, whatever its description says.
         uint8_t major = 0, minor = 0, patch = 0;
         std::string tag;
-        if (bus_->getFirmwareVersion(&major, &minor, &patch, &tag) != RET_INTERFACE_OK) {
+        if (adapter_->getFirmwareVersion(&major, &minor, &patch, &tag) != RET_INTERFACE_OK) {
             bus_.reset();
             throw CliError(kExitNoAdapter, "no adapter answered on " + port_ + " (no reply to its version query)");
         }
     }
-    // The Zarvo keeps the rate it was last given; it changes only when asked.
-    if (check_description && !choice_.bit_rate.empty() && bus_->setCANBaudRate(choice_.rate()) != RET_INTERFACE_OK) {
+    // The Zarvo and a CAN interface keep the rate they were last given; they
+    // change only when asked.
+    if ((check_description || socketcan) && !choice_.bit_rate.empty() &&
+        bus_->setCANBaudRate(choice_.rate()) != RET_INTERFACE_OK) {
+        const std::string why = socketcan ? ": " + lastLine(open_log.str()) : std::string();
+        bus_->setOutputLogStream(nullptr);
         bus_.reset();
-        throw CliError(kExitNoAdapter, "cannot set the bit rate on " + port_);
+        throw CliError(kExitNoAdapter, "cannot set the bit rate on " + port_ + why);
     }
+    if (socketcan) bus_->setOutputLogStream(nullptr);
 }
 
 unsigned BusSession::waitForNode(unsigned node) {
