@@ -21,7 +21,7 @@ CMAKE_FLAGS = -DKINETRA_SANITIZE=$(SANITIZE) -DKINETRA_WERROR=$(WERROR) -DKINETR
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD   ?= build-fuzz
 
-.PHONY: all deps configure build test demo bench install check-install docs fuzz soak clean
+.PHONY: all deps configure build test test-socketcan demo bench install check-install docs fuzz soak clean
 
 all: build
 
@@ -72,6 +72,11 @@ fuzz: deps
 # A long soak in this build (the test suite's Soak entry runs 5 s).
 soak: build
 	@KINETRA_SOAK_SECONDS=$(SOAK_SECONDS) $(BUILD)/tests/kinetra_soak
+
+# The SocketCAN tests in a virtual machine with Debian's kernel (QEMU): this
+# machine's kernel has no CAN support.
+test-socketcan: build
+	@scripts/vm-test.sh $(BUILD)
 
 clean:
 	rm -rf build build-*
