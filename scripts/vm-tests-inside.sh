@@ -39,5 +39,10 @@ tail -5 /tmp/monitor.txt
 
 kill $sim
 wait $sim
+
+if [ -x /tests/socketcan_bench ]; then
+  step "benchmark: vcan0 next to the pseudo-terminal in this machine"
+  check "socketcan_bench ran" timeout 120 socketcan_bench
+fi
 echo "$failed step(s) failed"
 [ $failed -eq 0 ]
