@@ -33,7 +33,7 @@ monitor=$!
 sleep 1
 cansend vcan0 1FFFFF7F#11223344
 wait $monitor
-check "monitor --candump shows the simulator's heartbeats" grep -q ' 08000101#' /tmp/monitor.txt
+check "monitor --candump shows the simulator's heartbeats" grep -q 'vcan0 08000101#' /tmp/monitor.txt
 check "a frame from cansend reaches the library" grep -qi '1FFFFF7F#11223344' /tmp/monitor.txt
 tail -5 /tmp/monitor.txt
 
