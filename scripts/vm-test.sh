@@ -109,6 +109,8 @@ done
 programs=("$build/tests/kinetra_tests" "$build/kinetra" "$build/kinetra-sim" "$(command -v candump)" "$(command -v cansend)")
 # The benchmark when the build has it (BENCH=ON): its figures are reported, not judged.
 [ -x "$build/bench/socketcan_bench" ] && programs+=("$build/bench/socketcan_bench")
+# The image generator for the firmware update, when the build has the examples.
+[ -x "$build/examples/firmware_image" ] && programs+=("$build/examples/firmware_image")
 for program in "${programs[@]}"; do
   strip -o "$root/tests/$(basename "$program")" "$program" 2>/dev/null || cp "$program" "$root/tests/"
   for library in $(ldd "$program" | awk '/=> \// {print $3} /^[ \t]*\// {print $1}'); do

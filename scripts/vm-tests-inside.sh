@@ -31,11 +31,18 @@ check "candump sees the simulator's frames" test "$(wc -l < /tmp/candump.txt)" -
 timeout 10 kinetra monitor --socketcan vcan0 --candump - --duration 3 > /tmp/monitor.txt 2>&1 &
 monitor=$!
 sleep 1
-cansend vcan0 1FFFFF7F#11223344
+cansend vcan0 0001F401#11223344  # to node 1000, which is not on the bus
 wait $monitor
 check "monitor --candump shows the simulator's heartbeats" grep -q 'vcan0 08000101#' /tmp/monitor.txt
-check "a frame from cansend reaches the library" grep -qi '1FFFFF7F#11223344' /tmp/monitor.txt
+check "a frame from cansend reaches the library" grep -qi "0001F401#11223344" /tmp/monitor.txt
 tail -5 /tmp/monitor.txt
+
+if [ -x /tests/firmware_image ]; then
+  firmware_image /tmp/image.hex 2.5.0 > /dev/null
+  timeout 120 kinetra flash 1 /tmp/image.hex --socketcan vcan0 --no-backup > /tmp/flash.txt 2>&1
+  tail -1 /tmp/flash.txt
+  check "a firmware update of driver 1 over vcan0" grep -q 'now firmware 2.5.0' /tmp/flash.txt
+fi
 
 kill $sim
 wait $sim

@@ -66,7 +66,7 @@ const char* const kUsage =
     "each, for N programs at once (an application and a monitor): a frame one\n"
     "sends reaches the nodes and every other; with --link the others' links\n"
     "are PATH-2, PATH-3, ... --socketcan IFACE also puts the nodes on a Linux\n"
-    "CAN interface (vcan0, can0) at the bit rate, for SocketCANInterface,\n"
+    "CAN interface (vcan0, can0), whatever their bit rate, for SocketCANInterface,\n"
     "candump and cansend.\n";
 
 unsigned long parseNumber(const std::string& text, unsigned long highest) {

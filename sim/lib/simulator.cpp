@@ -52,7 +52,7 @@ Simulator::Simulator(const std::vector<NodeSetup>& nodes, SimulatorOptions optio
                                                            hostObserver(options_.observer, index)));
     }
     if (!options_.socketcan.empty()) {
-        socketcan_ = std::make_unique<SocketCANEndpoint>(options_.socketcan, bus_, options_.adapter.bit_rate);
+        socketcan_ = std::make_unique<SocketCANEndpoint>(options_.socketcan, bus_);
     }
 }
 

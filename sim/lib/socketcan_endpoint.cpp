@@ -1,5 +1,6 @@
 #include "kinetra_sim/socketcan_endpoint.h"
 
+#include "devices/protocol/motor_controller_protocol.h"
 #include "socketcan/kernel_frame.h"
 
 #include <linux/can.h>
@@ -21,8 +22,7 @@ namespace {
 }
 }  // namespace
 
-SocketCANEndpoint::SocketCANEndpoint(const std::string& interface, HostBus& bus, CANBaudRate rate)
-    : name_(interface), bus_(bus), rate_(rate) {
+SocketCANEndpoint::SocketCANEndpoint(const std::string& interface, HostBus& bus) : name_(interface), bus_(bus) {
     if (name_.empty() || name_.size() >= IFNAMSIZ) fail(EINVAL, "CAN interface name \"" + name_ + "\"");
     const unsigned index = ::if_nametoindex(name_.c_str());
     if (index == 0) fail(ENODEV, "no network interface named " + name_);
@@ -85,7 +85,12 @@ void SocketCANEndpoint::receiveLoop() {
         // A failed read (the interface went down) is reported once by the kernel;
         // the next poll blocks again. Error frames are the controller's, not a host's.
         if (n != static_cast<ssize_t>(sizeof in) || (in.can_id & CAN_ERR_FLAG) != 0) continue;
-        bus_.deliverFromHost(kinetra::socketcan::fromKernelFrame(in), rate_, *this);
+        // Handed over at every rate: each node and each other host runs at exactly
+        // one, so each hears the frame once.
+        const can_frame_data frame = kinetra::socketcan::fromKernelFrame(in);
+        for (int rate = 0; rate < protocol::motor::kCanBitRateCount; ++rate) {
+            bus_.deliverFromHost(frame, static_cast<CANBaudRate>(rate), *this);
+        }
     }
 }
 

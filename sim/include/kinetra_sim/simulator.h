@@ -47,8 +47,9 @@ struct SimulatorOptions {
     /// and the last character of its serial number telling it apart.
     std::size_t hosts = 1;
     /// When set, the nodes are also on this Linux SocketCAN interface (vcan0,
-    /// can0) at the adapter's bit rate: programs there (SocketCANInterface,
-    /// candump, cansend) see and drive them. The pseudo-terminal hosts stay.
+    /// can0), whatever their bit rate (a virtual interface has none): programs
+    /// there (SocketCANInterface, candump, cansend) see and drive them. The
+    /// pseudo-terminal hosts stay.
     std::string socketcan;
     /// The most hosts one simulated bus serves.
     static constexpr std::size_t kMaxHosts = 16;

@@ -18,11 +18,13 @@ namespace kinetra::sim {
 class SocketCANEndpoint : public HostPort {
 public:
     /// Binds a CAN_RAW socket to `interface` and attaches to `bus`, which must
-    /// outlive the endpoint; frames pass at bit rate `rate` (the nodes at another
-    /// rate neither hear nor are heard, as on a real bus). Nothing is read until
-    /// start(). Throws std::system_error when the interface cannot be opened (no
+    /// outlive the endpoint. The interface is taken to have no bit rate, as a
+    /// virtual one has none: every node is heard and hears whatever its own rate
+    /// (also a bootloader that a firmware update looks for at another rate, since
+    /// the host's rate change does nothing on such an interface). Nothing is read
+    /// until start(). Throws std::system_error when the interface cannot be opened (no
     /// CAN support, no such interface, not a CAN interface).
-    SocketCANEndpoint(const std::string& interface, HostBus& bus, CANBaudRate rate);
+    SocketCANEndpoint(const std::string& interface, HostBus& bus);
     /// Stops and detaches from the bus.
     ~SocketCANEndpoint() override;
     SocketCANEndpoint(const SocketCANEndpoint&) = delete;
@@ -37,7 +39,7 @@ public:
     /// Frames dropped because the interface's transmit queue was full or it was down.
     uint64_t framesDropped() const { return dropped_.load(); }
 
-    bool carries(CANBaudRate rate) const override { return rate == rate_; }
+    bool carries(CANBaudRate) const override { return true; }
     /// Writes a node's frame to the interface without waiting; a full queue drops it.
     void frameToHost(const can_frame_data& frame) override;
 
@@ -46,7 +48,6 @@ private:
 
     const std::string name_;
     HostBus& bus_;
-    const CANBaudRate rate_;
     int socket_ = -1;
     int wakeup_ = -1;
     bool attached_ = false;
