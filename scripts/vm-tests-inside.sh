@@ -11,7 +11,8 @@ check() {  # check WHAT COMMAND...: runs the command, reports and counts a failu
 }
 
 step "transport and simulator tests on vcan0"
-check "gtest SocketCAN*" timeout 120 kinetra_tests --gtest_filter='SocketCAN*' --gtest_brief=1
+# The tool's own tests (SocketCANTool) run outside, where the build tree is.
+check "gtest SocketCAN*" timeout 120 kinetra_tests --gtest_filter='SocketCAN*:-SocketCANTool.*' --gtest_brief=1
 
 step "the simulator on vcan0, seen by the tool and by can-utils"
 kinetra-sim --socketcan vcan0 --driver 1 --actuator 2 --imu 3 --encoder 4 < /dev/null > /tmp/sim.log 2>&1 &
