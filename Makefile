@@ -21,7 +21,8 @@ CMAKE_FLAGS = -DKINETRA_SANITIZE=$(SANITIZE) -DKINETRA_WERROR=$(WERROR) -DKINETR
 FUZZ_SECONDS ?= 60
 FUZZ_BUILD   ?= build-fuzz
 
-.PHONY: all deps configure build test demo bench install check-install docs fuzz soak clean windows test-windows
+.PHONY: all deps configure build test test-socketcan demo bench install check-install docs fuzz soak clean \
+        windows test-windows
 
 all: build
 
@@ -88,6 +89,11 @@ windows: deps
 
 test-windows: windows build
 	@scripts/test-windows.sh $(WINDOWS_BUILD) $(BUILD)
+
+# The SocketCAN tests in a virtual machine with Debian's kernel (QEMU): this
+# machine's kernel has no CAN support.
+test-socketcan: build
+	@scripts/vm-test.sh $(BUILD)
 
 clean:
 	rm -rf build build-*

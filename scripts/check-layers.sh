@@ -2,7 +2,9 @@
 # Fails when a source file under src/ includes a header of a layer above its own.
 # The layers, lowest first: can and serial know nothing of the others; the
 # interface builds on the frames; the USB transport on frames, serial port and
-# interface; the devices on frames and interface. The firmware update sits
+# interface; the SocketCAN transport likewise (it shares the serial wake-up
+# event and the bit rate table); the devices on frames and interface. The
+# firmware update sits
 # beside the proxies that run it: it speaks to the bootloader through the
 # interface and uses only the devices' protocol tables, never the proxies. The
 # configuration and calibration procedures build on the proxies.
@@ -18,6 +20,7 @@ declare -A allowed=(
   [flash]="can interface devices/protocol"
   [config]="can interface devices"
   [calibration]="can interface devices"
+  [socketcan]="can serial interface devices/protocol"
 )
 
 status=0

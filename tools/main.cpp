@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
             const std::string word = argv[i];
             if (word.empty() || word[0] == '-') continue;
             const std::string before = argv[i - 1];
-            if (before == "--port" || before == "--slcan" || before == "--bitrate") continue;
+            if (before == "--port" || before == "--slcan" || before == "--socketcan" || before == "--bitrate") continue;
             try {
                 app.get_subcommand_ptr(word);
             } catch (const CLI::OptionNotFound&) {
@@ -146,9 +146,9 @@ int main(int argc, char** argv) {
         return fail(wantsJson(argc, argv), kExitUsage, error.what());
     }
     const int bus_choices = static_cast<int>(!context.bus.port.empty()) + static_cast<int>(!context.bus.slcan.empty()) +
-                            static_cast<int>(context.bus.sim);
+                            static_cast<int>(context.bus.sim) + static_cast<int>(!context.bus.socketcan.empty());
     if (bus_choices > 1) {
-        return fail(json, kExitUsage, "--port, --slcan and --sim choose the bus: give one of them");
+        return fail(json, kExitUsage, "--port, --slcan, --socketcan and --sim choose the bus: give one of them");
     }
 
     const Subcommand* chosen = nullptr;

@@ -41,13 +41,14 @@ struct Options {
     std::string link;
     bool generic = false;
     std::size_t hosts = 1;
+    std::string socketcan;
 };
 
 const char* const kUsage =
     "usage: kinetra-sim [--driver ID]... [--actuator ID]... [--imu ID]... [--encoder ID]...\n"
     "                   [--bitrate CODE] [--heartbeat-ms MS] [--fault COMMAND]... [-v|-vv]\n"
     "                   [--realistic [--latency-us US] [--serial-baud BAUD]]\n"
-    "                   [--link PATH] [--generic] [--hosts N]\n"
+    "                   [--link PATH] [--generic] [--hosts N] [--socketcan IFACE]\n"
     "\n"
     "Simulates a Kinetra bus behind a virtual Zarvo adapter and prints the port to\n"
     "open (with SlcanInterface from another process). Without nodes: a driver 1,\n"
@@ -64,7 +65,9 @@ const char* const kUsage =
     "short form. --hosts N (1-16) offers N ports on the same bus, one adapter\n"
     "each, for N programs at once (an application and a monitor): a frame one\n"
     "sends reaches the nodes and every other; with --link the others' links\n"
-    "are PATH-2, PATH-3, ...\n";
+    "are PATH-2, PATH-3, ... --socketcan IFACE also puts the nodes on a Linux\n"
+    "CAN interface (vcan0, can0), whatever their bit rate, for SocketCANInterface,\n"
+    "candump and cansend.\n";
 
 unsigned long parseNumber(const std::string& text, unsigned long highest) {
     char* end = nullptr;
@@ -111,6 +114,8 @@ Options parseArguments(int argc, char** argv) {
         } else if (arg == "--hosts") {
             options.hosts = parseNumber(value(i), kinetra::sim::SimulatorOptions::kMaxHosts);
             if (options.hosts == 0) throw std::invalid_argument("--hosts needs at least 1");
+        } else if (arg == "--socketcan") {
+            options.socketcan = value(i);
         } else if (arg == "--link") {
             options.link = value(i);
         } else if (arg == "--fault") {
@@ -216,6 +221,7 @@ int kinetra::sim::runSimulatorProgram(int argc, char** argv) {
         sim_options.link_path = options.link;
         sim_options.adapter.generic = options.generic;
         sim_options.hosts = options.hosts;
+        sim_options.socketcan = options.socketcan;
         if (options.verbosity > 0) {
             auto printer = std::make_shared<TrafficPrinter>(options.verbosity, options.hosts > 1);
             sim_options.observer = [printer](const kinetra::sim::TrafficEvent& event) { (*printer)(event); };
@@ -230,6 +236,7 @@ int kinetra::sim::runSimulatorProgram(int argc, char** argv) {
                 std::cout << "port " << host + 1 << ": " << sim.host(host).portName() << "\n";
             }
         }
+        if (sim.socketcan() != nullptr) std::cout << "socketcan: " << sim.socketcan()->interfaceName() << "\n";
         for (const auto& node : sim.bus().nodes()) {
             std::cout << "node " << node->nodeId() << ": " << kinetra::sim::nodeKindName(node->kind()) << "\n";
         }

@@ -51,6 +51,9 @@ Simulator::Simulator(const std::vector<NodeSetup>& nodes, SimulatorOptions optio
                                                            hostLink(options_.link_path, index),
                                                            hostObserver(options_.observer, index)));
     }
+    if (!options_.socketcan.empty()) {
+        socketcan_ = std::make_unique<SocketCANEndpoint>(options_.socketcan, bus_);
+    }
 }
 
 Simulator::~Simulator() { stop(); }
@@ -60,6 +63,7 @@ void Simulator::start() {
     if (running_) return;
     running_ = true;
     for (const auto& host : hosts_) host->start();
+    if (socketcan_) socketcan_->start();
     bus_.start();
 }
 
@@ -70,6 +74,7 @@ void Simulator::stop() {
     // The clock first: it is what pushes frames into the ports from outside.
     bus_.stop();
     for (const auto& host : hosts_) host->stop();
+    if (socketcan_) socketcan_->stop();
 }
 
 const std::string& Simulator::portName() const { return hosts_.front()->portName(); }

@@ -14,12 +14,27 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <exception>
 
 namespace kinetra::cli {
 
 namespace {
 using kinetra::sim::NodeKind;
+
+/// The first line of a log, without the transport's prefix.
+std::string firstLine(const std::string& log) {
+    std::string line = log.substr(0, log.find('\n'));
+    const std::string prefix = "SocketCAN: ";
+    if (line.compare(0, prefix.size(), prefix) == 0) line.erase(0, prefix.size());
+    return line;
+}
+
+/// The last line of a log, without the transport's prefix.
+std::string lastLine(std::string log) {
+    while (!log.empty() && log.back() == '\n') log.pop_back();
+    return firstLine(log.substr(log.rfind('\n') == std::string::npos ? 0 : log.rfind('\n') + 1));
+}
 /// How long after a bit-rate change frames of the previous rate may still arrive.
 constexpr std::chrono::milliseconds kRateSettle{100};
 
@@ -69,8 +84,12 @@ BusSession::~BusSession() {
 
 void BusSession::open() {
     bool check_description = true;
+    socketcan_ = !sim_ && !choice_.socketcan.empty();
     if (sim_) {
         port_ = sim_->portName();
+    } else if (socketcan_) {
+        port_ = choice_.socketcan;
+        check_description = false;
     } else if (!choice_.slcan.empty()) {
         port_ = choice_.slcan;
         check_description = false;
@@ -84,8 +103,12 @@ void BusSession::open() {
     // A generic adapter opens its channel at the rate the host names: 500 kbit/s
     // unless --bitrate says otherwise, the rate a firmware update leaves the bus
     // at and the simulator's default.
-    if (check_description) {
-        bus_ = std::make_unique<USBInterface>();
+    if (socketcan_) {
+        bus_ = std::make_unique<SocketCANInterface>();
+    } else if (check_description) {
+        auto adapter = std::make_unique<USBInterface>();
+        adapter_ = adapter.get();
+        bus_ = std::move(adapter);
     } else {
         // Before the library opens it: a port that answers nothing an adapter
         // would (a silent pty, a serial port with nothing behind it) would
@@ -94,7 +117,9 @@ void BusSession::open() {
             throw CliError(kExitNoAdapter, "no adapter answered on " + port_ +
                                                " (nothing came back to an SLCAN version query)");
         }
-        bus_ = std::make_unique<SlcanInterface>(choice_.rate());
+        auto adapter = std::make_unique<SlcanInterface>(choice_.rate());
+        adapter_ = adapter.get();
+        bus_ = std::move(adapter);
     }
     check_description_ = check_description;
     // Every frame wakes the waits: the library enters a node into its presence
@@ -144,6 +169,12 @@ void BusSession::attach(bool check_description) {
         }
         if (callback) callback(node, type, false);
     };
+    // The SocketCAN transport says in its log why an interface cannot be opened
+    // or take a bit rate; the log is read for the one-line error, then silenced.
+    if (socketcan_) {
+        open_log_.str("");
+        bus_->setOutputLogStream(&open_log_);
+    }
     bool opened = false;
     std::string reason;
     try {
@@ -156,11 +187,16 @@ void BusSession::attach(bool check_description) {
     } catch (const std::exception& error) {
         reason = causeOf(error);
     }
+    if (socketcan_ && !opened) {
+        bus_->setOutputLogStream(nullptr);
+        if (reason.empty()) reason = firstLine(open_log_.str());
+    }
     if (!opened) {
         throw CliError(kExitNoAdapter,
                        "cannot open " + port_ + ": " + (reason.empty() ? std::string("open failed") : reason));
     }
     const auto fail = [this](const std::string& message) {
+        if (socketcan_) bus_->setOutputLogStream(nullptr);
         bus_->closeInterface();
         throw CliError(kExitNoAdapter, message);
     };
@@ -169,19 +205,22 @@ void BusSession::attach(bool check_description) {
     // the tool announces the host itself at once.
     can_frame_data announce = kinetra::protocol::masterHeartbeatFrame();
     if (bus_->sendFrame(&announce) == 0) fail("cannot send on " + port_ + ": the write failed");
-    if (check_description && !sim_) {
+    if (check_description && !sim_ && adapter_ != nullptr) {
         // The adapter answers its version query at once; a port that does not is
         // no working adapter, whatever its description says.
         uint8_t major = 0, minor = 0, patch = 0;
         std::string tag;
-        if (bus_->getFirmwareVersion(&major, &minor, &patch, &tag) != RET_INTERFACE_OK) {
+        if (adapter_->getFirmwareVersion(&major, &minor, &patch, &tag) != RET_INTERFACE_OK) {
             fail("no adapter answered on " + port_ + " (no reply to its version query)");
         }
     }
-    // The Zarvo keeps the rate it was last given; it changes only when asked.
-    if (check_description && !choice_.bit_rate.empty() && bus_->setCANBaudRate(choice_.rate()) != RET_INTERFACE_OK) {
-        fail("cannot set the bit rate on " + port_);
+    // The Zarvo and a CAN interface keep the rate they were last given; they
+    // change only when asked.
+    if ((check_description || socketcan_) && !choice_.bit_rate.empty() &&
+        bus_->setCANBaudRate(choice_.rate()) != RET_INTERFACE_OK) {
+        fail("cannot set the bit rate on " + port_ + (socketcan_ ? ": " + lastLine(open_log_.str()) : std::string()));
     }
+    if (socketcan_) bus_->setOutputLogStream(nullptr);
 }
 
 bool BusSession::checkAdapter() {
@@ -194,7 +233,7 @@ bool BusSession::checkAdapter() {
         if (stop_.waitFor(kReconnectRetry)) throw CliError(kExitInterrupted, "interrupted while waiting for the adapter");
         // A port that is not there yet (a link not made again, a device node not
         // back) is not worth the library's attempt and its complaint.
-        if (::access(port_.c_str(), F_OK) != 0) continue;
+        if (!socketcan_ && ::access(port_.c_str(), F_OK) != 0) continue;
         try {
             attach(check_description_);
         } catch (const CliError&) {

@@ -1,9 +1,11 @@
 #pragma once
 // The bus a subcommand works on: the adapter, any SLCAN port, or an in-process
-// simulator, opened with the library's USBInterface or SlcanInterface.
+// simulator or a SocketCAN interface, opened with the library's USBInterface,
+// SlcanInterface or SocketCANInterface.
 
 #include "cli/stop_flag.h"
 
+#include <kinetra/socketcan_interface.h>
 #include <kinetra/usb_interface.h>
 
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 
 namespace kinetra::sim {
@@ -24,6 +27,7 @@ struct BusChoice {
     std::string port;      ///< --port: the adapter, with its description check
     std::string slcan;     ///< --slcan: any SLCAN port, no check
     bool sim = false;      ///< --sim: driver 1, actuator 2, IMU 3, encoder 4 in-process
+    std::string socketcan; ///< --socketcan: a Linux CAN network interface (can0, vcan0)
     std::string bit_rate;  ///< --bitrate: a name or bit/s; empty for the default
     bool reconnect = false;  ///< --reconnect: wait for a lost adapter to come back
 
@@ -50,7 +54,9 @@ public:
     /// none was chosen). Throws CliError(kExitNoAdapter) when that fails.
     void open();
     /// The open interface.
-    USBInterface& bus() { return *bus_; }
+    Interface& bus() { return *bus_; }
+    /// The adapter behind the bus, for its own queries; nullptr on SocketCAN.
+    USBInterface* adapter() { return bus_ ? adapter_ : nullptr; }
     /// The port that was opened.
     const std::string& portName() const { return port_; }
     /// The in-process simulator, or nullptr.
@@ -87,9 +93,12 @@ private:
     BusChoice choice_;
     StopFlag& stop_;
     std::unique_ptr<kinetra::sim::Simulator> sim_;
-    std::unique_ptr<USBInterface> bus_;
+    std::unique_ptr<Interface> bus_;
+    USBInterface* adapter_ = nullptr;
     std::string port_;
     bool check_description_ = true;
+    bool socketcan_ = false;         ///< the bus is a Linux CAN interface, not a serial port
+    std::ostringstream open_log_;    ///< the SocketCAN transport's account of an open
 
     std::mutex mutex_;
     std::map<unsigned, unsigned> seen_;

@@ -20,9 +20,13 @@ int showAdapter(Context& context, BusSession& session) {
     uint8_t major = 0, minor = 0, patch = 0, hw_major = 0, hw_minor = 0, hw_patch = 0;
     std::string tag;
     CANBaudRate rate = CAN_BAUD_1M;
-    requireAdapter("firmware version", session.bus().getFirmwareVersion(&major, &minor, &patch, &tag));
-    requireAdapter("hardware version", session.bus().getHardwareVersion(&hw_major, &hw_minor, &hw_patch));
-    requireAdapter("bit rate", session.bus().getCANBaudRate(&rate));
+    USBInterface* adapter = session.adapter();
+    if (adapter == nullptr) {
+        throw CliError(kExitDevice, "adapter: " + session.portName() + " is a SocketCAN interface, with no adapter to ask");
+    }
+    requireAdapter("firmware version", adapter->getFirmwareVersion(&major, &minor, &patch, &tag));
+    requireAdapter("hardware version", adapter->getHardwareVersion(&hw_major, &hw_minor, &hw_patch));
+    requireAdapter("bit rate", adapter->getCANBaudRate(&rate));
     const std::string firmware = std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
     const std::string hardware =
         std::to_string(hw_major) + "." + std::to_string(hw_minor) + "." + std::to_string(hw_patch);

@@ -46,8 +46,11 @@ void addBusOptions(CLI::App* app, Context& context, bool& json) {
     auto* port = app->add_option("--port", bus.port, "the Kinetra adapter's serial port")->type_name("PATH");
     auto* slcan = app->add_option("--slcan", bus.slcan, "any SLCAN port, or kinetra-sim's pty")->type_name("PATH");
     auto* sim = app->add_flag("--sim", bus.sim, "use an in-process simulated bus");
-    port->excludes(slcan)->excludes(sim);
-    slcan->excludes(sim);
+    auto* socketcan =
+        app->add_option("--socketcan", bus.socketcan, "a Linux CAN network interface (can0, vcan0)")->type_name("IFACE");
+    port->excludes(slcan)->excludes(sim)->excludes(socketcan);
+    slcan->excludes(sim)->excludes(socketcan);
+    sim->excludes(socketcan);
     app->add_option("--bitrate", bus.bit_rate, "the CAN bit rate: " + bitRateNames() + " (default 500k)")
         ->type_name("RATE")
         ->check(CLI::Validator(

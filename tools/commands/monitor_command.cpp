@@ -68,7 +68,7 @@ private:
 struct MonitorOptions {
     std::string candump;
     double duration = 0;
-    std::string iface = "can0";
+    std::string iface;  ///< empty: the --socketcan interface, else can0
 };
 
 }  // namespace
@@ -79,7 +79,7 @@ void addMonitorCommand(CLI::App& app, Registry& registry) {
     sub->add_option("--candump", options->candump,
                     "also write the frames in the can-utils log format to FILE ('-': standard output only)")
         ->type_name("FILE");
-    sub->add_option("--iface", options->iface, "interface name in the candump log (default can0)");
+    sub->add_option("--iface", options->iface, "interface name in the candump log (default: the --socketcan interface, else can0)");
     sub->add_option("--duration", options->duration, "stop after this many seconds (default: at Ctrl-C)")
         ->check(finiteRange(0.001, 86400.0));
     sub->footer(
@@ -89,6 +89,9 @@ void addMonitorCommand(CLI::App& app, Registry& registry) {
                             Output& out = *context.out;
                             std::ofstream file;
                             const bool candump_only = options->candump == "-";
+                            if (options->iface.empty()) {
+                                options->iface = context.bus.socketcan.empty() ? "can0" : context.bus.socketcan;
+                            }
                             if (!options->candump.empty() && !candump_only) {
                                 file.open(options->candump, std::ios::out | std::ios::trunc);
                                 if (!file) {

@@ -1,13 +1,15 @@
-// kinetra ports: the serial ports present, the adapter marked.
+// kinetra ports: the serial ports present, the adapter marked, and the CAN
+// network interfaces (for --socketcan).
 
 #include "commands/command.h"
 
+#include "cli/can_interfaces.h"
 #include "cli/port_list.h"
 
 namespace kinetra::cli {
 
 void addPortsCommand(CLI::App& app, Registry& registry) {
-    CLI::App* sub = app.add_subcommand("ports", "List serial ports with description and hardware id; * marks the adapter");
+    CLI::App* sub = app.add_subcommand("ports", "List serial ports with description and hardware id (* marks the adapter) and CAN interfaces");
     sub->footer("Example:\n  kinetra ports\n  kinetra ports --json");
     registry.push_back({sub, [](Context& context) {
                             // With --sim the simulated adapter is started, so it is listed.
@@ -24,10 +26,15 @@ void addPortsCommand(CLI::App& app, Registry& registry) {
                                 table.rows.push_back({adapter ? "*" : "", port.port, port.description,
                                                       port.hardware_id});
                             }
+                            nlohmann::json can_interfaces = nlohmann::json::array();
+                            for (const std::string& name : listCanInterfaces()) {
+                                can_interfaces.push_back(name);
+                                table.rows.push_back({"", name, "CAN network interface (--socketcan)", ""});
+                            }
                             if (out.json()) {
-                                out.document({{"ports", ports}});
+                                out.document({{"ports", ports}, {"can_interfaces", can_interfaces}});
                             } else if (table.rows.empty()) {
-                                out.out() << "no serial ports found\n";
+                                out.out() << "no serial ports or CAN interfaces found\n";
                             } else {
                                 out.table(table);
                             }

@@ -26,7 +26,8 @@ int scanAllRates(Context& context, BusSession& session, const ScanOptions& optio
         std::chrono::milliseconds(std::lround((time_given ? options.seconds : kSecondsPerRate) * 1000));
     // The bus goes back to the rate it had, so that a scan leaves the adapter as it found it.
     CANBaudRate before = context.bus.rate();
-    if (context.bus.slcan.empty() && session.bus().getCANBaudRate(&before) != RET_INTERFACE_OK) {
+    if (context.bus.slcan.empty() && session.adapter() != nullptr &&
+        session.adapter()->getCANBaudRate(&before) != RET_INTERFACE_OK) {
         before = context.bus.rate();
     }
     nlohmann::json rates = nlohmann::json::array();

@@ -14,6 +14,7 @@
 #include "kinetra_sim/adapter_protocol.h"
 #include "kinetra_sim/node.h"
 #include "kinetra_sim/setups.h"
+#include "kinetra_sim/socketcan_endpoint.h"
 #include "kinetra_sim/traffic.h"
 #include "kinetra_sim/virtual_bus.h"
 
@@ -45,6 +46,11 @@ struct SimulatorOptions {
     /// programs on one bus. Host k (from 0) has `adapter` with its hardware id
     /// and the last character of its serial number telling it apart.
     std::size_t hosts = 1;
+    /// When set, the nodes are also on this Linux SocketCAN interface (vcan0,
+    /// can0), whatever their bit rate (a virtual interface has none): programs
+    /// there (SocketCANInterface, candump, cansend) see and drive them. The
+    /// pseudo-terminal hosts stay.
+    std::string socketcan;
     /// The most hosts one simulated bus serves.
     static constexpr std::size_t kMaxHosts = 16;
 };
@@ -53,7 +59,8 @@ class Simulator {
 public:
     /// Builds the nodes and opens a pseudo-terminal per host (so portName() is
     /// valid at once); nothing runs yet. Throws std::system_error when no pty can
-    /// be had, std::invalid_argument for a host count outside 1 to kMaxHosts.
+    /// be had or the SocketCAN interface cannot be opened, std::invalid_argument
+    /// for a host count outside 1 to kMaxHosts.
     explicit Simulator(const std::vector<NodeSetup>& nodes, SimulatorOptions options = {});
     /// Stops the simulator and closes the ptys.
     ~Simulator();
@@ -95,6 +102,9 @@ public:
     VirtualBus& bus() { return bus_; }
     /// The (first host's) virtual adapter's state and fault knobs.
     AdapterProtocol& adapter() { return hosts_.front()->adapter(); }
+    /// The SocketCAN interface's endpoint when SimulatorOptions::socketcan is
+    /// set, else nullptr.
+    SocketCANEndpoint* socketcan() { return socketcan_.get(); }
 
     /// Pulls the (first host's) adapter out: the pty closes, the host's port
     /// fails, the link and the port registration are withdrawn.
@@ -121,6 +131,7 @@ private:
     VirtualBus bus_;
     // After the bus, so that they detach from it before it goes.
     std::vector<std::unique_ptr<AdapterEndpoint>> hosts_;
+    std::unique_ptr<SocketCANEndpoint> socketcan_;
     bool running_ = false;
     bool stopped_ = false;
     uint32_t garbage_batches_ = 0;

@@ -1,0 +1,26 @@
+#include "cli/can_interfaces.h"
+
+#include "socketcan/link_control.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace kinetra::cli {
+
+std::vector<std::string> listCanInterfaces() {
+    namespace fs = std::filesystem;
+    const char* root = std::getenv("KINETRA_SYSFS_ROOT");
+    const fs::path net = fs::path(root != nullptr && *root != '\0' ? root : "/sys") / "class" / "net";
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator entry(net, error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (kinetra::socketcan::refuseInterfaceName(name, net.string()).empty()) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace kinetra::cli
