@@ -4,7 +4,7 @@
 
 namespace kinetra::cli {
 
-SharedBus::SharedBus(USBInterface& adapter, CANBaudRate rate, std::function<void(const std::string&)> say)
+SharedBus::SharedBus(Interface& adapter, CANBaudRate rate, std::function<void(const std::string&)> say)
     : adapter_(adapter), start_rate_(rate), rate_(rate), say_(std::move(say)) {}
 
 SharedBus::~SharedBus() {

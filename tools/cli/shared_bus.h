@@ -21,7 +21,7 @@ class SharedBus : public kinetra::sim::HostBus {
 public:
     /// `adapter` is open at `rate` and outlives this; `say` gets the share's
     /// notes (a refused rate change), one line each, on the ports' threads.
-    SharedBus(USBInterface& adapter, CANBaudRate rate, std::function<void(const std::string&)> say);
+    SharedBus(Interface& adapter, CANBaudRate rate, std::function<void(const std::string&)> say);
     /// Stops the ports.
     ~SharedBus() override;
     SharedBus(const SharedBus&) = delete;
@@ -51,7 +51,7 @@ private:
     /// 1-based number of the port behind `port`, 0 when none.
     std::size_t numberOf(const kinetra::sim::HostPort& port) const;
 
-    USBInterface& adapter_;
+    Interface& adapter_;
     const CANBaudRate start_rate_;
     std::atomic<CANBaudRate> rate_;
     std::function<void(const std::string&)> say_;
