@@ -1,6 +1,6 @@
 // A control loop over six motor drivers: first reading each driver's position
 // in turn, then with one ControlCycle that overlaps the six round trips. It runs
-// against the simulator with its timing model on (1 Mbit/s bus, 1 ms adapter
+// against the simulator with its timing model on (500 kbit/s bus, 1 ms adapter
 // latency each way), so the rates are those real hardware allows. With
 // hardware, open the adapter's port instead and drop the simulator.
 
