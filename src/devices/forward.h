@@ -6,6 +6,8 @@
 
 #include <kinetra/types.h>
 
+#include "devices/operation_runner.h"
+
 #include <cmath>
 #include <type_traits>
 
@@ -34,6 +36,17 @@ ret_status_t forwardTo(Impl* impl, Method method, Args... args) {
         return status != RET_OK ? status : RET_INVALID_ARGUMENT;
     }
     return (impl->*method)(args...);
+}
+
+/// Runs the table entry `Op` on the implementation, with the same checks.
+template <const protocol::Operation& Op, typename Impl, typename... Args>
+ret_status_t forwardOperation(Impl* impl, Args... args) {
+    if (impl == nullptr) return RET_NOT_INITIALISED;
+    if (!(isUsableArgument(args) && ...)) {
+        const ret_status_t status = impl->guard();
+        return status != RET_OK ? status : RET_INVALID_ARGUMENT;
+    }
+    return performOperation<Op>(*impl, args...);
 }
 
 }  // namespace kinetra

@@ -28,8 +28,9 @@ inline void clearOffAxisCalibration(DriverCommands* commands, bool output, std::
     if (commands != nullptr) {
         int resolution = 0;
         bool use_index = false;
-        const ret_status_t status = output ? commands->getOutputEncoderConfiguration(&type, &resolution, &use_index)
-                                           : commands->getMotorEncoderConfiguration(&type, &resolution, &use_index);
+        const ret_status_t status =
+            output ? commands->run<driver_ops::getOutputEncoderConfiguration>(&type, &resolution, &use_index)
+                   : commands->run<driver_ops::getMotorEncoderConfiguration>(&type, &resolution, &use_index);
         if (status != RET_OK) type = 0;
     }
     if (type != kEncoderTypeMA7xx && type != kEncoderTypeMA600) {
@@ -38,7 +39,7 @@ inline void clearOffAxisCalibration(DriverCommands* commands, bool output, std::
     }
 
     const auto write = [&](uint8_t reg, uint8_t value, std::chrono::milliseconds pause) {
-        commands->setMAxxxSPIRegister(output, reg, value);
+        commands->run<driver_ops::setMAxxxSPIRegister>(output, reg, value);
         sleep(pause);
     };
     write(kMAxxxRegBiasCurrentTrimming, 0, kRegisterPause);

@@ -157,7 +157,7 @@ TEST_F(ProxyMisuseTest, EmergencyStopGoesOutWheneverTheTransportIsOpen) {
         EXPECT_EQ(actuator.emergencyStop(), c.status);
         bool sent = false;
         for (can_frame_data frame : local.sentExceptHeartbeats()) {
-            sent |= getCommandIdFromFrame(&frame) == motor::kEmergencyStopFrame.id && getRtrFromFrame(&frame);
+            sent |= getCommandIdFromFrame(&frame) == motor::kEmergencyStop && getRtrFromFrame(&frame);
         }
         EXPECT_EQ(sent, c.sent);
     }

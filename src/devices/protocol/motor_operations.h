@@ -1,0 +1,570 @@
+#pragma once
+// The operations of the motor controllers (Driver and Actuator), each once: its
+// request frame, arguments, reply values and description. The lists at the end
+// name every public operation with its C++ signature; the proxies' forwarding,
+// the Python bindings and the tables below are expanded from them, so that an
+// operation is added here, declared in the public headers, and tested.
+//
+// In the lists, T marks an operation the table carries out by itself (its frame
+// from the arguments, or its reply into the out-parameters in reply order); M
+// one whose implementation method adds something (a derived value, a reordered
+// reply, several exchanges, a lookup), still described here.
+
+#include "devices/protocol/motor_controller_protocol.h"
+#include "devices/protocol/operation.h"
+
+namespace kinetra::protocol::motor {
+
+namespace op_fields {
+using K = ValueKind;
+constexpr Field real(const char* name, const char* unit = "") { return field(name, K::F32, unit); }
+constexpr Field flag(const char* name) { return field(name, K::Bool); }
+constexpr Field byte(const char* name, const char* unit = "") { return field(name, K::U8, unit); }
+constexpr Field word16(const char* name, const char* unit = "") { return field(name, K::U16, unit); }
+constexpr Field int16(const char* name, const char* unit = "") { return field(name, K::I16, unit); }
+constexpr Field int32(const char* name, const char* unit = "") { return field(name, K::I32, unit); }
+constexpr Field word32(const char* name, const char* unit = "") { return field(name, K::U32, unit); }
+constexpr Field word64(const char* name) { return field(name, K::U64); }
+/// A float set point sent as value / scale in 16 bits.
+constexpr Field s16(const char* name, float scale, const char* unit = "") { return scaled(name, K::I16, scale, unit); }
+/// A float set point sent as value / scale in 8 bits.
+constexpr Field s8(const char* name, float scale, const char* unit = "") { return scaled(name, K::U8, scale, unit); }
+}  // namespace op_fields
+
+// Units of the values the controllers exchange.
+inline constexpr const char kTurns[] = "turns";
+inline constexpr const char kTurnsPerSecond[] = "turns/s";
+inline constexpr const char kTurnsPerSecond2[] = "turns/s^2";
+inline constexpr const char kNewtonMetres[] = "Nm";
+inline constexpr const char kVolts[] = "V";
+inline constexpr const char kAmperes[] = "A";
+inline constexpr const char kOhms[] = "ohm";
+inline constexpr const char kHenries[] = "H";
+inline constexpr const char kDegreesC[] = "degC";
+inline constexpr const char kCounts[] = "counts";
+
+/// Operations Driver and Actuator share, with the same name, frame and reply.
+namespace shared_ops {
+using namespace op_fields;
+using K = ValueKind;
+
+// ---- Motion set points.
+inline constexpr Operation setPositionControl = command(
+    "setPositionControl", kSetPositionControl, FrameKind::Data, 8, {real("position", kTurns), s16("b", 1.0f)},
+    "Position control to `position`; `b` travels as a 16-bit integer.");
+inline constexpr Operation setVelocityControl =
+    command("setVelocityControl", kSetVelocityControl, FrameKind::Data, 8,
+            {real("velocity", kTurnsPerSecond), constant(K::F32, 0.0)},
+            "Velocity control; the same frame as setVelocityRampControl(velocity, 0).");
+inline constexpr Operation setVelocityRampControl =
+    command("setVelocityRampControl", kSetVelocityControl, FrameKind::Data, 8,
+            {real("velocity", kTurnsPerSecond), real("ramp", kTurnsPerSecond2)}, "Velocity control with a ramp.");
+inline constexpr Operation setTorqueControl =
+    command("setTorqueControl", kSetTorqueControl, FrameKind::Data, 8, {real("torque", kNewtonMetres), real("b")},
+            "Torque control to `torque`; `b` travels as a float.");
+inline constexpr Operation setPositionControlWithFeedForward =
+    command("setPositionControlWithFeedForward", kSetPositionControlWithFeedForward, FrameKind::Data, 8,
+            {real("position", kTurns), s16("b", 1.0f), s16("c", 0.01f)},
+            "Position control with feed-forward terms: `b` as a 16-bit integer, `c` in hundredths.");
+inline constexpr Operation setVelocityControlWithFeedForward =
+    command("setVelocityControlWithFeedForward", kSetVelocityControlWithFeedForward, FrameKind::Data, 8,
+            {real("velocity", kTurnsPerSecond), real("b")}, "Velocity control with a feed-forward term.");
+inline constexpr Operation setTrapezoidalTrajectoryControl =
+    command("setTrapezoidalTrajectoryControl", kSetTrapezoidalTrajectoryControl, FrameKind::Data, 8,
+            {real("position", kTurns), s16("b", 1.0f), s8("c", 0.1f), s8("d", 0.1f)},
+            "Trapezoidal trajectory to `position`: `b` as a 16-bit integer, `c` and `d` in tenths (8 bits).");
+inline constexpr Operation setScurveTrajectoryControl =
+    command("setScurveTrajectoryControl", kSetScurveTrajectoryControl, FrameKind::Data, 8,
+            {real("position", kTurns), s16("b", 1.0f), s8("c", 0.1f), s8("d", 0.1f)},
+            "S-curve trajectory to `position`, arguments as for the trapezoidal one.");
+
+// ---- State changes and maintenance.
+inline constexpr Operation setDeviceToIdle =
+    command("setDeviceToIdle", kSetDeviceToIdle, FrameKind::Data, 0, {}, "Puts the device into idle.");
+inline constexpr Operation setDeviceToActive = command("setDeviceToActive", kSetDeviceToActive, FrameKind::Data, 0,
+                                                       {}, "Puts the device into its active (closed-loop) state.");
+/// The one command without reply that goes out as a remote frame.
+inline constexpr Operation emergencyStop = command("emergencyStop", kEmergencyStop, FrameKind::Remote, 8, {},
+                                                   "Stops the motor at once (sent as a remote frame; no reply).");
+inline constexpr Operation runCalibrationSequence = command(
+    "runCalibrationSequence", kRunCalibrationSequence, FrameKind::Data, 0, {}, "Runs the motor calibration sequence.");
+inline constexpr Operation saveConfigurations =
+    command("saveConfigurations", kSaveConfigurations, FrameKind::Data, 0, {},
+            "Makes the device store its current configuration permanently.");
+inline constexpr Operation eraseConfigurations = command("eraseConfigurations", kEraseConfigurations,
+                                                         FrameKind::Data, 0, {}, "Makes the device erase its stored configuration.");
+inline constexpr Operation setNodeId =
+    command("setNodeId", kSetNodeId, FrameKind::Data, 5, {word32("id")},
+            "Tells the device its new node identifier; this proxy keeps addressing the old one.");
+inline constexpr Operation getNodeId =
+    query("getNodeId", kGetNodeId, {word32("id")}, "Reads the node identifier the device reports.");
+inline constexpr Operation getHardwareVersion = query("getHardwareVersion", kGetHardwareVersion,
+                                                      {byte("a"), byte("b"), byte("c"), byte("d")},
+                                                      "Reads the four hardware version numbers.");
+inline constexpr Operation getFirmwareVersion = query(
+    "getFirmwareVersion", kGetFirmwareVersion, {byte("major"), byte("minor"), word16("patch")}, "Reads the firmware version.");
+inline constexpr Operation getFirmwareCommit =
+    query("getFirmwareCommit", kGetFirmwareCommit, {field("commit", K::Text)},
+          "Reads the firmware commit: exactly seven characters as the device sends them.");
+
+// ---- Configuration both classes offer.
+inline constexpr Operation setDCBusTripLevels =
+    command("setDCBusTripLevels", kSetDCBusTripLevels, FrameKind::Data, 8,
+            {real("undervoltage", kVolts), real("overvoltage", kVolts)}, "Sets the DC bus under- and overvoltage trip levels.");
+inline constexpr Operation getDCBusTripLevels =
+    query("getDCBusTripLevels", kGetDCBusTripLevels, {real("undervoltage", kVolts), real("overvoltage", kVolts)},
+          "Reads the DC bus under- and overvoltage trip levels.");
+inline constexpr Operation setRegenCurrentTripLevel =
+    command("setRegenCurrentTripLevel", kSetRegenCurrentTripLevel, FrameKind::Data, 4, {real("level", kAmperes)},
+            "Sets the regenerative current trip level.");
+inline constexpr Operation getRegenCurrentTripLevel = query(
+    "getRegenCurrentTripLevel", kGetRegenCurrentTripLevel, {real("level", kAmperes)}, "Reads the regenerative current trip level.");
+inline constexpr Operation setPositionControllerGain = command("setPositionControllerGain", kSetPositionControllerGain,
+                                                               FrameKind::Data, 4, {real("gain")}, "Sets the position controller gain.");
+inline constexpr Operation getPositionControllerGain =
+    query("getPositionControllerGain", kGetPositionControllerGain, {real("gain")}, "Reads the position controller gain.");
+inline constexpr Operation setVelocityControllerGains =
+    command("setVelocityControllerGains", kSetVelocityControllerGains, FrameKind::Data, 8,
+            {real("gain"), real("integrator_gain")}, "Sets the velocity controller gain and integrator gain.");
+inline constexpr Operation getVelocityControllerGains =
+    query("getVelocityControllerGains", kGetVelocityControllerGains, {real("gain"), real("integrator_gain")},
+          "Reads the velocity controller gain and integrator gain.");
+inline constexpr Operation setCurrentControllerBandwidth =
+    command("setCurrentControllerBandwidth", kSetCurrentControllerBandwidth, FrameKind::Data, 8,
+            {real("bandwidth", "rad/s")}, "Sets the current controller bandwidth.");
+inline constexpr Operation getCurrentControllerBandwidth =
+    query("getCurrentControllerBandwidth", kGetCurrentControllerBandwidth, {real("bandwidth", "rad/s")},
+          "Reads the current controller bandwidth.");
+inline constexpr Operation getCurrentControllerGains =
+    query("getCurrentControllerGains", kGetCurrentControllerGains, {real("gain"), real("integrator_gain")},
+          "Reads the current controller gain and integrator gain.");
+inline constexpr Operation setMotorEncoderBandwidth =
+    command("setMotorEncoderBandwidth", kSetMotorEncoderBandwidth, FrameKind::Data, 8, {real("bandwidth", "rad/s")},
+            "Sets the motor encoder bandwidth.");
+inline constexpr Operation getMotorEncoderBandwidth = query(
+    "getMotorEncoderBandwidth", kGetMotorEncoderBandwidth, {real("bandwidth", "rad/s")}, "Reads the motor encoder bandwidth.");
+inline constexpr Operation getZeroPosition =
+    query("getZeroPosition", kGetZeroPosition, {real("position", kTurns)}, "Reads the zero position.");
+inline constexpr Operation enableMotorThermalLimit =
+    command("enableMotorThermalLimit", kSetMotorThermalLimit, FrameKind::Data, 5,
+            {word16("upper_limit", kDegreesC), constant(K::Bool, 1)}, "Enables the motor thermal limit at `upper_limit`.");
+inline constexpr Operation disableMotorThermalLimit = command("disableMotorThermalLimit", kSetMotorThermalLimit,
+                                                              FrameKind::Data, 5, {}, "Disables the motor thermal limit.");
+inline constexpr Operation setCurrentFilter =
+    command("setCurrentFilter", kSetCurrentFilter, FrameKind::Data, 4, {real("filter")}, "Sets the current filter.");
+inline constexpr Operation getCurrentFilter =
+    query("getCurrentFilter", kGetCurrentFilter, {real("filter")}, "Reads the current filter.");
+inline constexpr Operation setEncoderDataFilter = command("setEncoderDataFilter", kSetEncoderDataFilter,
+                                                          FrameKind::Data, 4, {real("filter")}, "Sets the encoder data filter.");
+inline constexpr Operation getEncoderDataFilter =
+    query("getEncoderDataFilter", kGetEncoderDataFilter, {real("filter")}, "Reads the encoder data filter.");
+
+// ---- Readings.
+inline constexpr Operation getBusVoltage = query("getBusVoltage", kGetBusVoltageCurrent,
+                                                 {real("voltage", kVolts), real("current", kAmperes)}, "Reads the DC bus voltage.");
+inline constexpr Operation getBusCurrent = query("getBusCurrent", kGetBusVoltageCurrent,
+                                                 {real("voltage", kVolts), real("current", kAmperes)}, "Reads the DC bus current.");
+inline constexpr Operation getMotorTemperature =
+    query("getMotorTemperature", kGetTemperatures, {real("motor", kDegreesC), real("driver", kDegreesC)},
+          "Reads the motor temperature.");
+inline constexpr Operation getDriverTemperature =
+    query("getDriverTemperature", kGetTemperatures, {real("motor", kDegreesC), real("driver", kDegreesC)},
+          "Reads the driver temperature.");
+inline constexpr Operation getMotorPhaseCurrents = query("getMotorPhaseCurrents", kGetPhaseCurrents,
+                                                         {real("b", kAmperes), real("c", kAmperes)},
+                                                         "Reads the phase currents; `a` is computed as -(b + c).");
+inline constexpr Operation getDCCalibPhaseCurrents =
+    query("getDCCalibPhaseCurrents", kGetDCCalibPhaseCurrents, {real("b", kAmperes), real("c", kAmperes)},
+          "Reads the phase currents measured during DC calibration; `a` is computed as -(b + c).");
+inline constexpr Operation getIdqCurrents = query("getIdqCurrents", kGetIdqCurrents,
+                                                  {real("d", kAmperes), real("q", kAmperes)}, "Reads the d- and q-axis currents.");
+inline constexpr Operation getMotorPosition =
+    query("getMotorPosition", kGetMotorPosition, {real("position", kTurns)}, "Reads the motor-side position.");
+inline constexpr Operation getMotorVelocity =
+    query("getMotorVelocity", kGetMotorVelocity, {real("velocity", kTurnsPerSecond)}, "Reads the motor-side velocity.");
+inline constexpr Operation getMotorAcceleration = query("getMotorAcceleration", kGetMotorAcceleration,
+                                                        {real("acceleration", kTurnsPerSecond2)}, "Reads the motor-side acceleration.");
+inline constexpr Operation getMotorTorque =
+    query("getMotorTorque", kGetMotorTorque, {real("torque", kNewtonMetres)}, "Reads the motor-side torque.");
+inline constexpr Operation getOutputPosition =
+    query("getOutputPosition", kGetOutputPosition, {real("position", kTurns)}, "Reads the output-side position.");
+inline constexpr Operation getOutputVelocity = query("getOutputVelocity", kGetOutputVelocity,
+                                                     {real("velocity", kTurnsPerSecond)}, "Reads the output-side velocity.");
+inline constexpr Operation getOutputAcceleration = query("getOutputAcceleration", kGetOutputAcceleration,
+                                                         {real("acceleration", kTurnsPerSecond2)}, "Reads the output-side acceleration.");
+inline constexpr Operation getOutputTorque =
+    query("getOutputTorque", kGetOutputTorque, {real("torque", kNewtonMetres)}, "Reads the output-side torque.");
+inline constexpr Operation getMotorEncoderRawData = query("getMotorEncoderRawData", kGetMotorEncoderRawData,
+                                                          {int32("raw", kCounts)}, "Reads the motor encoder's raw count.");
+inline constexpr Operation getOutputEncoderRawData = query("getOutputEncoderRawData", kGetOutputEncoderRawData,
+                                                           {int32("raw", kCounts)}, "Reads the output encoder's raw count.");
+inline constexpr Operation getControllerState =
+    query("getControllerState", kGetControllerState, {byte("state")}, "Reads the controller state.");
+inline constexpr Operation getControllerMode =
+    query("getControllerMode", kGetControllerMode, {word16("mode")}, "Reads the controller mode.");
+inline constexpr Operation getMotorState =
+    query("getMotorState", kGetMotorState, {flag("a"), flag("b")}, "Reads the two motor state flags.");
+inline constexpr Operation getTrajectoryDoneStatus = query("getTrajectoryDoneStatus", kGetTrajectoryDoneStatus,
+                                                           {flag("done")}, "Reads whether the trajectory is done.");
+inline constexpr Operation getCANCommunicationStatus = query(
+    "getCANCommunicationStatus", kGetCANCommunicationStatus, {flag("a"), flag("b")}, "Reads the two CAN communication flags.");
+inline constexpr Operation getDriverFault =
+    query("getDriverFault", kGetDriverFault, {word32("fault")}, "Reads the driver fault word.");
+inline constexpr Operation getMotorPhaseParameters =
+    query("getMotorPhaseParameters", kGetMotorPhaseParameters, {real("resistance", kOhms), real("inductance", kHenries)},
+          "Reads the phase resistance and inductance.");
+/// Six exchanges, one per word: request byte 0 is the word's index, 1 to 6.
+inline constexpr Operation getDebugErrorCode = dataQuery("getDebugErrorCode", kGetDebugErrorCode, 8, {byte("index")},
+                                                         {word64("word")}, "Reads the six debug error words.");
+}  // namespace shared_ops
+
+/// Operations only the driver offers, or that it answers its own way.
+namespace driver_ops {
+using namespace op_fields;
+using K = ValueKind;
+
+inline constexpr Operation setTorqueRampControl =
+    command("setTorqueRampControl", kSetTorqueRampControl, FrameKind::Data, 8,
+            {real("torque", kNewtonMetres), s16("b", 0.001f), s16("c", 1.0f)},
+            "Torque ramp control: `b` in thousandths, `c` as a 16-bit integer.");
+inline constexpr Operation setSensorlessVelocityControl =
+    command("setSensorlessVelocityControl", kSetSensorlessVelocityControl, FrameKind::Data, 8,
+            {real("velocity", kTurnsPerSecond), s16("b", 1.0f), s16("c", 0.1f)},
+            "Sensorless velocity control: `b` as a 16-bit integer, `c` in tenths.");
+inline constexpr Operation setOpenLoopPositionControl =
+    command("setOpenLoopPositionControl", kSetOpenLoopPositionControl, FrameKind::Data, 8,
+            {int16("a"), int16("b"), int16("c"), s16("d", 0.1f)},
+            "Open-loop position control: `a`, `b`, `c` as given, `d` in tenths.");
+inline constexpr Operation setOpenLoopVelocityControl =
+    command("setOpenLoopVelocityControl", kSetOpenLoopVelocityControl, FrameKind::Data, 8,
+            {int16("a"), int16("b"), s16("c", 0.1f)}, "Open-loop velocity control: `a`, `b` as given, `c` in tenths.");
+inline constexpr Operation clearDriverErrors =
+    command("clearDriverErrors", kClearErrors, FrameKind::Data, 0, {}, "Clears the driver's errors.");
+inline constexpr Operation rebootDriver = command("rebootDriver", kReboot, FrameKind::Data, 0, {}, "Restarts the driver.");
+inline constexpr Operation runEncoderIndexSearch = command("runEncoderIndexSearch", kRunEncoderIndexSearch,
+                                                           FrameKind::Data, 0, {}, "Runs the encoder index search.");
+inline constexpr Operation runEncoderMatching =
+    command("runEncoderMatching", kRunEncoderMatching, FrameKind::Data, 0, {}, "Runs the encoder matching.");
+inline constexpr Operation runEncoderCalibration = command("runEncoderCalibration", kRunEncoderCalibration,
+                                                           FrameKind::Data, 0, {}, "Runs the encoder calibration.");
+inline constexpr Operation setCurrentPositionToZero =
+    command("setCurrentPositionToZero", kSetCurrentPositionToZero, FrameKind::Data, 8, {constant(K::U32, 0)},
+            "Makes the current position the zero position.");
+inline constexpr Operation setCurrentPositionAs =
+    command("setCurrentPositionAs", kSetCurrentPositionAs, FrameKind::Data, 4, {real("position", kTurns)},
+            "Makes the current position read as `position`.");
+inline constexpr Operation enterDFUMode = command("enterDFUMode", kEnterDfuMode, FrameKind::Data, 0, {},
+                                                  "Restarts the driver into its firmware-update bootloader.");
+inline constexpr Operation getBrakeCurrent =
+    query("getBrakeCurrent", kGetBrakeCurrent, {real("current", kAmperes)}, "Reads the brake resistor current.");
+inline constexpr Operation getErrorCode =
+    query("getErrorCode", kGetErrorCode, {word32("error")}, "Reads the error code; unknown codes read as 255.");
+inline constexpr Operation enableBrakeResistor =
+    command("enableBrakeResistor", kSetBrakeResistor, FrameKind::Data, 8,
+            {real("resistance", kOhms), constant(K::Bool, 1)}, "Enables the brake resistor of `resistance`.");
+inline constexpr Operation disableBrakeResistor =
+    command("disableBrakeResistor", kSetBrakeResistor, FrameKind::Data, 5, {}, "Disables the brake resistor.");
+inline constexpr Operation getBrakeResistorState =
+    query("getBrakeResistorState", kGetBrakeResistorState,
+          {real("resistance", kOhms), flag("enabled"), flag("c"), flag("d")}, "Reads the brake resistor's state.");
+inline constexpr Operation setMotorParameters =
+    command("setMotorParameters", kSetMotorParameters, FrameKind::Data, 8,
+            {byte("pole_pairs"), word16("kv_rating", "rpm/V"), real("current_limit", kAmperes)},
+            "Sets the pole pairs, kv rating and current limit.");
+inline constexpr Operation getMotorParameters =
+    query("getMotorParameters", kGetMotorParameters,
+          {byte("pole_pairs"), word16("kv_rating", "rpm/V"), real("current_limit", kAmperes)},
+          "Reads the pole pairs, kv rating and current limit.");
+inline constexpr Operation setMotorCalibrationParameters =
+    command("setMotorCalibrationParameters", kSetMotorCalibrationParameters, FrameKind::Data, 8,
+            {real("voltage", kVolts), real("current", kAmperes)}, "Sets the calibration voltage and current.");
+inline constexpr Operation getMotorCalibrationParameters =
+    query("getMotorCalibrationParameters", kGetMotorCalibrationParameters,
+          {real("voltage", kVolts), real("current", kAmperes)}, "Reads the calibration voltage and current.");
+inline constexpr Operation setGearBoxParameters = command("setGearBoxParameters", kSetGearBoxParameters,
+                                                          FrameKind::Data, 8, {real("ratio")}, "Sets the gear ratio.");
+inline constexpr Operation getGearBoxParameters =
+    query("getGearBoxParameters", kGetGearBoxParameters, {real("ratio")}, "Reads the gear ratio.");
+inline constexpr Operation setMotorThermistorParameters =
+    command("setMotorThermistorParameters", kSetMotorThermistorParameters, FrameKind::Data, 8,
+            {real("r_ref", kOhms), word16("beta")}, "Sets the thermistor's reference resistance and beta.");
+inline constexpr Operation getMotorThermistorConfiguration =
+    query("getMotorThermistorConfiguration", kGetMotorThermistorConfiguration,
+          {real("r_ref", kOhms), word16("beta"), byte("upper_limit", kDegreesC), flag("enabled")},
+          "Reads the thermistor configuration; the lower limit is derived from the upper one.");
+inline constexpr Operation setStartupConfigs =
+    command("setStartupConfigs", kSetStartupConfigs, FrameKind::Data, 1,
+            {flag("index_search"), flag("encoder_matching"), flag("closed_loop")}, "Sets what the driver does at start-up.");
+inline constexpr Operation getStartupConfigs =
+    query("getStartupConfigs", kGetStartupConfigs, {flag("index_search"), flag("encoder_matching"), flag("closed_loop")},
+          "Reads what the driver does at start-up.");
+inline constexpr Operation setMotorPhaseParameters =
+    command("setMotorPhaseParameters", kSetMotorPhaseParameters, FrameKind::Data, 8,
+            {real("resistance", kOhms), real("inductance", kHenries)}, "Sets the phase resistance and inductance.");
+inline constexpr Operation setMotorTorqueLimit = command("setMotorTorqueLimit", kSetMotorTorqueLimit, FrameKind::Data,
+                                                         4, {real("limit", kNewtonMetres)}, "Sets the motor torque limit.");
+inline constexpr Operation getMotorTorqueLimit =
+    query("getMotorTorqueLimit", kGetMotorTorqueLimit, {real("limit", kNewtonMetres)}, "Reads the motor torque limit.");
+inline constexpr Operation setMotorType =
+    command("setMotorType", kSetMotorType, FrameKind::Data, 1, {byte("type")}, "Sets the motor type.");
+inline constexpr Operation getMotorType = query("getMotorType", kGetMotorType, {byte("type")}, "Reads the motor type.");
+/// The selector is sent as the bit rate it stands for.
+inline constexpr Operation setCANBaudRate =
+    command("setCANBaudRate", kSetCANBaudRate, FrameKind::Data, 4, {ranged("rate", K::U32, 0, kCanBitRateCount - 1)},
+            "Sets the device's CAN bit rate (a CANBaudRate selector).");
+inline constexpr Operation getCANBaudRate =
+    query("getCANBaudRate", kGetCANBaudRate, {word32("bit_rate", "bit/s")},
+          "Reads the device's CAN bit rate as a CANBaudRate selector (-1 when not in the table).");
+inline constexpr Operation configureMotorEncoder =
+    command("configureMotorEncoder", kConfigureMotorEncoder, FrameKind::Data, 8,
+            {byte("type"), int32("resolution", kCounts), flag("use_index")}, "Configures the motor encoder.");
+inline constexpr Operation getMotorEncoderConfiguration =
+    query("getMotorEncoderConfiguration", kGetMotorEncoderConfiguration,
+          {byte("type"), int32("resolution", kCounts), flag("use_index")}, "Reads the motor encoder's configuration.");
+inline constexpr Operation configureOutputEncoder =
+    command("configureOutputEncoder", kConfigureOutputEncoder, FrameKind::Data, 8,
+            {byte("type"), int32("resolution", kCounts), flag("use_index"), constant(K::Bool, 1)},
+            "Configures the output encoder and enables it.");
+inline constexpr Operation disableOutputEncoder =
+    command("disableOutputEncoder", kConfigureOutputEncoder, FrameKind::Data, 8, {}, "Disables the output encoder.");
+inline constexpr Operation getOutputEncoderConfiguration =
+    query("getOutputEncoderConfiguration", kGetOutputEncoderConfiguration,
+          {byte("type"), int32("resolution", kCounts), flag("use_index")}, "Reads the output encoder's configuration.");
+inline constexpr Operation getMotorEncoderState = query("getMotorEncoderState", kGetMotorEncoderState,
+                                                        {flag("a"), flag("b"), flag("c")}, "Reads the three motor encoder state flags.");
+inline constexpr Operation getOutputEncoderState = query("getOutputEncoderState", kGetOutputEncoderState,
+                                                         {flag("a"), flag("b")}, "Reads the two output encoder state flags.");
+inline constexpr Operation getHallEncoderState =
+    query("getHallEncoderState", kGetHallEncoderState, {byte("state")}, "Reads the hall sensor state.");
+/// Two exchanges: this one for counts 1 to 4, then kGetHallEncoderStateCountsHigh for 5 to 8.
+inline constexpr Operation getHallEncoderStateCounts =
+    query("getHallEncoderStateCounts", kGetHallEncoderStateCountsLow, {word16("c1"), word16("c2"), word16("c3"), word16("c4")},
+          "Reads the eight hall state counts (two exchanges).");
+
+// ---- Registers of the magnetic angle sensor chip; `output` selects the output
+// encoder's chip, else the motor encoder's.
+inline constexpr Operation getMAxxxSPIRegister =
+    dataQuery("getMAxxxSPIRegister", kGetMAxxxSPIRegister, 2, {flag("output"), byte("reg")}, {byte("value"), flag("flag")},
+              "Reads register `reg` of the sensor chip.");
+inline constexpr Operation setMAxxxSPIRegister =
+    command("setMAxxxSPIRegister", kSetMAxxxSPIRegister, FrameKind::Data, 3, {flag("output"), byte("reg"), byte("value")},
+            "Writes register `reg` of the sensor chip.");
+inline constexpr Operation getMAxxxBCTValue =
+    dataQuery("getMAxxxBCTValue", kGetMAxxxSPIRegister, 2, {flag("output"), constant(K::U8, kMAxxxRegBiasCurrentTrimming)},
+              {byte("value"), flag("flag")}, "Reads the sensor chip's bias current trimming.");
+inline constexpr Operation setMAxxxBCTValue = command(
+    "setMAxxxBCTValue", kSetMAxxxSPIRegister, FrameKind::Data, 3,
+    {flag("output"), constant(K::U8, kMAxxxRegBiasCurrentTrimming), byte("value")}, "Writes the sensor chip's bias current trimming.");
+inline constexpr Operation getMAxxxFilterWindow =
+    dataQuery("getMAxxxFilterWindow", kGetMAxxxSPIRegister, 2, {flag("output"), constant(K::U8, kMAxxxRegFilterWindow)},
+              {byte("value"), flag("flag")}, "Reads the sensor chip's filter window.");
+inline constexpr Operation setMAxxxFilterWindow =
+    command("setMAxxxFilterWindow", kSetMAxxxSPIRegister, FrameKind::Data, 3,
+            {flag("output"), constant(K::U8, kMAxxxRegFilterWindow), byte("value")}, "Writes the sensor chip's filter window.");
+/// The register's bits 0 and 1 are the two settings.
+inline constexpr Operation getMAxxxTrimmingSettings =
+    dataQuery("getMAxxxTrimmingSettings", kGetMAxxxSPIRegister, 2,
+              {flag("output"), constant(K::U8, kMAxxxRegTrimmingSettings)}, {byte("value"), flag("flag")},
+              "Reads the sensor chip's two trimming settings.");
+/// The two settings are bits 0 and 1 of the register value byte.
+inline constexpr Operation setMAxxxTrimmingSettings =
+    command("setMAxxxTrimmingSettings", kSetMAxxxSPIRegister, FrameKind::Data, 3,
+            {flag("output"), constant(K::U8, kMAxxxRegTrimmingSettings), flag("first"), flag("second")},
+            "Writes the sensor chip's two trimming settings.");
+}  // namespace driver_ops
+
+/// Operations only the actuator offers, or that it answers its own way.
+namespace actuator_ops {
+using namespace op_fields;
+using K = ValueKind;
+
+inline constexpr Operation clearActuatorErrors =
+    command("clearActuatorErrors", kClearErrors, FrameKind::Data, 0, {}, "Clears the actuator's errors.");
+inline constexpr Operation rebootActuator =
+    command("rebootActuator", kReboot, FrameKind::Data, 0, {}, "Restarts the actuator.");
+/// The public name keeps its historical spelling.
+inline constexpr Operation setCurrentPostionToZero =
+    command("setCurrentPostionToZero", kSetCurrentPositionToZero, FrameKind::Data, 8, {constant(K::U32, 0)},
+            "Makes the current position the zero position.");
+inline constexpr Operation getErrorCode = query("getErrorCode", kGetErrorCode, {word32("error")},
+                                                "Reads the error code as the actuator sends it.");
+inline constexpr Operation getMotorThermistorConfiguration =
+    query("getMotorThermistorConfiguration", kGetMotorThermistorConfiguration,
+          {word16("b"), word16("c"), byte("d"), byte("e"), flag("enabled")}, "Reads the thermistor configuration.");
+inline constexpr Operation getMotorEncoderState = query("getMotorEncoderState", kGetMotorEncoderState,
+                                                        {flag("a"), flag("b")}, "Reads the two motor encoder state flags.");
+inline constexpr Operation getOutputEncoderState =
+    query("getOutputEncoderState", kGetOutputEncoderState, {flag("a"), flag("b")},
+          "Reads the output encoder state (the reply's second flag).");
+}  // namespace actuator_ops
+
+// ---- The public operations with their C++ signatures: T(name, (params), (args)),
+// M(name, (params), (args)); see the file comment.
+
+#define KINETRA_MOTOR_SHARED_OPERATIONS(T, M)                                                                   \
+    T(setPositionControl, (float position, float b), (position, b))                                            \
+    T(setVelocityControl, (float velocity), (velocity))                                                        \
+    T(setVelocityRampControl, (float velocity, float ramp), (velocity, ramp))                                  \
+    T(setTorqueControl, (float torque, float b), (torque, b))                                                  \
+    T(setPositionControlWithFeedForward, (float position, float b, float c), (position, b, c))                 \
+    T(setVelocityControlWithFeedForward, (float velocity, float b), (velocity, b))                             \
+    T(setTrapezoidalTrajectoryControl, (float position, float b, float c, float d), (position, b, c, d))       \
+    T(setScurveTrajectoryControl, (float position, float b, float c, float d), (position, b, c, d))            \
+    T(setDeviceToIdle, (), ())                                                                                 \
+    T(setDeviceToActive, (), ())                                                                               \
+    M(emergencyStop, (), ())                                                                                   \
+    T(runCalibrationSequence, (), ())                                                                          \
+    T(saveConfigurations, (), ())                                                                              \
+    T(eraseConfigurations, (), ())                                                                             \
+    T(getNodeId, (unsigned int* id), (id))                                                                     \
+    T(setNodeId, (unsigned int id), (id))                                                                      \
+    T(getHardwareVersion, (unsigned char* a, unsigned char* b, unsigned char* c, unsigned char* d),            \
+      (a, b, c, d))                                                                                            \
+    T(getFirmwareVersion, (unsigned char* major, unsigned char* minor, unsigned short* patch),                 \
+      (major, minor, patch))                                                                                   \
+    M(getFirmwareCommit, (std::string * commit), (commit))                                                     \
+    T(getBusVoltage, (float* voltage), (voltage))                                                              \
+    M(getBusCurrent, (float* current), (current))                                                              \
+    T(getMotorTemperature, (float* temperature), (temperature))                                                \
+    M(getDriverTemperature, (float* temperature), (temperature))                                               \
+    M(getMotorPhaseCurrents, (float* a, float* b, float* c), (a, b, c))                                        \
+    M(getDCCalibPhaseCurrents, (float* a, float* b, float* c), (a, b, c))                                      \
+    T(getIdqCurrents, (float* d, float* q), (d, q))                                                            \
+    T(getMotorPosition, (float* position), (position))                                                         \
+    T(getMotorVelocity, (float* velocity), (velocity))                                                         \
+    T(getMotorAcceleration, (float* acceleration), (acceleration))                                             \
+    T(getMotorTorque, (float* torque), (torque))                                                               \
+    T(getOutputPosition, (float* position), (position))                                                        \
+    T(getOutputVelocity, (float* velocity), (velocity))                                                        \
+    T(getOutputAcceleration, (float* acceleration), (acceleration))                                            \
+    T(getOutputTorque, (float* torque), (torque))                                                              \
+    T(getMotorEncoderRawData, (int* raw), (raw))                                                               \
+    T(getOutputEncoderRawData, (int* raw), (raw))                                                              \
+    T(getControllerState, (unsigned char* state), (state))                                                     \
+    T(getControllerMode, (unsigned short* mode), (mode))                                                       \
+    T(getMotorState, (bool* a, bool* b), (a, b))                                                               \
+    T(getTrajectoryDoneStatus, (bool* done), (done))                                                           \
+    T(getCANCommunicationStatus, (bool* a, bool* b), (a, b))                                                   \
+    T(getDriverFault, (unsigned int* fault), (fault))                                                          \
+    M(getDebugErrorCode,                                                                                       \
+      (unsigned long long* e1, unsigned long long* e2, unsigned long long* e3, unsigned long long* e4,         \
+       unsigned long long* e5, unsigned long long* e6),                                                        \
+      (e1, e2, e3, e4, e5, e6))                                                                                \
+    T(setDCBusTripLevels, (float undervoltage, float overvoltage), (undervoltage, overvoltage))                \
+    T(getDCBusTripLevels, (float* undervoltage, float* overvoltage), (undervoltage, overvoltage))              \
+    T(setRegenCurrentTripLevel, (float level), (level))                                                        \
+    T(getRegenCurrentTripLevel, (float* level), (level))                                                       \
+    T(setPositionControllerGain, (float gain), (gain))                                                         \
+    T(getPositionControllerGain, (float* gain), (gain))                                                        \
+    T(setVelocityControllerGains, (float gain, float integrator_gain), (gain, integrator_gain))                \
+    T(getVelocityControllerGains, (float* gain, float* integrator_gain), (gain, integrator_gain))              \
+    T(setCurrentControllerBandwidth, (float bandwidth), (bandwidth))                                           \
+    T(getCurrentControllerBandwidth, (float* bandwidth), (bandwidth))                                          \
+    T(getCurrentControllerGains, (float* gain, float* integrator_gain), (gain, integrator_gain))               \
+    T(setMotorEncoderBandwidth, (float bandwidth), (bandwidth))                                                \
+    T(getMotorEncoderBandwidth, (float* bandwidth), (bandwidth))                                               \
+    T(getZeroPosition, (float* position), (position))                                                          \
+    T(enableMotorThermalLimit, (unsigned short upper_limit), (upper_limit))                                    \
+    T(disableMotorThermalLimit, (), ())                                                                        \
+    T(setCurrentFilter, (float filter), (filter))                                                              \
+    T(getCurrentFilter, (float* filter), (filter))                                                             \
+    T(setEncoderDataFilter, (float filter), (filter))                                                          \
+    T(getEncoderDataFilter, (float* filter), (filter))                                                         \
+    T(getMotorPhaseParameters, (float* resistance, float* inductance), (resistance, inductance))
+
+#define KINETRA_DRIVER_OPERATIONS(T, M)                                                                        \
+    T(setTorqueRampControl, (float torque, float b, float c), (torque, b, c))                                  \
+    T(setSensorlessVelocityControl, (float velocity, float b, float c), (velocity, b, c))                      \
+    T(setOpenLoopPositionControl, (short a, short b, short c, float d), (a, b, c, d))                          \
+    T(setOpenLoopVelocityControl, (short a, short b, float c), (a, b, c))                                      \
+    T(clearDriverErrors, (), ())                                                                               \
+    T(rebootDriver, (), ())                                                                                    \
+    T(runEncoderIndexSearch, (), ())                                                                           \
+    T(runEncoderMatching, (), ())                                                                              \
+    T(runEncoderCalibration, (), ())                                                                           \
+    T(setCurrentPositionToZero, (), ())                                                                        \
+    T(setCurrentPositionAs, (float position), (position))                                                      \
+    T(enterDFUMode, (), ())                                                                                    \
+    T(getBrakeCurrent, (float* current), (current))                                                            \
+    M(getErrorCode, (driver_error_t * error), (error))                                                         \
+    T(enableBrakeResistor, (float resistance), (resistance))                                                   \
+    T(disableBrakeResistor, (), ())                                                                            \
+    M(getBrakeResistorState, (bool* enabled, float* resistance, bool* c, bool* d), (enabled, resistance, c, d)) \
+    T(setMotorParameters, (unsigned char pole_pairs, unsigned short kv_rating, float current_limit),           \
+      (pole_pairs, kv_rating, current_limit))                                                                  \
+    T(getMotorParameters, (unsigned char* pole_pairs, unsigned short* kv_rating, float* current_limit),        \
+      (pole_pairs, kv_rating, current_limit))                                                                  \
+    T(setMotorCalibrationParameters, (float voltage, float current), (voltage, current))                       \
+    T(getMotorCalibrationParameters, (float* voltage, float* current), (voltage, current))                     \
+    T(setGearBoxParameters, (float ratio), (ratio))                                                            \
+    T(getGearBoxParameters, (float* ratio), (ratio))                                                           \
+    T(setMotorThermistorParameters, (float r_ref, unsigned short beta), (r_ref, beta))                         \
+    M(getMotorThermistorConfiguration,                                                                         \
+      (bool* enabled, float* r_ref, unsigned short* beta, unsigned char* upper_limit, unsigned char* lower_limit), \
+      (enabled, r_ref, beta, upper_limit, lower_limit))                                                        \
+    T(setStartupConfigs, (bool index_search, bool encoder_matching, bool closed_loop),                         \
+      (index_search, encoder_matching, closed_loop))                                                           \
+    T(getStartupConfigs, (bool* index_search, bool* encoder_matching, bool* closed_loop),                      \
+      (index_search, encoder_matching, closed_loop))                                                           \
+    T(setMotorPhaseParameters, (float resistance, float inductance), (resistance, inductance))                 \
+    T(setMotorTorqueLimit, (float limit), (limit))                                                             \
+    T(getMotorTorqueLimit, (float* limit), (limit))                                                            \
+    T(setMotorType, (unsigned char type), (type))                                                              \
+    T(getMotorType, (unsigned char* type), (type))                                                             \
+    M(setCANBaudRate, (CANBaudRate rate), (rate))                                                              \
+    M(getCANBaudRate, (CANBaudRate * rate), (rate))                                                            \
+    T(configureMotorEncoder, (unsigned char type, int resolution, bool use_index), (type, resolution, use_index)) \
+    T(getMotorEncoderConfiguration, (unsigned char* type, int* resolution, bool* use_index),                   \
+      (type, resolution, use_index))                                                                           \
+    T(configureOutputEncoder, (unsigned char type, int resolution, bool use_index), (type, resolution, use_index)) \
+    T(disableOutputEncoder, (), ())                                                                            \
+    T(getOutputEncoderConfiguration, (unsigned char* type, int* resolution, bool* use_index),                  \
+      (type, resolution, use_index))                                                                           \
+    T(getMotorEncoderState, (bool* a, bool* b, bool* c), (a, b, c))                                            \
+    T(getOutputEncoderState, (bool* a, bool* b), (a, b))                                                       \
+    T(getHallEncoderState, (unsigned char* state), (state))                                                    \
+    M(getHallEncoderStateCounts,                                                                               \
+      (unsigned short* c1, unsigned short* c2, unsigned short* c3, unsigned short* c4, unsigned short* c5,     \
+       unsigned short* c6, unsigned short* c7, unsigned short* c8),                                            \
+      (c1, c2, c3, c4, c5, c6, c7, c8))                                                                        \
+    T(getMAxxxSPIRegister, (bool output, unsigned char reg, unsigned char* value, bool* flag),                 \
+      (output, reg, value, flag))                                                                              \
+    T(setMAxxxSPIRegister, (bool output, unsigned char reg, unsigned char value), (output, reg, value))        \
+    T(getMAxxxBCTValue, (bool output, unsigned char* value, bool* flag), (output, value, flag))                \
+    T(setMAxxxBCTValue, (bool output, unsigned char value), (output, value))                                   \
+    T(getMAxxxFilterWindow, (bool output, unsigned char* value, bool* flag), (output, value, flag))            \
+    T(setMAxxxFilterWindow, (bool output, unsigned char value), (output, value))                               \
+    M(getMAxxxTrimmingSettings, (bool output, bool* first, bool* second, bool* flag), (output, first, second, flag)) \
+    T(setMAxxxTrimmingSettings, (bool output, bool first, bool second), (output, first, second))
+
+#define KINETRA_ACTUATOR_OPERATIONS(T, M)                                                                      \
+    T(clearActuatorErrors, (), ())                                                                             \
+    T(rebootActuator, (), ())                                                                                  \
+    T(setCurrentPostionToZero, (), ())                                                                         \
+    T(getErrorCode, (unsigned int* error), (error))                                                            \
+    M(getMotorThermistorConfiguration,                                                                         \
+      (bool* enabled, unsigned short* b, unsigned short* c, unsigned char* d, unsigned char* e),               \
+      (enabled, b, c, d, e))                                                                                   \
+    T(getMotorEncoderState, (bool* a, bool* b), (a, b))                                                        \
+    M(getOutputEncoderState, (bool* b), (b))
+
+namespace detail {
+#define KINETRA_OPERATION_ENTRY_SHARED(name, params, args) &shared_ops::name,
+#define KINETRA_OPERATION_ENTRY_DRIVER(name, params, args) &driver_ops::name,
+#define KINETRA_OPERATION_ENTRY_ACTUATOR(name, params, args) &actuator_ops::name,
+inline constexpr const Operation* kDriverOperationList[] = {
+    KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_OPERATION_ENTRY_SHARED, KINETRA_OPERATION_ENTRY_SHARED)
+        KINETRA_DRIVER_OPERATIONS(KINETRA_OPERATION_ENTRY_DRIVER, KINETRA_OPERATION_ENTRY_DRIVER)};
+inline constexpr const Operation* kActuatorOperationList[] = {
+    KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_OPERATION_ENTRY_SHARED, KINETRA_OPERATION_ENTRY_SHARED)
+        KINETRA_ACTUATOR_OPERATIONS(KINETRA_OPERATION_ENTRY_ACTUATOR, KINETRA_OPERATION_ENTRY_ACTUATOR)};
+#undef KINETRA_OPERATION_ENTRY_SHARED
+#undef KINETRA_OPERATION_ENTRY_DRIVER
+#undef KINETRA_OPERATION_ENTRY_ACTUATOR
+}  // namespace detail
+
+/// Every operation of each class, the shared ones first.
+inline constexpr OperationTable kDriverOperations = tableOf(detail::kDriverOperationList);
+inline constexpr OperationTable kActuatorOperations = tableOf(detail::kActuatorOperationList);
+
+}  // namespace kinetra::protocol::motor
