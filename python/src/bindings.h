@@ -17,5 +17,7 @@ void bindVorlex(py::module_& m);
 void bindSimulator(py::module_& m);
 /// Names of the codes a motor controller reports, and the version.
 void bindNames(py::module_& m);
+/// The library's message sink, forwarded to the logger "kinetra".
+void bindMessages(py::module_& m);
 
 }  // namespace kinetra::python

@@ -18,4 +18,5 @@ PYBIND11_MODULE(kinetra, m) {
     bindVorlex(m);
     bindSimulator(m);
     bindNames(m);
+    bindMessages(m);
 }

@@ -3,7 +3,7 @@
 
 #include <kinetra/driver.h>
 
-#include <iostream>
+#include "interface/log_sink.h"
 
 #include "calibration/offaxis_procedure.h"
 
@@ -49,5 +49,6 @@ unsigned char Driver::runMAxxxOffAxisCalibration(bool output, float speed) {
 kinetra::OffAxisCalibrationResult Driver::runMAxxxOffAxisCalibration(
     bool output, float speed, const kinetra::OffAxisCalibrationOptions& options) {
     kinetra::DriverSensorLink link(*this, output);
-    return kinetra::calibration::OffAxisProcedure(link, speed, options, std::cout).run();
+    kinetra::MessageStream out;
+    return kinetra::calibration::OffAxisProcedure(link, speed, options, out).run();
 }

@@ -3,7 +3,7 @@
 
 #include <kinetra/vorlex.h>
 
-#include <iostream>
+#include "interface/log_sink.h"
 
 #include "calibration/offaxis_procedure.h"
 #include "devices/protocol/motor_controller_protocol.h"
@@ -40,5 +40,6 @@ unsigned char Vorlex::runMAxxxOffAxisCalibration(float speed) {
 kinetra::OffAxisCalibrationResult Vorlex::runMAxxxOffAxisCalibration(
     float speed, const kinetra::OffAxisCalibrationOptions& options) {
     kinetra::VorlexSensorLink link(*this);
-    return kinetra::calibration::OffAxisProcedure(link, speed, options, std::cout).run();
+    kinetra::MessageStream out;
+    return kinetra::calibration::OffAxisProcedure(link, speed, options, out).run();
 }

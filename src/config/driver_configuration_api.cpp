@@ -6,10 +6,11 @@
 #include "config/config_export.h"
 #include "config/config_import.h"
 
-#include <iostream>
+#include "interface/log_sink.h"
 
 std::string Driver::exportConfiguration() { return kinetra::config::exportDriverConfiguration(*this); }
 
 unsigned char Driver::importConfiguration(std::string config) {
-    return kinetra::config::importDriverConfiguration(*this, config, std::cout, kinetra::systemProcedureClock());
+    kinetra::MessageStream out;
+    return kinetra::config::importDriverConfiguration(*this, config, out, kinetra::systemProcedureClock());
 }

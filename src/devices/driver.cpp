@@ -10,7 +10,7 @@
 
 #include <kinetra/procedure_clock.h>
 
-#include <iostream>
+#include "interface/log_sink.h"
 #include <thread>
 
 
@@ -44,7 +44,8 @@ void Driver::setOutputLogStream(std::ostream* stream) {
 }
 
 unsigned char Driver::clearMAxxxOffAxisCalibration(bool output) {
-    kinetra::clearOffAxisCalibration(impl_, output, std::cout,
+    kinetra::MessageStream out;
+    kinetra::clearOffAxisCalibration(impl_, output, out,
                                      [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); });
     return 1;
 }

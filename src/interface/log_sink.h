@@ -2,13 +2,18 @@
 // A log sink that writes whole lines under one lock, so the receive thread, the
 // heartbeat thread and application threads never interleave characters, and that
 // skips all formatting while it points at a discarding stream (the default), so
-// logging on the per-frame path costs nothing when nobody listens.
+// logging on the per-frame path costs nothing when nobody listens. Below it, the
+// stream through which procedures write their user-facing lines to the message
+// sink.
 
 #include <kinetra/can_frame.h>
+#include <kinetra/message_sink.h>
 
 #include <atomic>
 #include <mutex>
 #include <ostream>
+#include <streambuf>
+#include <string>
 
 namespace kinetra {
 
@@ -42,6 +47,48 @@ private:
     std::mutex mutex_;
     std::ostream* stream_ = nullptr;
     std::atomic<bool> enabled_{false};
+};
+
+}  // namespace kinetra
+
+namespace kinetra {
+
+/// A stream for the procedures that write user-facing lines: each completed line
+/// goes to the process-wide message sink (standard output by default).
+class MessageStream : public std::ostream {
+public:
+    MessageStream() : std::ostream(&buffer_) {}
+    ~MessageStream() override { buffer_.finish(); }
+    MessageStream(const MessageStream&) = delete;
+    MessageStream& operator=(const MessageStream&) = delete;
+
+private:
+    class LineBuffer : public std::streambuf {
+    public:
+        /// Hands on a last line that was never ended.
+        void finish() {
+            if (!line_.empty()) emit();
+        }
+
+    protected:
+        int_type overflow(int_type c) override {
+            if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+            if (traits_type::to_char_type(c) == '\n') {
+                emit();
+            } else {
+                line_.push_back(traits_type::to_char_type(c));
+            }
+            return c;
+        }
+
+    private:
+        void emit() {
+            writeMessage(line_);
+            line_.clear();
+        }
+        std::string line_;
+    };
+    LineBuffer buffer_;
 };
 
 }  // namespace kinetra

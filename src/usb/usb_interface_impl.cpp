@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <exception>
-#include <iostream>
+#include <kinetra/message_sink.h>
 #include <string_view>
 
 namespace {
@@ -41,16 +41,15 @@ unsigned char USBInterface::USBInterfaceImpl::init(const std::string& port) {
         serial.setTimeout(serial::Timeout(serial::Timeout::max(), kReadTimeoutMs, 0, kWriteTimeoutMs, 0));
         serial.open();
     } catch (const std::exception& error) {
-        std::cout << "USB Communication Error. Please check if the selected interface " << port << " is okay."
-                  << std::endl
-                  << error.what() << std::endl;
+        kinetra::writeMessage("USB Communication Error. Please check if the selected interface " + port + " is okay.");
+        kinetra::writeMessage(error.what());
         throw;
     }
 
     if (require_kinetra_description_) {
         const std::string description = getDeviceDescription(port);
         if (!isKinetraAdapterDescription(description)) {
-            std::cout << "No Compatible Kinetra Device found " << std::endl;
+            kinetra::writeMessage("No Compatible Kinetra Device found ");
             // Left open, the port would make the next initInterface() on this
             // object fail with "already open" and keep another program out.
             close();
@@ -166,7 +165,7 @@ ret_interface_t USBInterface::USBInterfaceImpl::query(const std::string& line, L
                                                     [&] { return replies_seen_[index] != seen_before; });
     if (!answered) {
         lock.unlock();
-        std::cout << "API Timeout Error. Make sure your Zarvo is updated to the latest firmware." << std::endl;
+        kinetra::writeMessage("API Timeout Error. Make sure your Zarvo is updated to the latest firmware.");
         return RET_INTERFACE_FAIL;
     }
     return copy_out() ? RET_INTERFACE_OK : RET_INTERFACE_FAIL;

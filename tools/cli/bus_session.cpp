@@ -6,7 +6,7 @@
 #include "cli/exit_codes.h"
 #include "cli/output.h"
 #include "cli/port_list.h"
-#include "cli/quiet_cout.h"
+#include "cli/quiet_messages.h"
 
 #include "can/bus.h"
 #include "kinetra_sim/simulator.h"
@@ -180,7 +180,7 @@ void BusSession::attach(bool check_description) {
     try {
         // The library prints its own account of a failed open, with the place in
         // its sources; the tool's one line below says the same for people.
-        QuietCout quiet;
+        QuietMessages quiet;
         opened = bus_->initInterface(port_, appeared, lost) != 0;
     } catch (const NoCompatibleDeviceException&) {
         reason = "its description does not name a Kinetra adapter (use --slcan for another SLCAN adapter)";

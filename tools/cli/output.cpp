@@ -1,4 +1,5 @@
 #include "cli/output.h"
+#include "cli/quiet_messages.h"
 
 #include <unistd.h>
 
@@ -54,12 +55,12 @@ std::string renderTable(const Table& table, bool bold_headers) {
 Output::Output(bool json)
     : json_(json), terminal_(::isatty(STDOUT_FILENO) == 1), colour_(colourWanted(STDOUT_FILENO)) {
     out_ = std::make_unique<std::ostream>(std::cout.rdbuf());
-    if (json_) saved_cout_ = std::cout.rdbuf(std::cerr.rdbuf());
+    installMessageSink(json_);
 }
 
 Output::~Output() {
     out_->flush();
-    if (saved_cout_ != nullptr) std::cout.rdbuf(saved_cout_);
+    removeMessageSink();
 }
 
 std::ostream& Output::out() { return *out_; }

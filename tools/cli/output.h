@@ -23,8 +23,8 @@ std::string renderTable(const Table& table, bool bold_headers);
 
 class Output {
 public:
-    /// In JSON mode, std::cout is pointed at standard error for the lifetime of
-    /// this object, so the library's own messages keep the document parseable.
+    /// Takes the library's messages for the lifetime of this object: to standard
+    /// error in JSON mode, so that the document stays parseable.
     explicit Output(bool json);
     ~Output();
     Output(const Output&) = delete;
@@ -56,7 +56,6 @@ private:
     bool terminal_;
     bool colour_;
     std::unique_ptr<std::ostream> out_;
-    std::streambuf* saved_cout_ = nullptr;
 };
 
 /// Formats a number with `decimals` digits after the point.

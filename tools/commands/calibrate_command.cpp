@@ -8,7 +8,7 @@
 #include "cli/input_files.h"
 #include "cli/progress_display.h"
 #include "cli/progress_text.h"
-#include "cli/quiet_cout.h"
+#include "cli/quiet_messages.h"
 #include "cli/stop_clock.h"
 #include "cli/svg_plot.h"
 
@@ -279,7 +279,7 @@ int runCalibrate(Context& context, const CalibrateArguments& args) {
     options.clock = &clock;
     OffAxisCalibrationResult result;
     {
-        QuietCout quiet;  // the library prints its own lines; the view shows the same
+        QuietMessages quiet;  // the library prints its own lines; the view shows the same
         result = driver ? driver->runMAxxxOffAxisCalibration(args.output_encoder, speed, options)
                         : encoder->runMAxxxOffAxisCalibration(speed, options);
     }

@@ -5,7 +5,7 @@
 #include "cli/config_diff.h"
 #include "cli/device_access.h"
 #include "cli/input_files.h"
-#include "cli/quiet_cout.h"
+#include "cli/quiet_messages.h"
 
 #include "config/config_import_plan.h"
 
@@ -68,7 +68,7 @@ int runImport(Context& context, const ConfigArguments& args) {
     Driver driver(args.node, &session.bus());
     unsigned char applied = 0;
     {
-        QuietCout quiet;  // the import prints the document it reads
+        QuietMessages quiet;  // the import prints the document it reads
         applied = driver.importConfiguration(document.dump());
     }
     if (applied == 0) {

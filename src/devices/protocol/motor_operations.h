@@ -215,7 +215,8 @@ inline constexpr Operation getMotorPhaseParameters =
           "Reads the phase resistance and inductance.");
 /// Six exchanges, one per word: request byte 0 is the word's index, 1 to 6.
 inline constexpr Operation getDebugErrorCode = dataQuery("getDebugErrorCode", kGetDebugErrorCode, 8, {byte("index")},
-                                                         {word64("word")}, "Reads the six debug error words.");
+                                                         {word64("word")}, "Reads the six debug error words, one exchange each; stops at the first that fails, leaving the later "
+                                                         "words untouched.");
 }  // namespace shared_ops
 
 /// Operations only the driver offers, or that it answers its own way.
@@ -258,7 +259,7 @@ inline constexpr Operation enterDFUMode = command("enterDFUMode", kEnterDfuMode,
 inline constexpr Operation getBrakeCurrent =
     query("getBrakeCurrent", kGetBrakeCurrent, {real("current", kAmperes)}, "Reads the brake resistor current.");
 inline constexpr Operation getErrorCode =
-    query("getErrorCode", kGetErrorCode, {word32("error")}, "Reads the error code; unknown codes read as 255.");
+    query("getErrorCode", kGetErrorCode, {word32("error")}, "Reads the error code; codes outside 0-40 and 255 read as DRIVER_ERROR_UNRECOGNISED.");
 inline constexpr Operation enableBrakeResistor =
     command("enableBrakeResistor", kSetBrakeResistor, FrameKind::Data, 8,
             {real("resistance", kOhms), constant(K::Bool, 1)}, "Enables the brake resistor of `resistance`.");
@@ -291,7 +292,7 @@ inline constexpr Operation setMotorThermistorParameters =
 inline constexpr Operation getMotorThermistorConfiguration =
     query("getMotorThermistorConfiguration", kGetMotorThermistorConfiguration,
           {real("r_ref", kOhms), word16("beta"), byte("upper_limit", kDegreesC), flag("enabled")},
-          "Reads the thermistor configuration; the lower limit is derived from the upper one.");
+          "Reads the thermistor configuration; `lower_limit` is computed as upper_limit - 10 (8-bit).");
 inline constexpr Operation setStartupConfigs =
     command("setStartupConfigs", kSetStartupConfigs, FrameKind::Data, 1,
             {flag("index_search"), flag("encoder_matching"), flag("closed_loop")}, "Sets what the driver does at start-up.");
@@ -311,7 +312,7 @@ inline constexpr Operation getMotorType = query("getMotorType", kGetMotorType, {
 /// The selector is sent as the bit rate it stands for.
 inline constexpr Operation setCANBaudRate =
     command("setCANBaudRate", kSetCANBaudRate, FrameKind::Data, 4, {ranged("rate", K::U32, 0, kCanBitRateCount - 1)},
-            "Sets the device's CAN bit rate (a CANBaudRate selector).");
+            "Sets the device's CAN bit rate; a selector outside 0-8 gives RET_INVALID_ARGUMENT and sends nothing.");
 inline constexpr Operation getCANBaudRate =
     query("getCANBaudRate", kGetCANBaudRate, {word32("bit_rate", "bit/s")},
           "Reads the device's CAN bit rate as a CANBaudRate selector (-1 when not in the table).");
@@ -339,7 +340,8 @@ inline constexpr Operation getHallEncoderState =
 /// Two exchanges: this one for counts 1 to 4, then kGetHallEncoderStateCountsHigh for 5 to 8.
 inline constexpr Operation getHallEncoderStateCounts =
     query("getHallEncoderStateCounts", kGetHallEncoderStateCountsLow, {word16("c1"), word16("c2"), word16("c3"), word16("c4")},
-          "Reads the eight hall state counts (two exchanges).");
+          "Reads the eight hall state counts in two exchanges. RET_OK only when both answered; after a "
+          "time-out of the first the second is still made.");
 
 // ---- Registers of the magnetic angle sensor chip; `output` selects the output
 // encoder's chip, else the motor encoder's.
@@ -348,7 +350,7 @@ inline constexpr Operation getMAxxxSPIRegister =
               "Reads register `reg` of the sensor chip.");
 inline constexpr Operation setMAxxxSPIRegister =
     command("setMAxxxSPIRegister", kSetMAxxxSPIRegister, FrameKind::Data, 3, {flag("output"), byte("reg"), byte("value")},
-            "Writes register `reg` of the sensor chip.");
+            "Writes register `reg` of the sensor chip; not confirmed.");
 inline constexpr Operation getMAxxxBCTValue =
     dataQuery("getMAxxxBCTValue", kGetMAxxxSPIRegister, 2, {flag("output"), constant(K::U8, kMAxxxRegBiasCurrentTrimming)},
               {byte("value"), flag("flag")}, "Reads the sensor chip's bias current trimming.");
