@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr const char* kIncompatible =
+constexpr const char* kIncompatibleLine =
     "Incompatible encoder has been configured. Please use either MA702, MA732 or MA600\n";
 
 /// Restores the default sink whatever a test did.
@@ -33,7 +33,7 @@ TEST_F(MessageSinkTest, WithoutASinkTheLinesGoToStandardOutputAsBefore) {
     }
     kinetra::writeMessage("API Timeout Error. Make sure your Zarvo is updated to the latest firmware.");
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              std::string(kIncompatible) + "first\nsecond\nunended\n" +
+              std::string(kIncompatibleLine) + "first\nsecond\nunended\n" +
                   "API Timeout Error. Make sure your Zarvo is updated to the latest firmware.\n");
 }
 
@@ -48,7 +48,7 @@ TEST_F(MessageSinkTest, ASinkReceivesEachLineWithoutItsEndAndNothingReachesStand
         out << "a" << std::endl << "\nb";
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    const std::string incompatible(kIncompatible);
+    const std::string incompatible(kIncompatibleLine);
     EXPECT_EQ(lines, (std::vector<std::string>{incompatible.substr(0, incompatible.size() - 1), "a", "", "b"}));
 
     kinetra::setMessageSink({});
