@@ -3,6 +3,7 @@
 /// Proxy of one motor driver node.
 
 #include <kinetra/can_device_type.h>
+#include <kinetra/config_result.h>
 #include <kinetra/driver_error.h>
 #include <kinetra/flash_options.h>
 #include <kinetra/interface.h>
@@ -344,6 +345,14 @@ public:
     /// are std::exceptions whose message names the member. In every case nothing is
     /// sent. Does not save the settings on the device (see saveConfigurations).
     unsigned char importConfiguration(std::string config);
+    /// The same import, saying what failed instead of throwing or returning 0:
+    /// the member refused and why ("motor_pole_pairs: expected a number, got a
+    /// string"; nothing sent), or the write that failed and its status. Prints
+    /// the document only when `options.print_document`.
+    kinetra::ConfigResult importConfiguration(const std::string& config, const kinetra::ConfigOptions& options);
+    /// The same export, saying which read failed and its status; the document is
+    /// the result's `document`.
+    kinetra::ConfigResult exportConfiguration(const kinetra::ConfigOptions& options);
     /// Updates the firmware from the Intel HEX file at `path` through the device's
     /// CAN bootloader, blocking for the whole update (at least 5 s of pauses, 7 s
     /// with the entry into the bootloader, plus the exchanges; each reply is awaited

@@ -6,6 +6,7 @@
 #include <kinetra/procedure_clock.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,6 +23,47 @@ struct FlashProgress {
     FlashStage stage = FlashStage::Entering;  ///< the step under way
     uint64_t done = 0;                        ///< units of the step done so far
     uint64_t total = 0;                       ///< units of the whole step
+};
+
+/// The step of a firmware update at which it stopped.
+enum class FlashStep : uint8_t {
+    None,         ///< it did not stop: the update succeeded
+    Checks,       ///< the interface and the node, before anything is sent
+    File,         ///< reading and checking the firmware file
+    Entering,     ///< sending the device into its bootloader
+    Synchronise,  ///< the bootloader's synchronisation
+    SpeedChange,  ///< moving the bootloader to the update's bit rate
+    Erase,        ///< erasing sector `FlashResult::sector`
+    Write,        ///< writing the block at `FlashResult::address`
+    Verify,       ///< reading back the block at `FlashResult::address`
+    Go,           ///< starting the new firmware
+};
+
+/// Why a firmware update stopped.
+enum class FlashFailure : uint8_t {
+    None,         ///< it did not: the update succeeded
+    Refused,      ///< the bootloader refused the step with `FlashResult::reply_byte`
+    NoReply,      ///< no reply within the bound of the step
+    FileProblem,  ///< the firmware file is unusable at `FlashResult::file_line`
+    Cancelled,    ///< the caller's cancel flag
+    AdapterLost,  ///< the adapter went away (unplugged, port failed)
+    NotRunning,   ///< the interface is not running
+    NodeAbsent,   ///< the node is not on the bus
+    Differs,      ///< the read-back differs from the image at `FlashResult::address`
+};
+
+/// What a firmware update ended with, next to its status.
+struct FlashResult {
+    FlashStep step = FlashStep::None;            ///< where it stopped
+    FlashFailure reason = FlashFailure::None;    ///< why
+    uint32_t sector = 0;                         ///< the sector of an Erase step
+    uint32_t address = 0;                        ///< the address of a Write or Verify step
+    uint8_t reply_byte = 0;                      ///< the bootloader's refusing reply byte
+    std::size_t file_line = 0;                   ///< the firmware file's line (from 1), 0 when none
+    /// Whether the device is known to wait in its bootloader: it answered the
+    /// update (or was said to be there) and its new firmware was not started.
+    bool in_bootloader = false;
+    std::string text;  ///< the same as `FlashOptions::failure`, empty on success
 };
 
 /// Options of `flash`. Defaults give exactly the plain procedure.
@@ -42,6 +84,9 @@ struct FlashOptions {
     /// 05"), a failed step names the step. Emptied when the update starts and
     /// left empty on success. Written on the flashing thread.
     std::string* failure = nullptr;
+    /// When set, receives where and why the update stopped (see FlashResult);
+    /// reset when the update starts. Written on the flashing thread.
+    FlashResult* result = nullptr;
 };
 
 }  // namespace kinetra

@@ -25,7 +25,27 @@ void bindDriver(py::module_& m) {
 #undef KINETRA_BIND_SHARED
 #undef KINETRA_BIND_OWN
     // Operations that are not one exchange.
-    cls.def("exportConfiguration", &Driver::exportConfiguration, py::call_guard<py::gil_scoped_release>(),
+    cls.def(
+        "exportConfigurationResult",
+        [](Driver& self) {
+            py::gil_scoped_release release;
+            return self.exportConfiguration(ConfigOptions{});
+        },
+        "Reads the driver's configuration and returns a ConfigResult: its `document`, or which read failed "
+        "and its status.");
+    cls.def(
+        "importConfigurationResult",
+        [](Driver& self, const std::string& text, bool print_document) {
+            ConfigOptions options;
+            options.print_document = print_document;
+            py::gil_scoped_release release;
+            return self.importConfiguration(text, options);
+        },
+        py::arg("text"), py::arg("print_document") = true,
+        "Writes a JSON configuration document into the driver and returns a ConfigResult naming the member "
+        "refused and why (nothing sent), or the write that failed; never raises for the document.");
+    cls.def("exportConfiguration", static_cast<std::string (Driver::*)()>(&Driver::exportConfiguration),
+            py::call_guard<py::gil_scoped_release>(),
             "Reads the driver's configuration and returns it as JSON text; empty when a read failed.");
     cls.def(
         "importConfiguration",

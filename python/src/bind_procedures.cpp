@@ -1,6 +1,7 @@
 // The long procedures' companions: progress records, the calibration's result,
 // clocks and the cancel flag; and the runs themselves with the GIL released.
 
+#include <kinetra/config_result.h>
 #include <kinetra/flash_options.h>
 #include <kinetra/intel_hex.h>
 #include <kinetra/offaxis_calibration.h>
@@ -61,9 +62,11 @@ private:
 }  // namespace
 
 ret_status_t runFlash(const std::function<ret_status_t(const FlashOptions&)>& procedure, py::object progress,
-                      bool verify, ProcedureClock* clock, CancelFlag* cancel) {
+                      bool verify, ProcedureClock* clock, CancelFlag* cancel, FlashResult* result) {
     CallbackFailure failure(cancel);
+    FlashResult own_result;
     FlashOptions options;
+    options.result = result != nullptr ? result : &own_result;
     options.verify = verify;
     options.clock = clock;
     options.cancel = failure.cancel();
@@ -76,7 +79,20 @@ ret_status_t runFlash(const std::function<ret_status_t(const FlashOptions&)>& pr
         status = procedure(options);
     }
     failure.rethrow();
+    // What stopped the update, and whether the device waits in its bootloader,
+    // for the application's log.
+    if (status != RET_OK && !options.result->text.empty()) {
+        py::module_::import("logging").attr("getLogger")("kinetra").attr("warning")(flashResultText(*options.result));
+    }
     return status;
+}
+
+std::string flashResultText(const FlashResult& result) {
+    if (result.reason == FlashFailure::None) return "firmware update succeeded";
+    std::string text = "firmware update failed: " + result.text;
+    text += result.in_bootloader ? "; the device waits in its bootloader (flash again with already_in_dfu=True)"
+                                 : "; the device is not known to wait in its bootloader";
+    return text;
 }
 
 OffAxisCalibrationResult runCalibration(
@@ -155,6 +171,58 @@ void bindProcedures(py::module_& m) {
             return "FlashProgress(" + std::string(py::str(py::cast(p.stage))) + ", " + std::to_string(p.done) + "/" +
                    std::to_string(p.total) + ")";
         });
+
+    py::enum_<FlashStep>(m, "FlashStep", "The step of a firmware update at which it stopped.")
+        .value("None_", FlashStep::None)
+        .value("Checks", FlashStep::Checks)
+        .value("File", FlashStep::File)
+        .value("Entering", FlashStep::Entering)
+        .value("Synchronise", FlashStep::Synchronise)
+        .value("SpeedChange", FlashStep::SpeedChange)
+        .value("Erase", FlashStep::Erase)
+        .value("Write", FlashStep::Write)
+        .value("Verify", FlashStep::Verify)
+        .value("Go", FlashStep::Go);
+    py::enum_<FlashFailure>(m, "FlashFailure", "Why a firmware update stopped.")
+        .value("None_", FlashFailure::None)
+        .value("Refused", FlashFailure::Refused)
+        .value("NoReply", FlashFailure::NoReply)
+        .value("FileProblem", FlashFailure::FileProblem)
+        .value("Cancelled", FlashFailure::Cancelled)
+        .value("AdapterLost", FlashFailure::AdapterLost)
+        .value("NotRunning", FlashFailure::NotRunning)
+        .value("NodeAbsent", FlashFailure::NodeAbsent)
+        .value("Differs", FlashFailure::Differs);
+    py::class_<FlashResult>(m, "FlashResult",
+                            "Where and why a firmware update stopped; pass one as flash(..., result=r) to fill it.")
+        .def(py::init<>())
+        .def_readonly("step", &FlashResult::step)
+        .def_readonly("reason", &FlashResult::reason)
+        .def_readonly("sector", &FlashResult::sector)
+        .def_readonly("address", &FlashResult::address)
+        .def_readonly("reply_byte", &FlashResult::reply_byte)
+        .def_readonly("file_line", &FlashResult::file_line)
+        .def_readonly("in_bootloader", &FlashResult::in_bootloader)
+        .def_readonly("text", &FlashResult::text)
+        .def("__str__", &flashResultText);
+
+    py::enum_<ConfigFailure>(m, "ConfigFailure", "Why a configuration import or export did not complete.")
+        .value("None_", ConfigFailure::None)
+        .value("NotJson", ConfigFailure::NotJson)
+        .value("WrongType", ConfigFailure::WrongType)
+        .value("DoesNotFit", ConfigFailure::DoesNotFit)
+        .value("WriteFailed", ConfigFailure::WriteFailed)
+        .value("ReadFailed", ConfigFailure::ReadFailed);
+    py::class_<ConfigResult>(m, "ConfigResult", "What a configuration import or export ended with.")
+        .def_readonly("reason", &ConfigResult::reason)
+        .def_readonly("member", &ConfigResult::member)
+        .def_readonly("operation", &ConfigResult::operation)
+        .def_readonly("status", &ConfigResult::status)
+        .def_readonly("groups_written", &ConfigResult::groups_written)
+        .def_readonly("document", &ConfigResult::document)
+        .def_readonly("text", &ConfigResult::text)
+        .def("ok", &ConfigResult::ok, "Whether the import or export completed.")
+        .def("__str__", [](const ConfigResult& r) { return r.ok() ? std::string("completed") : r.text; });
 
     py::class_<OffAxisSamples>(m, "OffAxisSamples", "One measurement's angles, in degrees.")
         .def_readonly("measurement", &OffAxisSamples::measurement)

@@ -2,7 +2,7 @@
 
 #include "sim_math.h"
 
-#include "devices/protocol/motor_controller_protocol.h"
+#include "devices/protocol/sensor_chip.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,12 +25,12 @@ double mean(const std::deque<double>& samples) {
 void SensorRegisters::reset() {
     values_.fill(0);
     // The chip's filter window register comes up at its middle setting.
-    values_[protocol::motor::kMAxxxRegFilterWindow] = 0x77;
+    values_[protocol::sensor_chip::kMAxxxRegFilterWindow] = 0x77;
     stored_ = values_;
 }
 
 void SensorRegisters::write(uint8_t address, uint8_t value) {
-    if (address == protocol::motor::kMAxxxRegStore) {
+    if (address == protocol::sensor_chip::kMAxxxRegStore) {
         if (value == 1) stored_ = values_;
         return;
     }

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "devices/protocol/motor_controller_protocol.h"
+#include "devices/protocol/sensor_chip.h"
 
 namespace kinetra::sim {
 namespace {
@@ -23,12 +23,12 @@ constexpr Harmonic kHarmonics[] = {{1, 9.5, 20.0}, {2, 3.5, 110.0}, {4, 2.8, 230
 // Bias current trimming strengthens the measured field: at this value the
 // error is half as large.
 constexpr double kHalvingBiasCurrent = 200.0;
-constexpr int kTableSize = protocol::motor::kMAxxxRegLastHarmonic - protocol::motor::kMAxxxRegFirstHarmonic + 1;
+constexpr int kTableSize = protocol::sensor_chip::kMAxxxRegLastHarmonic - protocol::sensor_chip::kMAxxxRegFirstHarmonic + 1;
 constexpr double kTableStep = 360.0 / kTableSize;
 constexpr double kDegreesPerUnit = 360.0 / 4096.0;
 
 double entry(const SensorRegisters& registers, int k) {
-    const auto byte = registers.read(static_cast<uint8_t>(protocol::motor::kMAxxxRegFirstHarmonic + k % kTableSize));
+    const auto byte = registers.read(static_cast<uint8_t>(protocol::sensor_chip::kMAxxxRegFirstHarmonic + k % kTableSize));
     return static_cast<double>(static_cast<int8_t>(byte)) * kDegreesPerUnit;
 }
 
@@ -54,7 +54,7 @@ double offAxisCompensation(double measured_degrees, const SensorRegisters& regis
 
 double offAxisError(double mechanical_degrees, const SensorRegisters& registers) {
     const double raw =
-        offAxisRawError(mechanical_degrees, registers.read(protocol::motor::kMAxxxRegBiasCurrentTrimming));
+        offAxisRawError(mechanical_degrees, registers.read(protocol::sensor_chip::kMAxxxRegBiasCurrentTrimming));
     return raw + offAxisCompensation(mechanical_degrees + raw, registers);
 }
 

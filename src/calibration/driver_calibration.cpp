@@ -6,6 +6,8 @@
 #include "interface/log_sink.h"
 
 #include "calibration/offaxis_procedure.h"
+#include "calibration/offaxis_reset.h"
+#include "devices/driver_impl.h"
 
 namespace kinetra {
 namespace {
@@ -40,6 +42,12 @@ private:
 
 }  // namespace
 }  // namespace kinetra
+
+unsigned char Driver::clearMAxxxOffAxisCalibration(bool output) {
+    kinetra::MessageStream out;
+    kinetra::clearOffAxisCalibration(impl_, output, out, kinetra::systemProcedureClock());
+    return 1;
+}
 
 unsigned char Driver::runMAxxxOffAxisCalibration(bool output, float speed) {
     runMAxxxOffAxisCalibration(output, speed, kinetra::OffAxisCalibrationOptions{});

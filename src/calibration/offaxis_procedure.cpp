@@ -6,12 +6,12 @@
 #include <utility>
 
 #include "calibration/offaxis_outcome.h"
-#include "devices/protocol/motor_controller_protocol.h"
+#include "devices/protocol/sensor_chip.h"
 
 namespace kinetra::calibration {
 namespace {
 
-using namespace protocol::motor;
+using namespace protocol::sensor_chip;
 using std::chrono::milliseconds;
 
 // The chip needs time after each register write, and longer to store.

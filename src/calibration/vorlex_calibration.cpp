@@ -6,7 +6,7 @@
 #include "interface/log_sink.h"
 
 #include "calibration/offaxis_procedure.h"
-#include "devices/protocol/motor_controller_protocol.h"
+#include "devices/protocol/sensor_chip.h"
 
 namespace kinetra {
 namespace {
@@ -15,7 +15,7 @@ class VorlexSensorLink final : public calibration::SensorLink {
 public:
     explicit VorlexSensorLink(Vorlex& encoder) : encoder_(encoder) {}
 
-    uint8_t encoderType() override { return protocol::motor::kEncoderTypeMA600; }
+    uint8_t encoderType() override { return protocol::sensor_chip::kEncoderTypeMA600; }
     ret_status_t readAngle(double* degrees) override {
         float value = 0.0f;
         const ret_status_t status = encoder_.getAbsoluteAngle(&value);

@@ -4,6 +4,7 @@
 
 #include "config/driver_configuration.h"
 
+#include <kinetra/config_result.h>
 #include <kinetra/driver.h>
 
 #include <string>
@@ -15,7 +16,13 @@ namespace kinetra::config {
 /// (`settings` then holds only what was read before it).
 ret_status_t readDriverConfiguration(Driver& driver, DriverConfiguration* settings);
 
+/// The same, naming in `failed` (when not null) the Driver read that failed.
+ret_status_t readDriverConfiguration(Driver& driver, DriverConfiguration* settings, const char** failed);
+
 /// The document of the driver's current settings; empty when a read fails.
 std::string exportDriverConfiguration(Driver& driver);
+
+/// The same export, naming the read that failed and its status.
+ConfigResult exportDriverConfigurationResult(Driver& driver);
 
 }  // namespace kinetra::config

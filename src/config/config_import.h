@@ -2,6 +2,7 @@
 // Importing a configuration document into a driver: the planned writes go out
 // one group at a time with a pause after each, so the driver can take them in.
 
+#include <kinetra/config_result.h>
 #include <kinetra/driver.h>
 #include <kinetra/procedure_clock.h>
 
@@ -23,5 +24,16 @@ inline constexpr std::chrono::milliseconds kGroupPause{50};
 /// pause of the first write that fails, 1 otherwise. Never saves on the device.
 unsigned char importDriverConfiguration(Driver& driver, const std::string& text, std::ostream& out,
                                         ProcedureClock& clock);
+
+/// The same import, reporting instead of throwing: the refused member and why,
+/// or the write that failed with its status. The document is printed only when
+/// `options.print_document`.
+ConfigResult importDriverConfigurationResult(Driver& driver, const std::string& text, const ConfigOptions& options,
+                                             std::ostream& out, ProcedureClock& clock);
+
+/// "motor_pole_pairs: expected a number, got a string" from the JSON library's
+/// type error text of a member ("motor_pole_pairs: type must be number, but is
+/// string"); other texts are returned as they are.
+std::string typeErrorLine(const std::string& what);
 
 }  // namespace kinetra::config

@@ -14,3 +14,13 @@ unsigned char Driver::importConfiguration(std::string config) {
     kinetra::MessageStream out;
     return kinetra::config::importDriverConfiguration(*this, config, out, kinetra::systemProcedureClock());
 }
+
+kinetra::ConfigResult Driver::importConfiguration(const std::string& config, const kinetra::ConfigOptions& options) {
+    kinetra::MessageStream out;
+    return kinetra::config::importDriverConfigurationResult(*this, config, options, out,
+                                                             kinetra::systemProcedureClock());
+}
+
+kinetra::ConfigResult Driver::exportConfiguration(const kinetra::ConfigOptions&) {
+    return kinetra::config::exportDriverConfigurationResult(*this);
+}

@@ -5,18 +5,7 @@
 #include "devices/control_cycle_impl.h"
 #include "devices/operation_forwarding.h"
 
-#include "devices/motor_driver_commands.h"
-#include "devices/motor_offaxis_reset.h"
-
-#include <kinetra/procedure_clock.h>
-
-#include "interface/log_sink.h"
-#include <thread>
-
-
-struct Driver::DriverImpl : kinetra::DriverCommands {
-    using kinetra::DriverCommands::DriverCommands;
-};
+#include "devices/driver_impl.h"
 
 Driver::Driver(unsigned int node_id, Interface* iface) : impl_(nullptr), iface_(iface) {
     node_id_ = node_id;
@@ -41,13 +30,6 @@ bool Driver::isConnected() { return impl_ != nullptr && impl_->isConnected(); }
 
 void Driver::setOutputLogStream(std::ostream* stream) {
     if (impl_ != nullptr) impl_->setOutputLogStream(stream);
-}
-
-unsigned char Driver::clearMAxxxOffAxisCalibration(bool output) {
-    kinetra::MessageStream out;
-    kinetra::clearOffAxisCalibration(impl_, output, out,
-                                     [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); });
-    return 1;
 }
 
 // The operations, from the class's lists in protocol/motor_operations.h.

@@ -46,19 +46,42 @@ ret_status_t FlashProcedure::failure(const Reply& reply, const std::string& step
     // The wait's own status when nothing came; a reply that came but refused has
     // no status of its own.
     if (reply.status == RET_OK) {
-        return fail(kRefused, step + ": refused by the bootloader (" + hexByte(reply.byte) + ")");
+        answered_ = true;
+        refused_byte_ = reply.byte;
+        return fail(kRefused, step + ": refused by the bootloader (" + hexByte(reply.byte) + ")",
+                    FlashFailure::Refused);
     }
     if (reply.status == RET_TIMEOUT) {
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(kReplyBound).count();
-        return fail(RET_TIMEOUT, step + ": no reply from the bootloader within " + std::to_string(seconds) + " s");
+        return fail(RET_TIMEOUT, step + ": no reply from the bootloader within " + std::to_string(seconds) + " s",
+                    FlashFailure::NoReply);
     }
-    return fail(reply.status, step + ": the adapter is gone");
+    return fail(reply.status, step + ": the adapter is gone", FlashFailure::AdapterLost);
 }
 
-ret_status_t FlashProcedure::fail(ret_status_t status, const std::string& why) const {
+ret_status_t FlashProcedure::fail(ret_status_t status, const std::string& why, FlashFailure reason) const {
     // The first cause is the one to report: a failure exit may pass more.
     if (options_.failure != nullptr && options_.failure->empty()) *options_.failure = why;
+    FlashResult* const result = options_.result;
+    if (result != nullptr && result->reason == FlashFailure::None) {
+        result->step = step_;
+        result->reason = reason;
+        result->sector = step_ == FlashStep::Erase ? where_ : 0;
+        result->address = step_ == FlashStep::Write || step_ == FlashStep::Verify ? where_ : 0;
+        result->reply_byte = reason == FlashFailure::Refused ? refused_byte_ : 0;
+        result->file_line = reason == FlashFailure::FileProblem ? file_line_ : 0;
+        // A start that was not acknowledged leaves the device where it was only
+        // when the bootloader refused it; a silent one may have started.
+        const bool maybe_started = step_ == FlashStep::Go && reason != FlashFailure::Refused;
+        result->in_bootloader = (in_bootloader_ || answered_) && !maybe_started;
+        result->text = why;
+    }
     return status;
+}
+
+void FlashProcedure::at(FlashStep step, uint32_t where) {
+    step_ = step;
+    where_ = where;
 }
 
 FlashProcedure::FlashProcedure(Target target, const FlashOptions& options)
@@ -68,11 +91,20 @@ FlashProcedure::FlashProcedure(Target target, const FlashOptions& options)
 
 ret_status_t FlashProcedure::run(const std::string& path, bool already_in_dfu) {
     if (options_.failure != nullptr) options_.failure->clear();
+    if (options_.result != nullptr) *options_.result = FlashResult{};
+    // A device said to be in its bootloader stays there whatever fails.
+    in_bootloader_ = already_in_dfu;
     Interface& iface = *target_.iface;
+    at(FlashStep::Checks);
     if (!already_in_dfu) {
-        if (!iface.isRunning()) return fail(RET_NOT_RUNNING, "the interface is not running");
-        if (!iface.isDeviceConnected(target_.node)) return fail(RET_NOT_CONNECTED, "the node is not on the bus");
+        if (!iface.isRunning()) {
+            return fail(RET_NOT_RUNNING, "the interface is not running", FlashFailure::NotRunning);
+        }
+        if (!iface.isDeviceConnected(target_.node)) {
+            return fail(RET_NOT_CONNECTED, "the node is not on the bus", FlashFailure::NodeAbsent);
+        }
     }
+    at(FlashStep::File);
     LogSink& log = target_.log;
     log.line("[FLASH] Loading firmware file");
     intelhex::hex_data image;
@@ -86,7 +118,8 @@ ret_status_t FlashProcedure::run(const std::string& path, bool already_in_dfu) {
         if (image.stopReason() != intelhex::read_stop_t::EndOfFileRecord) {
             log.line("[FLASH] Refusing firmware file: ", why, ".");
         }
-        return fail(RET_NOT_INITIALISED, "firmware file: " + why);
+        file_line_ = image.stopLine();
+        return fail(RET_NOT_INITIALISED, "firmware file: " + why, FlashFailure::FileProblem);
     }
     if (!imageAcceptable(image)) return RET_INVALID_ARGUMENT;
 
@@ -109,7 +142,8 @@ bool FlashProcedure::imageAcceptable(const intelhex::hex_data& image) {
     LogSink& log = target_.log;
     const auto refuse = [&](const std::string& why) {
         log.line("[FLASH] Refusing firmware file: ", why, ".");
-        fail(RET_INVALID_ARGUMENT, "firmware file: " + why);
+        file_line_ = image.stopLine();
+        fail(RET_INVALID_ARGUMENT, "firmware file: " + why, FlashFailure::FileProblem);
         return false;
     };
     if (image.stopReason() != intelhex::read_stop_t::EndOfFileRecord) return refuse(image.stopDescription());
@@ -138,6 +172,7 @@ ret_status_t FlashProcedure::enter(bool already_in_dfu) {
     LogSink& log = target_.log;
     Interface& iface = *target_.iface;
     report(FlashStage::Entering, 0, 1);
+    at(FlashStep::Entering);
     if (!already_in_dfu) {
         log.line("Entering DFU Mode");
         can_frame_data entry{};
@@ -146,6 +181,7 @@ ret_status_t FlashProcedure::enter(bool already_in_dfu) {
         iface.sendFrame(&entry);
         clock_.sleepFor(kEntryPause);
     } else {
+        at(FlashStep::Synchronise);
         const ret_status_t found = findAtUpdateRate();
         if (found == RET_OK) {
             report(FlashStage::Entering, 1, 1);
@@ -158,6 +194,7 @@ ret_status_t FlashProcedure::enter(bool already_in_dfu) {
     clock_.sleepFor(kBitRatePause);
     if (cancelled()) return kCancelled;
 
+    at(FlashStep::Synchronise);
     log.line("Sending standard ID");
     target_.replies.arm(boot::kSynchronise);
     send(boot::kSynchronise, {});
@@ -169,8 +206,10 @@ ret_status_t FlashProcedure::enter(bool already_in_dfu) {
         return failure(reply, "synchronise");
     }
     log.line("[FLASH] Initialisation Successfull");
+    in_bootloader_ = true;
     if (cancelled()) return kCancelled;
 
+    at(FlashStep::SpeedChange);
     log.line("Changing Baud Rate to 1M");
     // Both acknowledges are collected under one arming: the second may come the
     // moment the adapter reaches the new rate.
@@ -217,6 +256,7 @@ ret_status_t FlashProcedure::findAtUpdateRate() {
     target_.replies.disarm();
     if (reply.status == RET_OK) {
         log.line("[FLASH] Bootloader answered at 500K.");
+        in_bootloader_ = true;
         return RET_OK;
     }
     if (reply.status != RET_TIMEOUT) return failure(reply, "synchronise at 500 kbit/s");
@@ -228,6 +268,7 @@ ret_status_t FlashProcedure::erase() {
     LogSink& log = target_.log;
     log.line("Erasing");
     for (unsigned sector = 0; sector < boot::kErasedSectorCount; ++sector) {
+        at(FlashStep::Erase, sector);
         if (cancelled()) return kCancelled;
         target_.replies.arm(boot::kErase);
         log.line("[FLASH] Erasing sector ", 0);
@@ -270,6 +311,7 @@ ret_status_t FlashProcedure::write(const intelhex::hex_data& image) {
         const uint32_t address = block.first;
         const std::vector<uint8_t>& bytes = block.second;
         const std::string where = hexAddress(address);
+        at(FlashStep::Write, address);
         if (cancelled()) return kCancelled;
         log.line("[FLASH] Address:", std::hex, address);
         log.line("[FLASH] Data Size:", std::dec, bytes.size());
@@ -336,6 +378,7 @@ ret_status_t FlashProcedure::verify(const intelhex::hex_data& image) {
         const uint32_t address = block.first;
         const std::vector<uint8_t>& bytes = block.second;
         const std::string where = hexAddress(address);
+        at(FlashStep::Verify, address);
         if (cancelled()) return kCancelled;
         target_.replies.arm(boot::kReadMemory);
         sendAddressLength(boot::kReadMemory, address, bytes.size());
@@ -361,7 +404,9 @@ ret_status_t FlashProcedure::verify(const intelhex::hex_data& image) {
                     log.line("[FLASH] Verify failed at address 0x", std::hex, address + at + i, ": wrote 0x",
                              static_cast<unsigned>(bytes[at + i]), ", read 0x", static_cast<unsigned>(read), std::dec,
                              ".");
-                    return fail(kRefused, "read-back differs from the image at " + hexAddress(address + at + i));
+                    where_ = static_cast<uint32_t>(address + at + i);
+                    return fail(kRefused, "read-back differs from the image at " + hexAddress(address + at + i),
+                                FlashFailure::Differs);
                 }
             }
         }
@@ -379,6 +424,7 @@ ret_status_t FlashProcedure::verify(const intelhex::hex_data& image) {
 }
 
 ret_status_t FlashProcedure::go(uint32_t address) {
+    at(FlashStep::Go);
     if (cancelled()) return kCancelled;
     report(FlashStage::Starting, 0, 1);
     target_.replies.arm(boot::kGo);
@@ -441,7 +487,7 @@ FlashProcedure::Reply FlashProcedure::await(can_frame_data* frame, std::chrono::
 bool FlashProcedure::cancelled() const {
     if (options_.cancel == nullptr || !options_.cancel->load()) return false;
     target_.log.line("[FLASH] Cancelled.");
-    fail(kCancelled, "stopped on request");
+    fail(kCancelled, "stopped on request", FlashFailure::Cancelled);
     return true;
 }
 

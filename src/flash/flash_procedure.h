@@ -57,7 +57,9 @@ private:
     };
 
     ret_status_t failure(const Reply& reply, const std::string& step) const;
-    ret_status_t fail(ret_status_t status, const std::string& why) const;
+    ret_status_t fail(ret_status_t status, const std::string& why, FlashFailure reason) const;
+    /// Marks the step under way, for the result of a failure there.
+    void at(FlashStep step, uint32_t where = 0);
     ret_status_t findAtUpdateRate();
     bool imageAcceptable(const intelhex::hex_data& image);
     ret_status_t runBootloader(const intelhex::hex_data& image, bool already_in_dfu);
@@ -77,6 +79,12 @@ private:
     Target target_;
     const FlashOptions& options_;
     ProcedureClock& clock_;
+    FlashStep step_ = FlashStep::Checks;
+    uint32_t where_ = 0;
+    bool in_bootloader_ = false;
+    mutable bool answered_ = false;  // the bootloader answered, even with a refusal
+    mutable std::size_t file_line_ = 0;
+    mutable uint8_t refused_byte_ = 0;
 };
 
 }  // namespace kinetra

@@ -159,6 +159,19 @@ TEST_F(ConfigExportTest, StopsAtTheFirstFailingQuery) {
     }
 }
 
+TEST_F(ConfigExportTest, ResultCarriesTheDocumentOrNamesTheReadThatFailed) {
+    Driver driver(kNode, &bus);
+    const kinetra::ConfigResult complete = driver.exportConfiguration(kinetra::ConfigOptions{});
+    EXPECT_TRUE(complete.ok());
+    EXPECT_EQ(complete.document, kScriptedDocument);
+    device->answer(motor::kGetGearBoxParameters, {}, 0);  // a reply too short to decode: the read times out
+    const kinetra::ConfigResult failed = driver.exportConfiguration(kinetra::ConfigOptions{});
+    EXPECT_EQ(failed.reason, kinetra::ConfigFailure::ReadFailed);
+    EXPECT_EQ(failed.operation, "getGearBoxParameters");
+    EXPECT_EQ(failed.status, RET_TIMEOUT);
+    EXPECT_TRUE(failed.document.empty());
+}
+
 TEST(ConfigDocumentTest, CommitBytesThatAreNotUtf8AreReplacedAndTheRestStaysExact) {
     kinetra::config::DriverConfiguration settings;
     settings.firmware_commit = std::string("ab\xff\xc3z", 5);  // a stray byte and a truncated sequence

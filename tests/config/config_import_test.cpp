@@ -387,4 +387,60 @@ TEST_F(ConfigImportTest, MembersNoAppliedGroupReadsAreNotChecked) {
     EXPECT_EQ(outcome.commands, without(kAllWrites, {m::kSetBrakeResistor, m::kSetMotorThermistorParameters}));
 }
 
+// The import that reports: the refused member and why, or the write that failed.
+TEST_F(ConfigImportTest, ResultNamesTheRefusedMemberOrTheFailedWrite) {
+    struct ResultCase {
+        const char* name;
+        std::string text;
+        unsigned node;
+        kinetra::ConfigFailure reason;
+        std::string member_or_operation;
+        std::string line;
+    };
+    const auto edited = [](const char* member, const json& value) {
+        json doc = fullDocument();
+        doc[kModel][member] = value;
+        return doc.dump();
+    };
+    using kinetra::ConfigFailure;
+    const std::vector<ResultCase> cases = {
+        {"complete", fullDocument().dump(), kNode, ConfigFailure::None, "", ""},
+        {"wrong type", edited("motor_pole_pairs", "seven"), kNode, ConfigFailure::WrongType, "motor_pole_pairs",
+         "motor_pole_pairs: expected a number, got a string"},
+        {"flag expected", edited("motor_encoder_use_index", json::array()), kNode, ConfigFailure::WrongType,
+         "motor_encoder_use_index", "motor_encoder_use_index: expected a boolean, got an array"},
+        {"does not fit", edited("motor_pole_pairs", 300), kNode, ConfigFailure::DoesNotFit, "motor_pole_pairs",
+         "motor_pole_pairs: 300 does not fit an unsigned 8-bit integer (0 to 255)"},
+        {"not JSON", "{", kNode, ConfigFailure::NotJson, "", ""},
+        {"absent node: the first write fails", fullDocument().dump(), kNode + 1, ConfigFailure::WriteFailed,
+         "setDCBusTripLevels", "setDCBusTripLevels failed with status " + std::to_string(RET_NOT_CONNECTED)},
+    };
+    for (const ResultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Driver driver(c.node, &bus);
+        ManualClock clock;
+        std::ostringstream out;
+        bus.clearSent();
+        kinetra::ConfigOptions options;
+        options.print_document = false;
+        const kinetra::ConfigResult result =
+            kinetra::config::importDriverConfigurationResult(driver, c.text, options, out, clock);
+        EXPECT_EQ(result.reason, c.reason);
+        EXPECT_TRUE(out.str().empty()) << "the document is printed only on request";
+        if (c.reason == ConfigFailure::WriteFailed) {
+            EXPECT_EQ(result.operation, c.member_or_operation);
+            EXPECT_EQ(result.status, RET_NOT_CONNECTED);
+            EXPECT_EQ(result.groups_written, 0u);
+        } else {
+            EXPECT_EQ(result.member, c.member_or_operation);
+        }
+        if (!c.line.empty()) EXPECT_EQ(result.text, c.line);
+        if (c.reason == ConfigFailure::None) {
+            EXPECT_EQ(result.groups_written, kAllWrites.size());
+        } else if (c.reason != ConfigFailure::WriteFailed) {
+            EXPECT_TRUE(requestsTo(c.node).empty()) << "a refused document sends nothing";
+        }
+    }
+}
+
 }  // namespace

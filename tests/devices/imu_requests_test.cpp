@@ -15,11 +15,7 @@ using kinetra::test::ScriptedDevice;
 using kinetra::test::kImuType;
 namespace imu = kinetra::protocol::imu;
 
-struct RequestCase {
-    std::string name;
-    std::function<ret_status_t(IMU&)> call;
-    ExpectedRequest expected;
-};
+using RequestCase = kinetra::test::SensorRequestCase<IMU>;
 
 constexpr bool kRemote = true;
 constexpr bool kData = false;
@@ -121,20 +117,7 @@ std::vector<RequestCase> queryCases() {
 
 class ImuRequestTest : public kinetra::test::SensorNodeTest {
 protected:
-    void check(const std::vector<RequestCase>& cases) {
-        ScriptedDevice device(bus, kNode, kImuType);
-        answerEveryQuery(device, imu::kImuRoutes);
-        IMU proxy(kNode, &bus);
-        waitPresent();
-        for (const auto& c : cases) {
-            SCOPED_TRACE(c.name);
-            bus.clearSent();
-            EXPECT_EQ(c.call(proxy), RET_OK);
-            const auto sent = requestsTo();
-            ASSERT_EQ(sent.size(), 1u) << "one frame per operation";
-            expectRequest(sent[0], kNode, c.expected);
-        }
-    }
+    void check(const std::vector<RequestCase>& cases) { checkRequests<IMU>(kImuType, imu::kImuRoutes, cases); }
 };
 
 TEST_F(ImuRequestTest, ReportSwitchingCarriesSelectorRateAndPerMethodLength) { check(reportSwitchingCases()); }

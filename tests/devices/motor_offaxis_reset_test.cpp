@@ -3,7 +3,7 @@
 
 #include <kinetra/driver.h>
 
-#include "devices/motor_offaxis_reset.h"
+#include "calibration/offaxis_reset.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "motor_node_fixture.h"
 

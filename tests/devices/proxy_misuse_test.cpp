@@ -54,7 +54,7 @@ protected:
         ASSERT_TRUE(bus.initInterface("mem"));
         ASSERT_TRUE(eventually([&] { return bus.isRunning(); }));
     }
-    void waitPresent(uint32_t node) { ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(node); })); }
+    void waitPresent(uint32_t node) { kinetra::test::waitPresent(bus, node); }
     std::size_t framesTo(uint32_t node) {
         std::size_t count = 0;
         for (can_frame_data frame : bus.sentExceptHeartbeats()) {

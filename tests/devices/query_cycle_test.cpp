@@ -31,7 +31,7 @@ protected:
         ASSERT_TRUE(bus.initInterface("mem"));
         ASSERT_TRUE(eventually([&] { return bus.isRunning(); }));
     }
-    void waitPresent(uint32_t node) { ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(node); })); }
+    void waitPresent(uint32_t node) { kinetra::test::waitPresent(bus, node); }
 
     MemoryInterface bus;
 };

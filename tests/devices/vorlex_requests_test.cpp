@@ -20,11 +20,7 @@ namespace vorlex = kinetra::protocol::vorlex;
 constexpr bool kRemote = true;
 constexpr bool kData = false;
 
-struct RequestCase {
-    std::string name;
-    std::function<ret_status_t(Vorlex&)> call;
-    ExpectedRequest expected;
-};
+using RequestCase = kinetra::test::SensorRequestCase<Vorlex>;
 
 // Outputs of the queries; their values do not matter here.
 float f;
@@ -95,20 +91,7 @@ std::vector<RequestCase> queryCases() {
 
 class VorlexRequestTest : public kinetra::test::SensorNodeTest {
 protected:
-    void check(const std::vector<RequestCase>& cases) {
-        ScriptedDevice device(bus, kNode, kEncoderType);
-        answerEveryQuery(device, vorlex::kVorlexRoutes);
-        Vorlex proxy(kNode, &bus);
-        waitPresent();
-        for (const auto& c : cases) {
-            SCOPED_TRACE(c.name);
-            bus.clearSent();
-            EXPECT_EQ(c.call(proxy), RET_OK);
-            const auto sent = requestsTo();
-            ASSERT_EQ(sent.size(), 1u) << "one frame per operation";
-            expectRequest(sent[0], kNode, c.expected);
-        }
-    }
+    void check(const std::vector<RequestCase>& cases) { checkRequests<Vorlex>(kEncoderType, vorlex::kVorlexRoutes, cases); }
 };
 
 TEST_F(VorlexRequestTest, CommandsCarryTheirPayloads) { check(encoderCommandCases()); }

@@ -159,6 +159,9 @@ struct MatrixRow {
     std::array<const char*, kMatrixOps> outcome;
 };
 
+/// Names a row in gtest's messages instead of dumping its bytes.
+void PrintTo(const MatrixRow& row, std::ostream* os) { *os << row.name; }
+
 std::string sameOrBoth(const std::string& first, const std::string& second) {
     return first == second ? first : first + " then " + second;
 }

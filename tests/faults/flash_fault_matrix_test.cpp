@@ -28,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -51,6 +52,9 @@ struct FlashFaultRow {
     // Before the retry: the node is rebooted (the console's `reboot`).
     bool reboot;
 };
+
+/// Names a row in gtest's messages instead of dumping its bytes.
+void PrintTo(const FlashFaultRow& row, std::ostream* os) { *os << row.name; }
 
 constexpr unsigned kFlashFaultNode = 1;
 

@@ -530,6 +530,93 @@ TEST_F(FlashProcedureTest, ActuatorRunsTheSameProcedure) {
     EXPECT_EQ(actuator.flash(path, true, options), RET_OK);
     EXPECT_EQ(flashed(0x08000010, 20), kSecond);
 }
+// ---- The result names the step, the reason and whether the device waits in
+// its bootloader.
+
+struct ResultCase {
+    const char* name;
+    BootStep step;
+    BootFault fault;
+    FlashStep stopped_at;
+    FlashFailure reason;
+    uint32_t sector_or_address;
+    bool in_bootloader;
+};
+
+class FlashResultTest : public FlashProcedureTest, public ::testing::WithParamInterface<ResultCase> {};
+
+TEST_P(FlashResultTest, NamesTheStepTheReasonAndWhereTheDeviceIs) {
+    const ResultCase& c = GetParam();
+    start(false);
+    writeFile(imageText());
+    inject(c.step, c.fault);
+    std::string failure;
+    FlashResult result;
+    result.text = "stale";
+    FlashOptions options;
+    options.failure = &failure;
+    options.result = &result;
+    options.verify = c.stopped_at == FlashStep::Verify;
+    EXPECT_NE(flash(false, options), RET_OK);
+    EXPECT_EQ(result.step, c.stopped_at);
+    EXPECT_EQ(result.reason, c.reason);
+    EXPECT_EQ(c.stopped_at == FlashStep::Erase ? result.sector : result.address, c.sector_or_address);
+    EXPECT_EQ(result.in_bootloader, c.in_bootloader);
+    EXPECT_EQ(result.text, failure);
+    if (c.reason == FlashFailure::Refused) EXPECT_NE(result.reply_byte, 0u);
+    // A success leaves nothing of the failure behind.
+    options.verify = false;
+    ASSERT_EQ(flash(true, options), RET_OK);
+    EXPECT_EQ(result.reason, FlashFailure::None);
+    EXPECT_EQ(result.step, FlashStep::None);
+    EXPECT_TRUE(result.text.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, FlashResultTest,
+    ::testing::Values(
+        ResultCase{"sync_silent", BootStep::Synchronise, BootFault::Silent, FlashStep::Synchronise,
+                   FlashFailure::NoReply, 0, false},
+        ResultCase{"sync_refused", BootStep::Synchronise, BootFault::Refuse, FlashStep::Synchronise,
+                   FlashFailure::Refused, 0, true},
+        ResultCase{"speed_refused", BootStep::ChangeSpeed, BootFault::Refuse, FlashStep::SpeedChange,
+                   FlashFailure::Refused, 0, true},
+        ResultCase{"erase_silent", BootStep::Erase, BootFault::Silent, FlashStep::Erase, FlashFailure::NoReply, 0,
+                   true},
+        ResultCase{"write_refused", BootStep::Write, BootFault::Refuse, FlashStep::Write, FlashFailure::Refused,
+                   0x08000000, true},
+        ResultCase{"verify_differs", BootStep::Write, BootFault::CorruptByte, FlashStep::Verify,
+                   FlashFailure::Differs, 0x08000000, true},
+        ResultCase{"go_refused", BootStep::Go, BootFault::Refuse, FlashStep::Go, FlashFailure::Refused, 0, true}),
+    [](const ::testing::TestParamInfo<ResultCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FlashProcedureTest, ResultOfChecksFilesAndCancelling) {
+    FlashResult result;
+    FlashOptions options;
+    options.result = &result;
+    start(false, false);
+    writeFile(imageText());
+    EXPECT_EQ(flash(false, options), RET_NOT_CONNECTED);
+    EXPECT_EQ(result.step, FlashStep::Checks);
+    EXPECT_EQ(result.reason, FlashFailure::NodeAbsent);
+    EXPECT_FALSE(result.in_bootloader);
+
+    // A device said to be in its bootloader stays there when its file is refused.
+    writeFile(sim::intelHexRecord(4, 0, {0x08, 0x00}) + sim::intelHexRecord(0, 0, kFirst) + ":0100100000FF\n" +
+              ":00000001FF\n");
+    EXPECT_EQ(flash(true, options), RET_INVALID_ARGUMENT);
+    EXPECT_EQ(result.step, FlashStep::File);
+    EXPECT_EQ(result.reason, FlashFailure::FileProblem);
+    EXPECT_EQ(result.file_line, 3u);
+    EXPECT_TRUE(result.in_bootloader);
+
+    writeFile(imageText());
+    std::atomic<bool> cancel{true};
+    options.cancel = &cancel;
+    EXPECT_EQ(flash(true, options), RET_NOT_RUNNING);
+    EXPECT_EQ(result.reason, FlashFailure::Cancelled);
+    EXPECT_TRUE(result.in_bootloader);
+}
 
 }  // namespace
 }  // namespace kinetra::test

@@ -12,6 +12,7 @@
 
 #include "can/bus.h"
 #include "devices/protocol/motor_controller_protocol.h"
+#include "support/text_wire.h"
 #include "support/wait.h"
 #include "usb/slcan_codec.h"
 
@@ -27,21 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class TextWire : public HostWire {
-public:
-    void writeToHost(std::string_view bytes) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        text_.append(bytes);
-    }
-    std::string take() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return std::exchange(text_, {});
-    }
-
-private:
-    std::mutex mutex_;
-    std::string text_;
-};
+using test::TextWire;
 
 can_frame_data voltageQuery(uint32_t node) {
     can_frame_data frame{};

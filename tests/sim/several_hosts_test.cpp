@@ -13,6 +13,7 @@
 
 #include "can/bus.h"
 #include "devices/protocol/common_commands.h"
+#include "support/text_wire.h"
 #include "support/wait.h"
 #include "usb/slcan_codec.h"
 
@@ -31,29 +32,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class HostTextWire : public HostWire {
-public:
-    void writeToHost(std::string_view bytes) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        text_.append(bytes);
-    }
-    /// The identifiers of the frame lines written since the last call.
-    std::vector<uint32_t> takeFrameIds() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<uint32_t> ids;
-        std::size_t start = 0;
-        for (std::size_t end; (end = text_.find('\r', start)) != std::string::npos; start = end + 1) {
-            const auto decoded = slcan::decodeLine(std::string_view(text_).substr(start, end - start));
-            if (decoded.kind == slcan::LineKind::Frame) ids.push_back(decoded.frame.can_id);
-        }
-        text_.clear();
-        return ids;
-    }
-
-private:
-    std::mutex mutex_;
-    std::string text_;
-};
+using HostTextWire = test::TextWire;
 
 TEST(SeveralHostsOnOneBus, AFrameReachesTheNodesAndEveryOtherHostThatCarriesIt) {
     can_frame_data query{};

@@ -2,7 +2,12 @@
 // Waits for a condition with a bound, checking every few milliseconds: for tests
 // that observe another thread's effect.
 
+#include <kinetra/interface.h>
+
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <cstdint>
 #include <thread>
 
 namespace kinetra::test {
@@ -15,6 +20,11 @@ bool eventually(Predicate predicate, std::chrono::milliseconds timeout = std::ch
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+/// Fails the test unless `node` appears in `bus`'s presence table in time.
+inline void waitPresent(Interface& bus, uint32_t node) {
+    ASSERT_TRUE(eventually([&] { return bus.isDeviceConnected(node); })) << "node " << node << " never appeared";
 }
 
 }  // namespace kinetra::test

@@ -5,7 +5,6 @@
 #include "cli/config_diff.h"
 #include "cli/device_access.h"
 #include "cli/input_files.h"
-#include "cli/quiet_messages.h"
 
 #include "config/config_import_plan.h"
 
@@ -31,11 +30,12 @@ void requireDriver(BusSession& session, unsigned node) {
 }
 
 std::string exportText(Driver& driver, unsigned node) {
-    const std::string text = driver.exportConfiguration();
-    if (text.empty()) {
-        throw CliError(kExitDevice, "node " + std::to_string(node) + ": configuration export failed (a read got no reply)");
+    const kinetra::ConfigResult result = driver.exportConfiguration(kinetra::ConfigOptions{});
+    if (!result.ok()) {
+        throw CliError(kExitDevice, deviceFailure(node, "configuration export failed at " + result.operation,
+                                                  result.status));
     }
-    return text;
+    return result.document;
 }
 
 int runExport(Context& context, const ConfigArguments& args) {
@@ -66,15 +66,15 @@ int runImport(Context& context, const ConfigArguments& args) {
     BusSession session(context.bus, *context.stop);
     requireDriver(session, args.node);
     Driver driver(args.node, &session.bus());
-    unsigned char applied = 0;
-    {
-        QuietMessages quiet;  // the import prints the document it reads
-        applied = driver.importConfiguration(document.dump());
+    // The tool reports the import itself: the library need not print the document.
+    kinetra::ConfigOptions options;
+    options.print_document = false;
+    const kinetra::ConfigResult result = driver.importConfiguration(document.dump(), options);
+    if (result.reason == kinetra::ConfigFailure::WriteFailed) {
+        throw CliError(kExitDevice, deviceFailure(args.node, "import stopped at " + result.operation, result.status) +
+                                        "; the settings before it were sent");
     }
-    if (applied == 0) {
-        throw CliError(kExitDevice, "node " + std::to_string(args.node) +
-                                        ": import stopped at a write that failed; the settings before it were sent");
-    }
+    if (!result.ok()) throw CliError(kExitBadFile, "FILE " + args.file + ": " + result.text + "; nothing sent");
     if (args.save) require(args.node, "save configuration", driver.saveConfigurations());
     Output& out = *context.out;
     if (out.json()) {

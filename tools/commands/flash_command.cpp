@@ -98,15 +98,16 @@ private:
 };
 
 /// What a failed or stopped update leaves the device running, and what to do.
-/// Before the start of the new firmware, a device that entered its bootloader
-/// is still there; otherwise its heartbeat tells (a bootloader sends none).
+/// The library's result says when the device is known to wait in its
+/// bootloader; otherwise its heartbeat tells (a bootloader sends none).
 std::string whatRemains(BusSession& session, StopFlag& stop, const FlashArguments& args,
-                        const FlashProgressView& view) {
+                        const FlashProgressView& view, const FlashResult& result) {
     const std::string node = std::to_string(args.node);
     const std::string recover = "kinetra flash " + node + " " + args.file + " --in-dfu";
+    if (result.in_bootloader) return "; node " + node + " waits in its bootloader: recover with `" + recover + "`";
     const bool entered = args.in_dfu || view.entered();
-    if (entered && (view.stage() < FlashStage::Starting || stop.lost())) {
-        return "; node " + node + " waits in its bootloader: recover with `" + recover + "`";
+    if (stop.lost() && entered) {
+        return "; node " + node + " may wait in its bootloader: if it does, recover with `" + recover + "`";
     }
     if (stop.lost()) return "; node " + node + " still runs its firmware";
     // A stop has been honoured already; the short listen below is no part of the update.
@@ -199,8 +200,9 @@ int runFlash(Context& context, const FlashArguments& args) {
     options.progress = [&view](const FlashProgress& progress) { view(progress); };
     options.cancel = cancel.flag();
     options.verify = args.verify;
-    std::string failure;
-    options.failure = &failure;
+    FlashResult result;
+    options.result = &result;
+    const std::string& failure = result.text;
     const auto start = Clock::now();
     ret_status_t status = RET_OK;
     if (device_class == DeviceClass::Actuator) {
@@ -221,16 +223,16 @@ int runFlash(Context& context, const FlashArguments& args) {
     }
     if (status != RET_OK && stop.lost()) {
         throw CliError(kExitNoAdapter, stop.lostLine() + "; the update of node " + std::to_string(node) +
-                                           " did not finish" + whatRemains(session, stop, args, view));
+                                           " did not finish" + whatRemains(session, stop, args, view, result));
     }
     // A stop confirmed only after the start of the new firmware stopped nothing.
     if (status != RET_OK && cancel.cancelled()) {
         throw CliError(kExitInterrupted,
-                       "node " + std::to_string(node) + ": update stopped" + whatRemains(session, stop, args, view));
+                       "node " + std::to_string(node) + ": update stopped" + whatRemains(session, stop, args, view, result));
     }
     if (status != RET_OK) {
         throw CliError(kExitDevice, deviceFailure(node, "flash", status) + (failure.empty() ? "" : ": " + failure) +
-                                        whatRemains(session, stop, args, view));
+                                        whatRemains(session, stop, args, view, result));
     }
 
     // The new firmware announces itself with its heartbeat.

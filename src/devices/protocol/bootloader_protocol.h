@@ -19,6 +19,14 @@ constexpr uint32_t kGo = 0x21;
 
 constexpr uint8_t kAck = 0x79;
 constexpr uint8_t kNack = 0x1F;
+/// A refusal may also come as a frame whose identifier is the refusal code.
+constexpr uint32_t kNackReply = kNack;
+
+/// The identifiers of the replies matched while an update runs, each carrying
+/// one u32: the commands' own identifiers and the refusal.
+inline constexpr uint32_t kReplyIds[] = {kChangeSpeed, kNackReply, kGo, kWriteMemory, kErase, kSynchronise};
+/// The read-back of a verified update: its frames keep all eight data bytes.
+constexpr uint32_t kReadReplyId = kReadMemory;
 
 /// The speed code of the change-speed command for 500 kbit/s.
 constexpr uint8_t kSpeedCode500K = 0x03;

@@ -4,8 +4,10 @@
 // not every reply layout, so each keeps its own table.
 
 #include "can/bus.h"
+#include "devices/protocol/bootloader_protocol.h"
 #include "devices/protocol/common_commands.h"
 #include "devices/protocol/reply_layout.h"
+#include "devices/protocol/sensor_chip.h"
 
 #include <cstdint>
 
@@ -129,17 +131,8 @@ constexpr uint8_t kThermistorHysteresis = 10;
 constexpr uint32_t kLastErrorCode = 40;
 constexpr uint32_t kErrorCodeUnrecognised = 255;
 
-/// Encoder type codes the library interprets: the magnetic angle sensor chips.
-constexpr uint8_t kEncoderTypeMA7xx = 4;  ///< MA702 or MA732
-constexpr uint8_t kEncoderTypeMA600 = 9;
-
-/// Registers of the magnetic angle sensor chips.
-constexpr uint8_t kMAxxxRegBiasCurrentTrimming = 2;
-constexpr uint8_t kMAxxxRegTrimmingSettings = 3;
-constexpr uint8_t kMAxxxRegFilterWindow = 14;
-constexpr uint8_t kMAxxxRegFirstHarmonic = 32;  ///< MA600 compensation coefficients 32..63
-constexpr uint8_t kMAxxxRegLastHarmonic = 63;
-constexpr uint8_t kMAxxxRegStore = 234;  ///< MA600: written 0 then 1 to store the settings
+// The sensor chips' encoder types and registers: protocol/sensor_chip.h.
+using namespace sensor_chip;
 
 using u8 = unsigned char;
 using u16 = unsigned short;
@@ -221,9 +214,8 @@ inline constexpr RouteTable kActuatorRoutes{kActuatorRouteList};
 inline constexpr RouteTable kDriverRoutes{kDriverRouteList};
 
 /// While a firmware update runs, replies are matched by the whole identifier word
-/// of the bootloader's standard frames, each carrying one u32.
-inline constexpr uint32_t kFlashReplyIds[] = {0x03, 0x1F, 0x21, 0x31, 0x43, 0x79};
-/// The read-back of a verified update: its frames keep all eight data bytes.
-inline constexpr uint32_t kFlashReadReplyId = 0x11;
+/// of the bootloader's standard frames (see protocol/bootloader_protocol.h).
+inline constexpr const auto& kFlashReplyIds = bootloader::kReplyIds;
+inline constexpr uint32_t kFlashReadReplyId = bootloader::kReadReplyId;
 
 }  // namespace kinetra::protocol::motor

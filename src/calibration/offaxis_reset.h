@@ -2,9 +2,13 @@
 // Resetting the off-axis calibration stored in a magnetic angle sensor chip:
 // zero the bias current trimming and the trimming settings, and on the MA600
 // also the harmonic compensation coefficients, which the chip then stores.
-// The chip needs time after each register write, hence the pauses.
+// The chip needs time after each register write, hence the pauses, which go
+// through the procedure clock like those of the calibration itself.
+
+#include <kinetra/procedure_clock.h>
 
 #include "devices/motor_driver_commands.h"
+#include "devices/protocol/sensor_chip.h"
 
 #include <chrono>
 #include <functional>
@@ -12,15 +16,13 @@
 
 namespace kinetra {
 
-/// Pauses the calling thread; replaceable so that tests need not wait.
-using OffAxisSleep = std::function<void(std::chrono::milliseconds)>;
-
 /// Resets the calibration of the chip `output` selects. `commands` may be null
 /// (a proxy without implementation), which counts as an incompatible encoder.
-/// Progress goes to `out`. Register writes are not confirmed by the device.
-inline void clearOffAxisCalibration(DriverCommands* commands, bool output, std::ostream& out,
-                                    const OffAxisSleep& sleep) {
-    using namespace protocol::motor;
+/// Progress goes to `out`; the pauses to `clock`. Register writes are not
+/// confirmed by the device.
+inline void clearOffAxisCalibration(DriverCommands* commands, bool output, std::ostream& out, ProcedureClock& clock) {
+    using namespace protocol::sensor_chip;
+    namespace driver_ops = protocol::motor::driver_ops;
     constexpr std::chrono::milliseconds kRegisterPause{100};
     constexpr std::chrono::milliseconds kStorePause{1000};
 
@@ -40,7 +42,7 @@ inline void clearOffAxisCalibration(DriverCommands* commands, bool output, std::
 
     const auto write = [&](uint8_t reg, uint8_t value, std::chrono::milliseconds pause) {
         commands->run<driver_ops::setMAxxxSPIRegister>(output, reg, value);
-        sleep(pause);
+        clock.sleepFor(pause);
     };
     write(kMAxxxRegBiasCurrentTrimming, 0, kRegisterPause);
     write(kMAxxxRegTrimmingSettings, 0, kRegisterPause);
@@ -52,6 +54,27 @@ inline void clearOffAxisCalibration(DriverCommands* commands, bool output, std::
         write(kMAxxxRegStore, 1, kRegisterPause);
     }
     out << "Done." << std::endl;
+}
+
+/// Pauses through a function instead of a clock.
+using OffAxisSleep = std::function<void(std::chrono::milliseconds)>;
+
+/// The same reset with its pauses taken by `sleep`.
+inline void clearOffAxisCalibration(DriverCommands* commands, bool output, std::ostream& out,
+                                    const OffAxisSleep& sleep) {
+    class SleepClock : public ProcedureClock {
+    public:
+        explicit SleepClock(const OffAxisSleep& sleep) : sleep_(sleep) {}
+        clock::time_point now() override { return clock::now(); }
+        void sleepFor(clock::duration duration) override {
+            sleep_(std::chrono::duration_cast<std::chrono::milliseconds>(duration));
+        }
+
+    private:
+        const OffAxisSleep& sleep_;
+    };
+    SleepClock clock(sleep);
+    clearOffAxisCalibration(commands, output, out, clock);
 }
 
 }  // namespace kinetra
