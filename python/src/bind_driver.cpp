@@ -17,13 +17,8 @@ void bindDriver(py::module_& m) {
                                 "returns a tuple of its status and values, which are meaningful only when the status is "
                                 "RET_OK (kinetra.check() raises instead). Every call releases the GIL.");
     // The operations of the class's table, under its names and descriptions.
-#define KINETRA_BIND_SHARED(name, params, args) \
-    defineFromTable<&Driver::name, protocol::motor::shared_ops::name>(cls);
-#define KINETRA_BIND_OWN(name, params, args) defineFromTable<&Driver::name, protocol::motor::driver_ops::name>(cls);
-    KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_BIND_SHARED, KINETRA_BIND_SHARED)
-    KINETRA_DRIVER_OPERATIONS(KINETRA_BIND_OWN, KINETRA_BIND_OWN)
-#undef KINETRA_BIND_SHARED
-#undef KINETRA_BIND_OWN
+    KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (Driver, Driver, protocol::motor::shared_ops))
+    KINETRA_DRIVER_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (Driver, Driver, protocol::motor::driver_ops))
     // Operations that are not one exchange.
     cls.def(
         "exportConfigurationResult",

@@ -57,3 +57,8 @@ void defineFromTable(Class& cls) {
 }
 
 }  // namespace kinetra::python
+
+/// Given to an operation list with the context (Class, Class, Entries): binds
+/// Class::name on `cls` as the entry Entries::name describes it.
+#define KINETRA_BIND_FROM_TABLE(ctx, name, params, args) \
+    defineFromTable<&KINETRA_CTX_1 ctx::name, KINETRA_CTX_3 ctx::name>(cls);

@@ -200,3 +200,34 @@ def test_two_hosts_on_one_simulated_bus_each_hear_the_nodes():
                 time.sleep(0.01)
             # Neither host takes the other's master heartbeat for a node.
             assert first.getConnectedDevices() == second.getConnectedDevices() == {1: 1}
+
+
+def test_library_lines_reach_the_sink_and_results_say_what_failed(bus):
+    _, _, proxies, _ = bus
+    driver = proxies[1]
+    lines = []
+    arrived = threading.Event()
+
+    def keep(line):
+        lines.append(line)
+        arrived.set()
+
+    kinetra.setMessageSink(keep)
+    try:
+        result = driver.importConfigurationResult('{"Tarvex K3": {"motor_pole_pairs": "seven", '
+                                                  '"motor_kv_rating": 100, "motor_current_limit": 10}}')
+        assert not result.ok()
+        assert result.reason == kinetra.ConfigFailure.WrongType
+        assert result.member == "motor_pole_pairs"
+        assert str(result) == "motor_pole_pairs: expected a number, got a string"
+        assert arrived.wait(3.0), "the document the import read reaches the sink"
+        assert lines[0] == "{"
+    finally:
+        kinetra.setMessageSink(None)
+    failed = kinetra.FlashResult()
+    assert driver.flash("/nonexistent/firmware.hex", result=failed) != kinetra.RET_OK
+    assert failed.step == kinetra.FlashStep.File
+    assert failed.reason == kinetra.FlashFailure.FileProblem
+    assert not failed.in_bootloader
+    assert "not known to wait in its bootloader" in str(failed)
+    assert "voltage [V]" in kinetra.Driver.getBusVoltage.__doc__

@@ -10,6 +10,7 @@
 #include "kinetra_sim/payload_values.h"
 
 #include "devices/protocol/motor_controller_protocol.h"
+#include "devices/protocol/motor_operations.h"
 #include "devices/protocol/payload.h"
 #include "frame_arguments.h"
 
@@ -66,6 +67,13 @@ void MotorControllerNode::installCommandSet() {
         installDriverCommands();
     } else {
         installActuatorCommands();
+    }
+    // A query of the class's operation table the model does not compute is
+    // still answered, with zero values.
+    const protocol::OperationTable& operations =
+        deviceType() == protocol::DeviceType::Driver ? motor::kDriverOperations : motor::kActuatorOperations;
+    for (const protocol::Operation* op : operations) {
+        if (op->isQuery()) answerWithDefaults(op->command);
     }
     refreshMotorParameters();
 }

@@ -243,6 +243,12 @@ void Node::registerQuery(uint8_t command, const protocol::ReplyLayout& layout, Q
     queries_[command & kCommandMask] = std::move(handler);
 }
 
+void Node::answerWithDefaults(uint8_t command) {
+    const uint8_t index = command & kCommandMask;
+    if (queries_[index] || routes_.find(command) == nullptr) return;
+    queries_[index] = [](const can_frame_data&, can_frame_data&) {};
+}
+
 void Node::bindRegister(uint8_t read_command, uint8_t write_command, uint64_t factory_word) {
     const protocol::ReplyLayout* route = routes_.find(read_command);
     if (route == nullptr) {

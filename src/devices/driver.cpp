@@ -33,16 +33,9 @@ void Driver::setOutputLogStream(std::ostream* stream) {
 }
 
 // The operations, from the class's lists in protocol/motor_operations.h.
-#define KINETRA_SHARED_ENTRY(name, params, args) \
-    KINETRA_FORWARD_TO_ENTRY(Driver, kinetra::protocol::motor::shared_ops, name, params, args)
-#define KINETRA_OWN_ENTRY(name, params, args) \
-    KINETRA_FORWARD_TO_ENTRY(Driver, kinetra::protocol::motor::driver_ops, name, params, args)
-#define KINETRA_METHOD(name, params, args) KINETRA_FORWARD_TO_METHOD(Driver, DriverImpl, name, params, args)
-KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_SHARED_ENTRY, KINETRA_METHOD)
-KINETRA_DRIVER_OPERATIONS(KINETRA_OWN_ENTRY, KINETRA_METHOD)
-#undef KINETRA_SHARED_ENTRY
-#undef KINETRA_OWN_ENTRY
-#undef KINETRA_METHOD
+KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_FORWARD_TO_ENTRY, KINETRA_FORWARD_TO_METHOD,
+                                (Driver, DriverImpl, kinetra::protocol::motor::shared_ops))
+KINETRA_DRIVER_OPERATIONS(KINETRA_FORWARD_TO_ENTRY, KINETRA_FORWARD_TO_METHOD, (Driver, DriverImpl, kinetra::protocol::motor::driver_ops))
 
 ret_status_t Driver::flash(std::string path, bool already_in_dfu) {
     return flash(std::move(path), already_in_dfu, kinetra::FlashOptions{});

@@ -1,7 +1,7 @@
 #pragma once
 // Defines a proxy's public operations from the lists of its class's operation
 // table: one line per list in the proxy's source instead of one definition per
-// operation. Each list entry is (name, (parameters), (arguments)).
+// operation.
 
 #include "devices/forward.h"
 
@@ -21,10 +21,12 @@ auto methodOn(Impl* impl, Method method) {
 
 }  // namespace kinetra
 
+// Given to an operation list with the context (Class, Impl, Entries):
+
 /// Class::name runs the table entry Entries::name on the implementation.
-#define KINETRA_FORWARD_TO_ENTRY(Class, Entries, name, params, args) \
-    ret_status_t Class::name params { return kinetra::entryOn<Entries::name>(impl_) args; }
+#define KINETRA_FORWARD_TO_ENTRY(ctx, name, params, args) \
+    ret_status_t KINETRA_CTX_1 ctx::name params { return kinetra::entryOn<KINETRA_CTX_3 ctx::name>(impl_) args; }
 
 /// Class::name runs the implementation's method of the same name.
-#define KINETRA_FORWARD_TO_METHOD(Class, Impl, name, params, args) \
-    ret_status_t Class::name params { return kinetra::methodOn(impl_, &Impl::name) args; }
+#define KINETRA_FORWARD_TO_METHOD(ctx, name, params, args) \
+    ret_status_t KINETRA_CTX_1 ctx::name params { return kinetra::methodOn(impl_, &KINETRA_CTX_2 ctx::name) args; }

@@ -434,7 +434,9 @@ TEST_F(ConfigImportTest, ResultNamesTheRefusedMemberOrTheFailedWrite) {
         } else {
             EXPECT_EQ(result.member, c.member_or_operation);
         }
-        if (!c.line.empty()) EXPECT_EQ(result.text, c.line);
+        if (!c.line.empty()) {
+            EXPECT_EQ(result.text, c.line);
+        }
         if (c.reason == ConfigFailure::None) {
             EXPECT_EQ(result.groups_written, kAllWrites.size());
         } else if (c.reason != ConfigFailure::WriteFailed) {

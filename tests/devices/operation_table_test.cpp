@@ -68,11 +68,9 @@ struct TableCase {
 };
 
 // Every operation of the class's lists, next to its table entry.
-#define KINETRA_CASE(ns, name) \
-    TableCase<Proxy>{&motor::ns::name, [](Proxy& p, const std::vector<double>& in) { return callWith(p, &Proxy::name, in); }},
-#define KINETRA_SHARED_CASE(name, params, args) KINETRA_CASE(shared_ops, name)
-#define KINETRA_DRIVER_CASE(name, params, args) KINETRA_CASE(driver_ops, name)
-#define KINETRA_ACTUATOR_CASE(name, params, args) KINETRA_CASE(actuator_ops, name)
+#define KINETRA_CASE(entries, name, params, args) \
+    TableCase<Proxy>{&motor::entries::name,                 \
+                     [](Proxy& p, const std::vector<double>& in) { return callWith(p, &Proxy::name, in); }},
 
 template <typename Proxy>
 std::vector<TableCase<Proxy>> tableCases();
@@ -80,21 +78,18 @@ std::vector<TableCase<Proxy>> tableCases();
 template <>
 std::vector<TableCase<Driver>> tableCases<Driver>() {
     using Proxy = Driver;
-    return {KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_SHARED_CASE, KINETRA_SHARED_CASE)
-                KINETRA_DRIVER_OPERATIONS(KINETRA_DRIVER_CASE, KINETRA_DRIVER_CASE)};
+    return {KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_CASE, KINETRA_CASE, shared_ops)
+                KINETRA_DRIVER_OPERATIONS(KINETRA_CASE, KINETRA_CASE, driver_ops)};
 }
 
 template <>
 std::vector<TableCase<Actuator>> tableCases<Actuator>() {
     using Proxy = Actuator;
-    return {KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_SHARED_CASE, KINETRA_SHARED_CASE)
-                KINETRA_ACTUATOR_OPERATIONS(KINETRA_ACTUATOR_CASE, KINETRA_ACTUATOR_CASE)};
+    return {KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_CASE, KINETRA_CASE, shared_ops)
+                KINETRA_ACTUATOR_OPERATIONS(KINETRA_CASE, KINETRA_CASE, actuator_ops)};
 }
 
 #undef KINETRA_CASE
-#undef KINETRA_SHARED_CASE
-#undef KINETRA_DRIVER_CASE
-#undef KINETRA_ACTUATOR_CASE
 
 /// Inputs of zero for every argument the caller passes.
 std::vector<double> zeroInputs(const Operation& op) { return std::vector<double>(op.callerArgs(), 0.0); }

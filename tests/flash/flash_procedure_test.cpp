@@ -563,7 +563,9 @@ TEST_P(FlashResultTest, NamesTheStepTheReasonAndWhereTheDeviceIs) {
     EXPECT_EQ(c.stopped_at == FlashStep::Erase ? result.sector : result.address, c.sector_or_address);
     EXPECT_EQ(result.in_bootloader, c.in_bootloader);
     EXPECT_EQ(result.text, failure);
-    if (c.reason == FlashFailure::Refused) EXPECT_NE(result.reply_byte, 0u);
+    if (c.reason == FlashFailure::Refused) {
+        EXPECT_NE(result.reply_byte, 0u);
+    }
     // A success leaves nothing of the failure behind.
     options.verify = false;
     ASSERT_EQ(flash(true, options), RET_OK);

@@ -11,6 +11,8 @@
 #include "devices/protocol/common_commands.h"
 #include "usb/slcan_codec.h"
 
+#include "support/text_wire.h"
+
 #include <gtest/gtest.h>
 
 #include <future>
@@ -23,22 +25,7 @@ namespace {
 
 namespace common = protocol::common;
 
-class CaptureWire : public HostWire {
-public:
-    void writeToHost(std::string_view bytes) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        text_.append(bytes);
-    }
-    /// Everything written since the last take().
-    std::string take() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return std::exchange(text_, {});
-    }
-
-private:
-    std::mutex mutex_;
-    std::string text_;
-};
+using CaptureWire = test::TextWire;
 
 std::string queryLine(uint32_t node, uint8_t command) {
     can_frame_data frame{};

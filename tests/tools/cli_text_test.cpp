@@ -76,6 +76,16 @@ TEST(FrameText, DecodesWhatTheLibraryKnowsAndLeavesTheRestRaw) {
     EXPECT_NE(monitorLine(decodeFrame(cases[4].frame)).find("cmd 0x7D  [AB]"), std::string::npos);
 }
 
+TEST(FrameText, MotorRepliesAreNamedWithTheirOperationsValuesAndUnits) {
+    const DecodedFrame decoded =
+        decodeFrame(nodeFrame(1, protocol::motor::kGetBusVoltageCurrent, protocol::DeviceType::Driver, floats(24.0f, 1.5f)));
+    EXPECT_EQ(decoded.operation, "getBusVoltage");
+    EXPECT_NE(monitorLine(decoded).find("getBusVoltageCurrent  voltage 24.000 V, current 1.500 A"), std::string::npos)
+        << monitorLine(decoded);
+    const nlohmann::json json = monitorJson(decoded);
+    EXPECT_EQ(json["fields"][1], (nlohmann::json{{"name", "current"}, {"value", "1.500"}, {"unit", "A"}}));
+}
+
 TEST(FrameText, HostQueriesAreMarkedAndNotDecoded) {
     can_frame_data query{};
     query.can_id = protocol::hostFrameId(1, protocol::motor::kGetBusVoltageCurrent, protocol::FrameKind::Remote);

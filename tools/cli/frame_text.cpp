@@ -5,6 +5,7 @@
 #include "can/bus.h"
 #include "devices/protocol/imu_protocol.h"
 #include "devices/protocol/motor_controller_protocol.h"
+#include "devices/protocol/motor_operations.h"
 #include "devices/protocol/payload.h"
 #include "devices/protocol/vorlex_protocol.h"
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace kinetra::cli {
 
@@ -148,6 +150,21 @@ std::string commandName(DeviceClass device_class, unsigned command) {
     return name != nullptr ? displayName(name) : std::string();
 }
 
+/// The operations of a class whose replies the table names, or nullptr.
+const protocol::OperationTable* operationsOf(DeviceClass device_class) {
+    switch (device_class) {
+        case DeviceClass::Driver: return &motor::kDriverOperations;
+        case DeviceClass::Actuator: return &motor::kActuatorOperations;
+        default: return nullptr;
+    }
+}
+
+std::string joined(const std::vector<std::string>& parts, const char* separator) {
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
+    return text;
+}
+
 const protocol::RouteTable* routesOf(DeviceClass device_class) {
     switch (device_class) {
         case DeviceClass::Driver: return &motor::kDriverRoutes;
@@ -166,9 +183,9 @@ std::string number(double value) {
 }
 
 /// The values of a reply, as the proxies would decode them.
-std::string replyValues(const can_frame_data& frame, const protocol::ReplyLayout& layout, float scale) {
+std::vector<std::string> replyValues(const can_frame_data& frame, const protocol::ReplyLayout& layout, float scale) {
     const uint64_t word = protocol::payloadWord(frame);
-    std::string text;
+    std::vector<std::string> values;
     unsigned offset = 0;
     for (std::size_t i = 0; i < layout.count; ++i) {
         const protocol::ValueKind kind = layout.kinds[i];
@@ -199,10 +216,10 @@ std::string replyValues(const can_frame_data& frame, const protocol::ReplyLayout
             }
             case protocol::ValueKind::Text: value = "\"" + protocol::textFromFrame(frame) + "\""; break;
         }
-        text += (text.empty() ? "" : " ") + value;
+        values.push_back(value);
         offset += width;
     }
-    return text;
+    return values;
 }
 
 std::string hexBytes(const can_frame_data& frame) {
@@ -242,7 +259,18 @@ DecodedFrame decodeFrame(const can_frame_data& frame) {
             const float scale = device_class == DeviceClass::Imu
                                     ? imu::fixedPointScale(static_cast<uint8_t>(decoded.command))
                                     : 0.0f;
-            decoded.values = replyValues(frame, *layout, scale);
+            const std::vector<std::string> values = replyValues(frame, *layout, scale);
+            decoded.values = joined(values, " ");
+            // The operation that reads this reply names its values and their units.
+            const protocol::OperationTable* operations = operationsOf(device_class);
+            const protocol::Operation* op =
+                operations != nullptr ? operations->findQuery(static_cast<uint8_t>(decoded.command)) : nullptr;
+            if (op != nullptr && op->value_count <= values.size()) {
+                decoded.operation = op->name;
+                for (std::size_t i = 0; i < op->value_count; ++i) {
+                    decoded.fields.push_back({op->values[i].name, values[i], op->values[i].unit});
+                }
+            }
         }
     }
     return decoded;
@@ -260,7 +288,13 @@ std::string monitorLine(const DecodedFrame& decoded) {
         line += command;
     }
     if (decoded.remote) line += " (query)";
-    if (!decoded.values.empty()) {
+    if (!decoded.fields.empty()) {
+        std::vector<std::string> parts;
+        for (const DecodedField& field : decoded.fields) {
+            parts.push_back(field.name + " " + field.value + (field.unit.empty() ? "" : " " + field.unit));
+        }
+        line += "  " + joined(parts, ", ");
+    } else if (!decoded.values.empty()) {
         line += "  " + decoded.values;
     } else if (!decoded.raw.empty()) {
         line += "  [" + decoded.raw + "]";
@@ -275,6 +309,14 @@ nlohmann::json monitorJson(const DecodedFrame& decoded) {
                            {"data", decoded.raw}};
     json["name"] = decoded.command_name.empty() ? nlohmann::json() : nlohmann::json(decoded.command_name);
     json["values"] = decoded.values.empty() ? nlohmann::json() : nlohmann::json(decoded.values);
+    if (!decoded.fields.empty()) {
+        json["operation"] = decoded.operation;
+        nlohmann::json fields = nlohmann::json::array();
+        for (const DecodedField& field : decoded.fields) {
+            fields.push_back({{"name", field.name}, {"value", field.value}, {"unit", field.unit}});
+        }
+        json["fields"] = fields;
+    }
     return json;
 }
 

@@ -7,10 +7,18 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <vector>
 
 namespace kinetra::cli {
 
 /// What the monitor knows about one frame.
+/// One reply value as the class's operation table names it.
+struct DecodedField {
+    std::string name;
+    std::string value;
+    std::string unit;  ///< empty when the value has none
+};
+
 struct DecodedFrame {
     bool extended = false;
     bool remote = false;
@@ -21,12 +29,15 @@ struct DecodedFrame {
     std::string command_name;  ///< empty when the library does not know the command
     std::string values;        ///< decoded reply values, empty when not decoded
     std::string raw;           ///< the data bytes in hexadecimal
+    std::string operation;     ///< the public operation that reads this reply, when the table names one
+    std::vector<DecodedField> fields;  ///< the values named, with their units, when it does
 };
 
 /// Decodes a frame by its identifier fields and, for a node's reply, by the
 /// reply layout of its class. Never fails: what is not known stays raw.
 DecodedFrame decodeFrame(const can_frame_data& frame);
-/// One monitor line: "node 1  driver  getBusVoltageCurrent  24.000 0.000" or raw.
+/// One monitor line: "node 1  driver  getBusVoltageCurrent  voltage 24.000 V, current 0.000 A",
+/// the values without names where the table names none, or raw.
 std::string monitorLine(const DecodedFrame& decoded);
 /// The same as a JSON object.
 nlohmann::json monitorJson(const DecodedFrame& decoded);

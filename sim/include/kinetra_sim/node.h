@@ -184,6 +184,9 @@ protected:
     /// Whether the node answers the query `command` now (lock held). A node that
     /// declines stays silent and the host's query times out; the base answers all.
     virtual bool answersQuery(uint8_t command);
+    /// Answers `command`, a query of the class's routing table, with zero values
+    /// unless a handler answers it already.
+    void answerWithDefaults(uint8_t command);
     /// Changes the live bit rate from a handler (lock held).
     void switchBitRate(CANBaudRate rate) { bit_rate_ = rate; }
     /// Sends a frame of the handler's own making (lock held), after `delay`.

@@ -400,169 +400,166 @@ inline constexpr Operation getOutputEncoderState =
           "Reads the output encoder state (the reply's second flag).");
 }  // namespace actuator_ops
 
-// ---- The public operations with their C++ signatures: T(name, (params), (args)),
-// M(name, (params), (args)); see the file comment.
+// ---- The public operations with their C++ signatures: T(ctx, name, (params),
+// (args)), M(ctx, name, (params), (args)), where `ctx` is what the user of a
+// list passes through (see operation.h's KINETRA_CTX_*); see the file comment.
 
-#define KINETRA_MOTOR_SHARED_OPERATIONS(T, M)                                                                   \
-    T(setPositionControl, (float position, float b), (position, b))                                            \
-    T(setVelocityControl, (float velocity), (velocity))                                                        \
-    T(setVelocityRampControl, (float velocity, float ramp), (velocity, ramp))                                  \
-    T(setTorqueControl, (float torque, float b), (torque, b))                                                  \
-    T(setPositionControlWithFeedForward, (float position, float b, float c), (position, b, c))                 \
-    T(setVelocityControlWithFeedForward, (float velocity, float b), (velocity, b))                             \
-    T(setTrapezoidalTrajectoryControl, (float position, float b, float c, float d), (position, b, c, d))       \
-    T(setScurveTrajectoryControl, (float position, float b, float c, float d), (position, b, c, d))            \
-    T(setDeviceToIdle, (), ())                                                                                 \
-    T(setDeviceToActive, (), ())                                                                               \
-    M(emergencyStop, (), ())                                                                                   \
-    T(runCalibrationSequence, (), ())                                                                          \
-    T(saveConfigurations, (), ())                                                                              \
-    T(eraseConfigurations, (), ())                                                                             \
-    T(getNodeId, (unsigned int* id), (id))                                                                     \
-    T(setNodeId, (unsigned int id), (id))                                                                      \
-    T(getHardwareVersion, (unsigned char* a, unsigned char* b, unsigned char* c, unsigned char* d),            \
+#define KINETRA_MOTOR_SHARED_OPERATIONS(T, M, ctx)                                                                   \
+    T(ctx, setPositionControl, (float position, float b), (position, b))                                            \
+    T(ctx, setVelocityControl, (float velocity), (velocity))                                                        \
+    T(ctx, setVelocityRampControl, (float velocity, float ramp), (velocity, ramp))                                  \
+    T(ctx, setTorqueControl, (float torque, float b), (torque, b))                                                  \
+    T(ctx, setPositionControlWithFeedForward, (float position, float b, float c), (position, b, c))                 \
+    T(ctx, setVelocityControlWithFeedForward, (float velocity, float b), (velocity, b))                             \
+    T(ctx, setTrapezoidalTrajectoryControl, (float position, float b, float c, float d), (position, b, c, d))       \
+    T(ctx, setScurveTrajectoryControl, (float position, float b, float c, float d), (position, b, c, d))            \
+    T(ctx, setDeviceToIdle, (), ())                                                                                 \
+    T(ctx, setDeviceToActive, (), ())                                                                               \
+    M(ctx, emergencyStop, (), ())                                                                                   \
+    T(ctx, runCalibrationSequence, (), ())                                                                          \
+    T(ctx, saveConfigurations, (), ())                                                                              \
+    T(ctx, eraseConfigurations, (), ())                                                                             \
+    T(ctx, getNodeId, (unsigned int* id), (id))                                                                     \
+    T(ctx, setNodeId, (unsigned int id), (id))                                                                      \
+    T(ctx, getHardwareVersion, (unsigned char* a, unsigned char* b, unsigned char* c, unsigned char* d),            \
       (a, b, c, d))                                                                                            \
-    T(getFirmwareVersion, (unsigned char* major, unsigned char* minor, unsigned short* patch),                 \
+    T(ctx, getFirmwareVersion, (unsigned char* major, unsigned char* minor, unsigned short* patch),                 \
       (major, minor, patch))                                                                                   \
-    M(getFirmwareCommit, (std::string * commit), (commit))                                                     \
-    T(getBusVoltage, (float* voltage), (voltage))                                                              \
-    M(getBusCurrent, (float* current), (current))                                                              \
-    T(getMotorTemperature, (float* temperature), (temperature))                                                \
-    M(getDriverTemperature, (float* temperature), (temperature))                                               \
-    M(getMotorPhaseCurrents, (float* a, float* b, float* c), (a, b, c))                                        \
-    M(getDCCalibPhaseCurrents, (float* a, float* b, float* c), (a, b, c))                                      \
-    T(getIdqCurrents, (float* d, float* q), (d, q))                                                            \
-    T(getMotorPosition, (float* position), (position))                                                         \
-    T(getMotorVelocity, (float* velocity), (velocity))                                                         \
-    T(getMotorAcceleration, (float* acceleration), (acceleration))                                             \
-    T(getMotorTorque, (float* torque), (torque))                                                               \
-    T(getOutputPosition, (float* position), (position))                                                        \
-    T(getOutputVelocity, (float* velocity), (velocity))                                                        \
-    T(getOutputAcceleration, (float* acceleration), (acceleration))                                            \
-    T(getOutputTorque, (float* torque), (torque))                                                              \
-    T(getMotorEncoderRawData, (int* raw), (raw))                                                               \
-    T(getOutputEncoderRawData, (int* raw), (raw))                                                              \
-    T(getControllerState, (unsigned char* state), (state))                                                     \
-    T(getControllerMode, (unsigned short* mode), (mode))                                                       \
-    T(getMotorState, (bool* a, bool* b), (a, b))                                                               \
-    T(getTrajectoryDoneStatus, (bool* done), (done))                                                           \
-    T(getCANCommunicationStatus, (bool* a, bool* b), (a, b))                                                   \
-    T(getDriverFault, (unsigned int* fault), (fault))                                                          \
-    M(getDebugErrorCode,                                                                                       \
+    M(ctx, getFirmwareCommit, (std::string * commit), (commit))                                                     \
+    T(ctx, getBusVoltage, (float* voltage), (voltage))                                                              \
+    M(ctx, getBusCurrent, (float* current), (current))                                                              \
+    T(ctx, getMotorTemperature, (float* temperature), (temperature))                                                \
+    M(ctx, getDriverTemperature, (float* temperature), (temperature))                                               \
+    M(ctx, getMotorPhaseCurrents, (float* a, float* b, float* c), (a, b, c))                                        \
+    M(ctx, getDCCalibPhaseCurrents, (float* a, float* b, float* c), (a, b, c))                                      \
+    T(ctx, getIdqCurrents, (float* d, float* q), (d, q))                                                            \
+    T(ctx, getMotorPosition, (float* position), (position))                                                         \
+    T(ctx, getMotorVelocity, (float* velocity), (velocity))                                                         \
+    T(ctx, getMotorAcceleration, (float* acceleration), (acceleration))                                             \
+    T(ctx, getMotorTorque, (float* torque), (torque))                                                               \
+    T(ctx, getOutputPosition, (float* position), (position))                                                        \
+    T(ctx, getOutputVelocity, (float* velocity), (velocity))                                                        \
+    T(ctx, getOutputAcceleration, (float* acceleration), (acceleration))                                            \
+    T(ctx, getOutputTorque, (float* torque), (torque))                                                              \
+    T(ctx, getMotorEncoderRawData, (int* raw), (raw))                                                               \
+    T(ctx, getOutputEncoderRawData, (int* raw), (raw))                                                              \
+    T(ctx, getControllerState, (unsigned char* state), (state))                                                     \
+    T(ctx, getControllerMode, (unsigned short* mode), (mode))                                                       \
+    T(ctx, getMotorState, (bool* a, bool* b), (a, b))                                                               \
+    T(ctx, getTrajectoryDoneStatus, (bool* done), (done))                                                           \
+    T(ctx, getCANCommunicationStatus, (bool* a, bool* b), (a, b))                                                   \
+    T(ctx, getDriverFault, (unsigned int* fault), (fault))                                                          \
+    M(ctx, getDebugErrorCode,                                                                                       \
       (unsigned long long* e1, unsigned long long* e2, unsigned long long* e3, unsigned long long* e4,         \
        unsigned long long* e5, unsigned long long* e6),                                                        \
       (e1, e2, e3, e4, e5, e6))                                                                                \
-    T(setDCBusTripLevels, (float undervoltage, float overvoltage), (undervoltage, overvoltage))                \
-    T(getDCBusTripLevels, (float* undervoltage, float* overvoltage), (undervoltage, overvoltage))              \
-    T(setRegenCurrentTripLevel, (float level), (level))                                                        \
-    T(getRegenCurrentTripLevel, (float* level), (level))                                                       \
-    T(setPositionControllerGain, (float gain), (gain))                                                         \
-    T(getPositionControllerGain, (float* gain), (gain))                                                        \
-    T(setVelocityControllerGains, (float gain, float integrator_gain), (gain, integrator_gain))                \
-    T(getVelocityControllerGains, (float* gain, float* integrator_gain), (gain, integrator_gain))              \
-    T(setCurrentControllerBandwidth, (float bandwidth), (bandwidth))                                           \
-    T(getCurrentControllerBandwidth, (float* bandwidth), (bandwidth))                                          \
-    T(getCurrentControllerGains, (float* gain, float* integrator_gain), (gain, integrator_gain))               \
-    T(setMotorEncoderBandwidth, (float bandwidth), (bandwidth))                                                \
-    T(getMotorEncoderBandwidth, (float* bandwidth), (bandwidth))                                               \
-    T(getZeroPosition, (float* position), (position))                                                          \
-    T(enableMotorThermalLimit, (unsigned short upper_limit), (upper_limit))                                    \
-    T(disableMotorThermalLimit, (), ())                                                                        \
-    T(setCurrentFilter, (float filter), (filter))                                                              \
-    T(getCurrentFilter, (float* filter), (filter))                                                             \
-    T(setEncoderDataFilter, (float filter), (filter))                                                          \
-    T(getEncoderDataFilter, (float* filter), (filter))                                                         \
-    T(getMotorPhaseParameters, (float* resistance, float* inductance), (resistance, inductance))
+    T(ctx, setDCBusTripLevels, (float undervoltage, float overvoltage), (undervoltage, overvoltage))                \
+    T(ctx, getDCBusTripLevels, (float* undervoltage, float* overvoltage), (undervoltage, overvoltage))              \
+    T(ctx, setRegenCurrentTripLevel, (float level), (level))                                                        \
+    T(ctx, getRegenCurrentTripLevel, (float* level), (level))                                                       \
+    T(ctx, setPositionControllerGain, (float gain), (gain))                                                         \
+    T(ctx, getPositionControllerGain, (float* gain), (gain))                                                        \
+    T(ctx, setVelocityControllerGains, (float gain, float integrator_gain), (gain, integrator_gain))                \
+    T(ctx, getVelocityControllerGains, (float* gain, float* integrator_gain), (gain, integrator_gain))              \
+    T(ctx, setCurrentControllerBandwidth, (float bandwidth), (bandwidth))                                           \
+    T(ctx, getCurrentControllerBandwidth, (float* bandwidth), (bandwidth))                                          \
+    T(ctx, getCurrentControllerGains, (float* gain, float* integrator_gain), (gain, integrator_gain))               \
+    T(ctx, setMotorEncoderBandwidth, (float bandwidth), (bandwidth))                                                \
+    T(ctx, getMotorEncoderBandwidth, (float* bandwidth), (bandwidth))                                               \
+    T(ctx, getZeroPosition, (float* position), (position))                                                          \
+    T(ctx, enableMotorThermalLimit, (unsigned short upper_limit), (upper_limit))                                    \
+    T(ctx, disableMotorThermalLimit, (), ())                                                                        \
+    T(ctx, setCurrentFilter, (float filter), (filter))                                                              \
+    T(ctx, getCurrentFilter, (float* filter), (filter))                                                             \
+    T(ctx, setEncoderDataFilter, (float filter), (filter))                                                          \
+    T(ctx, getEncoderDataFilter, (float* filter), (filter))                                                         \
+    T(ctx, getMotorPhaseParameters, (float* resistance, float* inductance), (resistance, inductance))
 
-#define KINETRA_DRIVER_OPERATIONS(T, M)                                                                        \
-    T(setTorqueRampControl, (float torque, float b, float c), (torque, b, c))                                  \
-    T(setSensorlessVelocityControl, (float velocity, float b, float c), (velocity, b, c))                      \
-    T(setOpenLoopPositionControl, (short a, short b, short c, float d), (a, b, c, d))                          \
-    T(setOpenLoopVelocityControl, (short a, short b, float c), (a, b, c))                                      \
-    T(clearDriverErrors, (), ())                                                                               \
-    T(rebootDriver, (), ())                                                                                    \
-    T(runEncoderIndexSearch, (), ())                                                                           \
-    T(runEncoderMatching, (), ())                                                                              \
-    T(runEncoderCalibration, (), ())                                                                           \
-    T(setCurrentPositionToZero, (), ())                                                                        \
-    T(setCurrentPositionAs, (float position), (position))                                                      \
-    T(enterDFUMode, (), ())                                                                                    \
-    T(getBrakeCurrent, (float* current), (current))                                                            \
-    M(getErrorCode, (driver_error_t * error), (error))                                                         \
-    T(enableBrakeResistor, (float resistance), (resistance))                                                   \
-    T(disableBrakeResistor, (), ())                                                                            \
-    M(getBrakeResistorState, (bool* enabled, float* resistance, bool* c, bool* d), (enabled, resistance, c, d)) \
-    T(setMotorParameters, (unsigned char pole_pairs, unsigned short kv_rating, float current_limit),           \
+#define KINETRA_DRIVER_OPERATIONS(T, M, ctx)                                                                        \
+    T(ctx, setTorqueRampControl, (float torque, float b, float c), (torque, b, c))                                  \
+    T(ctx, setSensorlessVelocityControl, (float velocity, float b, float c), (velocity, b, c))                      \
+    T(ctx, setOpenLoopPositionControl, (short a, short b, short c, float d), (a, b, c, d))                          \
+    T(ctx, setOpenLoopVelocityControl, (short a, short b, float c), (a, b, c))                                      \
+    T(ctx, clearDriverErrors, (), ())                                                                               \
+    T(ctx, rebootDriver, (), ())                                                                                    \
+    T(ctx, runEncoderIndexSearch, (), ())                                                                           \
+    T(ctx, runEncoderMatching, (), ())                                                                              \
+    T(ctx, runEncoderCalibration, (), ())                                                                           \
+    T(ctx, setCurrentPositionToZero, (), ())                                                                        \
+    T(ctx, setCurrentPositionAs, (float position), (position))                                                      \
+    T(ctx, enterDFUMode, (), ())                                                                                    \
+    T(ctx, getBrakeCurrent, (float* current), (current))                                                            \
+    M(ctx, getErrorCode, (driver_error_t * error), (error))                                                         \
+    T(ctx, enableBrakeResistor, (float resistance), (resistance))                                                   \
+    T(ctx, disableBrakeResistor, (), ())                                                                            \
+    M(ctx, getBrakeResistorState, (bool* enabled, float* resistance, bool* c, bool* d), (enabled, resistance, c, d)) \
+    T(ctx, setMotorParameters, (unsigned char pole_pairs, unsigned short kv_rating, float current_limit),           \
       (pole_pairs, kv_rating, current_limit))                                                                  \
-    T(getMotorParameters, (unsigned char* pole_pairs, unsigned short* kv_rating, float* current_limit),        \
+    T(ctx, getMotorParameters, (unsigned char* pole_pairs, unsigned short* kv_rating, float* current_limit),        \
       (pole_pairs, kv_rating, current_limit))                                                                  \
-    T(setMotorCalibrationParameters, (float voltage, float current), (voltage, current))                       \
-    T(getMotorCalibrationParameters, (float* voltage, float* current), (voltage, current))                     \
-    T(setGearBoxParameters, (float ratio), (ratio))                                                            \
-    T(getGearBoxParameters, (float* ratio), (ratio))                                                           \
-    T(setMotorThermistorParameters, (float r_ref, unsigned short beta), (r_ref, beta))                         \
-    M(getMotorThermistorConfiguration,                                                                         \
+    T(ctx, setMotorCalibrationParameters, (float voltage, float current), (voltage, current))                       \
+    T(ctx, getMotorCalibrationParameters, (float* voltage, float* current), (voltage, current))                     \
+    T(ctx, setGearBoxParameters, (float ratio), (ratio))                                                            \
+    T(ctx, getGearBoxParameters, (float* ratio), (ratio))                                                           \
+    T(ctx, setMotorThermistorParameters, (float r_ref, unsigned short beta), (r_ref, beta))                         \
+    M(ctx, getMotorThermistorConfiguration,                                                                         \
       (bool* enabled, float* r_ref, unsigned short* beta, unsigned char* upper_limit, unsigned char* lower_limit), \
       (enabled, r_ref, beta, upper_limit, lower_limit))                                                        \
-    T(setStartupConfigs, (bool index_search, bool encoder_matching, bool closed_loop),                         \
+    T(ctx, setStartupConfigs, (bool index_search, bool encoder_matching, bool closed_loop),                         \
       (index_search, encoder_matching, closed_loop))                                                           \
-    T(getStartupConfigs, (bool* index_search, bool* encoder_matching, bool* closed_loop),                      \
+    T(ctx, getStartupConfigs, (bool* index_search, bool* encoder_matching, bool* closed_loop),                      \
       (index_search, encoder_matching, closed_loop))                                                           \
-    T(setMotorPhaseParameters, (float resistance, float inductance), (resistance, inductance))                 \
-    T(setMotorTorqueLimit, (float limit), (limit))                                                             \
-    T(getMotorTorqueLimit, (float* limit), (limit))                                                            \
-    T(setMotorType, (unsigned char type), (type))                                                              \
-    T(getMotorType, (unsigned char* type), (type))                                                             \
-    M(setCANBaudRate, (CANBaudRate rate), (rate))                                                              \
-    M(getCANBaudRate, (CANBaudRate * rate), (rate))                                                            \
-    T(configureMotorEncoder, (unsigned char type, int resolution, bool use_index), (type, resolution, use_index)) \
-    T(getMotorEncoderConfiguration, (unsigned char* type, int* resolution, bool* use_index),                   \
+    T(ctx, setMotorPhaseParameters, (float resistance, float inductance), (resistance, inductance))                 \
+    T(ctx, setMotorTorqueLimit, (float limit), (limit))                                                             \
+    T(ctx, getMotorTorqueLimit, (float* limit), (limit))                                                            \
+    T(ctx, setMotorType, (unsigned char type), (type))                                                              \
+    T(ctx, getMotorType, (unsigned char* type), (type))                                                             \
+    M(ctx, setCANBaudRate, (CANBaudRate rate), (rate))                                                              \
+    M(ctx, getCANBaudRate, (CANBaudRate * rate), (rate))                                                            \
+    T(ctx, configureMotorEncoder, (unsigned char type, int resolution, bool use_index), (type, resolution, use_index)) \
+    T(ctx, getMotorEncoderConfiguration, (unsigned char* type, int* resolution, bool* use_index),                   \
       (type, resolution, use_index))                                                                           \
-    T(configureOutputEncoder, (unsigned char type, int resolution, bool use_index), (type, resolution, use_index)) \
-    T(disableOutputEncoder, (), ())                                                                            \
-    T(getOutputEncoderConfiguration, (unsigned char* type, int* resolution, bool* use_index),                  \
+    T(ctx, configureOutputEncoder, (unsigned char type, int resolution, bool use_index), (type, resolution, use_index)) \
+    T(ctx, disableOutputEncoder, (), ())                                                                            \
+    T(ctx, getOutputEncoderConfiguration, (unsigned char* type, int* resolution, bool* use_index),                  \
       (type, resolution, use_index))                                                                           \
-    T(getMotorEncoderState, (bool* a, bool* b, bool* c), (a, b, c))                                            \
-    T(getOutputEncoderState, (bool* a, bool* b), (a, b))                                                       \
-    T(getHallEncoderState, (unsigned char* state), (state))                                                    \
-    M(getHallEncoderStateCounts,                                                                               \
+    T(ctx, getMotorEncoderState, (bool* a, bool* b, bool* c), (a, b, c))                                            \
+    T(ctx, getOutputEncoderState, (bool* a, bool* b), (a, b))                                                       \
+    T(ctx, getHallEncoderState, (unsigned char* state), (state))                                                    \
+    M(ctx, getHallEncoderStateCounts,                                                                               \
       (unsigned short* c1, unsigned short* c2, unsigned short* c3, unsigned short* c4, unsigned short* c5,     \
        unsigned short* c6, unsigned short* c7, unsigned short* c8),                                            \
       (c1, c2, c3, c4, c5, c6, c7, c8))                                                                        \
-    T(getMAxxxSPIRegister, (bool output, unsigned char reg, unsigned char* value, bool* flag),                 \
+    T(ctx, getMAxxxSPIRegister, (bool output, unsigned char reg, unsigned char* value, bool* flag),                 \
       (output, reg, value, flag))                                                                              \
-    T(setMAxxxSPIRegister, (bool output, unsigned char reg, unsigned char value), (output, reg, value))        \
-    T(getMAxxxBCTValue, (bool output, unsigned char* value, bool* flag), (output, value, flag))                \
-    T(setMAxxxBCTValue, (bool output, unsigned char value), (output, value))                                   \
-    T(getMAxxxFilterWindow, (bool output, unsigned char* value, bool* flag), (output, value, flag))            \
-    T(setMAxxxFilterWindow, (bool output, unsigned char value), (output, value))                               \
-    M(getMAxxxTrimmingSettings, (bool output, bool* first, bool* second, bool* flag), (output, first, second, flag)) \
-    T(setMAxxxTrimmingSettings, (bool output, bool first, bool second), (output, first, second))
+    T(ctx, setMAxxxSPIRegister, (bool output, unsigned char reg, unsigned char value), (output, reg, value))        \
+    T(ctx, getMAxxxBCTValue, (bool output, unsigned char* value, bool* flag), (output, value, flag))                \
+    T(ctx, setMAxxxBCTValue, (bool output, unsigned char value), (output, value))                                   \
+    T(ctx, getMAxxxFilterWindow, (bool output, unsigned char* value, bool* flag), (output, value, flag))            \
+    T(ctx, setMAxxxFilterWindow, (bool output, unsigned char value), (output, value))                               \
+    M(ctx, getMAxxxTrimmingSettings, (bool output, bool* first, bool* second, bool* flag), (output, first, second, flag)) \
+    T(ctx, setMAxxxTrimmingSettings, (bool output, bool first, bool second), (output, first, second))
 
-#define KINETRA_ACTUATOR_OPERATIONS(T, M)                                                                      \
-    T(clearActuatorErrors, (), ())                                                                             \
-    T(rebootActuator, (), ())                                                                                  \
-    T(setCurrentPostionToZero, (), ())                                                                         \
-    T(getErrorCode, (unsigned int* error), (error))                                                            \
-    M(getMotorThermistorConfiguration,                                                                         \
+#define KINETRA_ACTUATOR_OPERATIONS(T, M, ctx)                                                                      \
+    T(ctx, clearActuatorErrors, (), ())                                                                             \
+    T(ctx, rebootActuator, (), ())                                                                                  \
+    T(ctx, setCurrentPostionToZero, (), ())                                                                         \
+    T(ctx, getErrorCode, (unsigned int* error), (error))                                                            \
+    M(ctx, getMotorThermistorConfiguration,                                                                         \
       (bool* enabled, unsigned short* b, unsigned short* c, unsigned char* d, unsigned char* e),               \
       (enabled, b, c, d, e))                                                                                   \
-    T(getMotorEncoderState, (bool* a, bool* b), (a, b))                                                        \
-    M(getOutputEncoderState, (bool* b), (b))
+    T(ctx, getMotorEncoderState, (bool* a, bool* b), (a, b))                                                        \
+    M(ctx, getOutputEncoderState, (bool* b), (b))
 
 namespace detail {
-#define KINETRA_OPERATION_ENTRY_SHARED(name, params, args) &shared_ops::name,
-#define KINETRA_OPERATION_ENTRY_DRIVER(name, params, args) &driver_ops::name,
-#define KINETRA_OPERATION_ENTRY_ACTUATOR(name, params, args) &actuator_ops::name,
+#define KINETRA_OPERATION_ENTRY(entries, name, params, args) &entries::name,
 inline constexpr const Operation* kDriverOperationList[] = {
-    KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_OPERATION_ENTRY_SHARED, KINETRA_OPERATION_ENTRY_SHARED)
-        KINETRA_DRIVER_OPERATIONS(KINETRA_OPERATION_ENTRY_DRIVER, KINETRA_OPERATION_ENTRY_DRIVER)};
+    KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_OPERATION_ENTRY, KINETRA_OPERATION_ENTRY, shared_ops)
+        KINETRA_DRIVER_OPERATIONS(KINETRA_OPERATION_ENTRY, KINETRA_OPERATION_ENTRY, driver_ops)};
 inline constexpr const Operation* kActuatorOperationList[] = {
-    KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_OPERATION_ENTRY_SHARED, KINETRA_OPERATION_ENTRY_SHARED)
-        KINETRA_ACTUATOR_OPERATIONS(KINETRA_OPERATION_ENTRY_ACTUATOR, KINETRA_OPERATION_ENTRY_ACTUATOR)};
-#undef KINETRA_OPERATION_ENTRY_SHARED
-#undef KINETRA_OPERATION_ENTRY_DRIVER
-#undef KINETRA_OPERATION_ENTRY_ACTUATOR
+    KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_OPERATION_ENTRY, KINETRA_OPERATION_ENTRY, shared_ops)
+        KINETRA_ACTUATOR_OPERATIONS(KINETRA_OPERATION_ENTRY, KINETRA_OPERATION_ENTRY, actuator_ops)};
+#undef KINETRA_OPERATION_ENTRY
 }  // namespace detail
 
 /// Every operation of each class, the shared ones first.

@@ -17,6 +17,13 @@
 #include <cstring>
 #include <initializer_list>
 
+// The context a user of an operation list passes through to its entries, as a
+// parenthesised list of three (the class, its implementation, the namespace of
+// its entries): KINETRA_CTX_1 ctx is the first element, and so on.
+#define KINETRA_CTX_1(first, second, third) first
+#define KINETRA_CTX_2(first, second, third) second
+#define KINETRA_CTX_3(first, second, third) third
+
 namespace kinetra::protocol {
 
 /// How an operation's request travels and whether a reply is awaited.
