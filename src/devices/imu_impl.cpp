@@ -11,7 +11,6 @@ template void canSetSignal<IMU::sensor_report>(can_frame_data&, const IMU::senso
 namespace {
 
 namespace imu = kinetra::protocol::imu;
-using kinetra::protocol::FrameKind;
 
 // The converted getters write their outputs whenever the query went out: they
 // decode into zeroed locals, so a timed-out read reports zeros. A failed guard
@@ -29,14 +28,6 @@ float convert(short raw) {
 }
 
 }  // namespace
-
-ret_status_t IMU::IMUImpl::switchReport(IMU::sensor_report selector, unsigned short rate, bool enable) {
-    const imu::ReportCommandDlc dlc = imu::reportCommandDlc(selector);
-    can_frame_data payload{};
-    canSetSignal(payload, selector, imu::kReportSelectorBit, 8, true);
-    canSetSignal(payload, enable ? rate : static_cast<unsigned short>(0), imu::kReportRateBit, 16, true);
-    return sendCommand(imu::kSetSensorReport, FrameKind::Data, enable ? dlc.enable : dlc.disable, payload);
-}
 
 template <uint8_t Command>
 ret_status_t IMU::IMUImpl::readScaled(float* x, float* y, float* z) {
@@ -100,8 +91,7 @@ ret_status_t IMU::IMUImpl::getEulerAngles(float* roll, float* pitch, float* yaw)
 ret_status_t IMU::IMUImpl::getRotationVectorData(float* a, float* b, float* c, float* d) {
     constexpr uint8_t kCommand = imu::kGetRotationVectorData;
     short raw[4] = {0, 0, 0, 0};
-    const ret_status_t status = queryWith<kCommand>(FrameKind::Data, imu::kRotationVectorQueryDlc, can_frame_data{},
-                                                    &raw[0], &raw[1], &raw[2], &raw[3]);
+    const ret_status_t status = run<imu::imu_ops::getRotationVectorData>(&raw[0], &raw[1], &raw[2], &raw[3]);
     if (querySent(status)) {
         *a = convert<kCommand>(raw[0]);
         *b = convert<kCommand>(raw[1]);
@@ -115,48 +105,10 @@ ret_status_t IMU::IMUImpl::getRotationVectorAccuracy(float* accuracy, unsigned c
     constexpr uint8_t kCommand = imu::kGetRotationVectorAccuracy;
     short raw = 0;
     unsigned char byte = 0;
-    const ret_status_t status =
-        queryWith<kCommand>(FrameKind::Data, imu::kRotationVectorQueryDlc, can_frame_data{}, &raw, &byte);
+    const ret_status_t status = run<imu::imu_ops::getRotationVectorAccuracy>(&raw, &byte);
     if (querySent(status)) {
         *accuracy = convert<kCommand>(raw);
         *status_byte = byte;
     }
     return status;
 }
-
-ret_status_t IMU::IMUImpl::getRawAccelerometerData(short* x, short* y, short* z) {
-    return query<imu::kGetRawAccelerometerData>(x, y, z);
-}
-
-ret_status_t IMU::IMUImpl::getRawGyroData(short* x, short* y, short* z) {
-    return query<imu::kGetRawGyroData>(x, y, z);
-}
-
-ret_status_t IMU::IMUImpl::getRawMagnetometerData(short* x, short* y, short* z) {
-    return query<imu::kGetRawMagnetometerData>(x, y, z);
-}
-
-ret_status_t IMU::IMUImpl::startCalibration(bool a, bool b, bool c, bool d) {
-    can_frame_data payload{};
-    kinetra::protocol::PayloadWriter(payload).put(a).put(b).put(c).put(d);
-    return sendCommand(imu::kStartCalibration, FrameKind::Data, imu::kStartCalibrationDlc, payload);
-}
-
-ret_status_t IMU::IMUImpl::getCalibrationStatus(bool* status) { return query<imu::kGetCalibrationStatus>(status); }
-
-ret_status_t IMU::IMUImpl::setOrientation(float a, float b, float c, float d) {
-    // The scaled setter truncates toward zero in single precision and keeps the
-    // low 16 bits, so 1.0 goes out as 999 and out-of-range values wrap, as the
-    // devices expect; NaN goes out as 0.
-    constexpr float scale = imu::fixedPointScale(imu::kSetOrientation);
-    can_frame_data payload{};
-    canSetSignal<short>(payload, a, 0, 16, true, scale, 0.0f);
-    canSetSignal<short>(payload, b, 16, 16, true, scale, 0.0f);
-    canSetSignal<short>(payload, c, 32, 16, true, scale, 0.0f);
-    canSetSignal<short>(payload, d, 48, 16, true, scale, 0.0f);
-    return sendCommand(imu::kSetOrientation, FrameKind::Data, imu::kSetOrientationDlc, payload);
-}
-
-ret_status_t IMU::IMUImpl::sendBare(uint8_t command) { return sendCommand(command, FrameKind::Data, 0); }
-
-ret_status_t IMU::IMUImpl::getFirmwareCommit(std::string* commit) { return query<imu::kGetFirmwareCommit>(commit); }

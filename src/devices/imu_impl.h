@@ -1,11 +1,13 @@
 #pragma once
-// The IMU's operations over the shared device core. The public IMU class forwards
-// every call here once it has checked that this object exists.
+// The IMU's implementation over the shared device core: its table operations
+// run through run(); the sensor reads here convert their fixed-point replies.
 
 #include <kinetra/imu.h>
 
 #include "devices/device_core.h"
 #include "devices/device_traits.h"
+#include "devices/operation_runner.h"
+#include "devices/protocol/imu_operations.h"
 
 #include <cstdint>
 #include <string>
@@ -13,8 +15,11 @@
 struct IMU::IMUImpl : kinetra::DeviceCore<kinetra::ImuTraits> {
     using kinetra::DeviceCore<kinetra::ImuTraits>::DeviceCore;
 
-    /// Switches one sensor report on at `rate`, or off (rate 0).
-    ret_status_t switchReport(IMU::sensor_report selector, unsigned short rate, bool enable);
+    /// Any operation of the IMU's table (see protocol/imu_operations.h).
+    template <const kinetra::protocol::Operation& Op, typename... A>
+    ret_status_t run(A... args) {
+        return kinetra::performOperation<Op>(*this, args...);
+    }
 
     ret_status_t getAccelerometerData(float* x, float* y, float* z, unsigned char* status);
     ret_status_t getGyroData(float* x, float* y, float* z, unsigned char* status);
@@ -26,18 +31,6 @@ struct IMU::IMUImpl : kinetra::DeviceCore<kinetra::ImuTraits> {
     ret_status_t getEulerAngles(float* roll, float* pitch, float* yaw);
     ret_status_t getRotationVectorData(float* a, float* b, float* c, float* d);
     ret_status_t getRotationVectorAccuracy(float* accuracy, unsigned char* status);
-
-    ret_status_t getRawAccelerometerData(short* x, short* y, short* z);
-    ret_status_t getRawGyroData(short* x, short* y, short* z);
-    ret_status_t getRawMagnetometerData(short* x, short* y, short* z);
-
-    ret_status_t startCalibration(bool a, bool b, bool c, bool d);
-    ret_status_t getCalibrationStatus(bool* status);
-    ret_status_t setOrientation(float a, float b, float c, float d);
-    /// The send-only commands without payload (tare, calibration control).
-    ret_status_t sendBare(uint8_t command);
-
-    ret_status_t getFirmwareCommit(std::string* commit);
 
 private:
     template <uint8_t Command>

@@ -1,13 +1,17 @@
-// Walks the Driver and Actuator operation tables: every public operation sends
+// Walks the operation tables of the four classes: every public operation sends
 // the frame its entry declares and its reply decodes, every query has a reply
 // route of matching kinds, arguments outside a declared range or not finite are
 // refused before anything is sent, and the simulator answers every query.
 
 #include <kinetra/actuator.h>
 #include <kinetra/driver.h>
+#include <kinetra/imu.h>
 #include <kinetra/usb_interface.h>
+#include <kinetra/vorlex.h>
 
+#include "devices/protocol/imu_operations.h"
 #include "devices/protocol/motor_operations.h"
+#include "devices/protocol/vorlex_operations.h"
 #include "kinetra_sim/simulator.h"
 #include "motor_node_fixture.h"
 
@@ -69,8 +73,7 @@ struct TableCase {
 
 // Every operation of the class's lists, next to its table entry.
 #define KINETRA_CASE(entries, name, params, args) \
-    TableCase<Proxy>{&motor::entries::name,                 \
-                     [](Proxy& p, const std::vector<double>& in) { return callWith(p, &Proxy::name, in); }},
+    TableCase<Proxy>{&entries::name, [](Proxy& p, const std::vector<double>& in) { return callWith(p, &Proxy::name, in); }},
 
 template <typename Proxy>
 std::vector<TableCase<Proxy>> tableCases();
@@ -78,15 +81,27 @@ std::vector<TableCase<Proxy>> tableCases();
 template <>
 std::vector<TableCase<Driver>> tableCases<Driver>() {
     using Proxy = Driver;
-    return {KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_CASE, KINETRA_CASE, shared_ops)
-                KINETRA_DRIVER_OPERATIONS(KINETRA_CASE, KINETRA_CASE, driver_ops)};
+    return {KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_CASE, KINETRA_CASE, motor::shared_ops)
+                KINETRA_DRIVER_OPERATIONS(KINETRA_CASE, KINETRA_CASE, motor::driver_ops)};
 }
 
 template <>
 std::vector<TableCase<Actuator>> tableCases<Actuator>() {
     using Proxy = Actuator;
-    return {KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_CASE, KINETRA_CASE, shared_ops)
-                KINETRA_ACTUATOR_OPERATIONS(KINETRA_CASE, KINETRA_CASE, actuator_ops)};
+    return {KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_CASE, KINETRA_CASE, motor::shared_ops)
+                KINETRA_ACTUATOR_OPERATIONS(KINETRA_CASE, KINETRA_CASE, motor::actuator_ops)};
+}
+
+template <>
+std::vector<TableCase<IMU>> tableCases<IMU>() {
+    using Proxy = IMU;
+    return {KINETRA_IMU_OPERATIONS(KINETRA_CASE, KINETRA_CASE, kinetra::protocol::imu::imu_ops)};
+}
+
+template <>
+std::vector<TableCase<Vorlex>> tableCases<Vorlex>() {
+    using Proxy = Vorlex;
+    return {KINETRA_VORLEX_OPERATIONS(KINETRA_CASE, KINETRA_CASE, kinetra::protocol::vorlex::vorlex_ops)};
 }
 
 #undef KINETRA_CASE
@@ -101,30 +116,35 @@ std::size_t callerIndex(const Operation& op, std::size_t field) {
     return index;
 }
 
-template <typename Proxy>
+/// What the walk needs of each class: its scripted device type, routes and table.
+template <typename Proxy, kinetra::protocol::DeviceType Type, const kinetra::protocol::RouteTable& Routes,
+          const kinetra::protocol::OperationTable& Table>
 struct ClassUnderTest {
-    using Type = Proxy;
-    static constexpr kinetra::protocol::DeviceType kType =
-        std::is_same_v<Proxy, Driver> ? kinetra::protocol::DeviceType::Driver : kinetra::protocol::DeviceType::Actuator;
-    static const kinetra::protocol::RouteTable& routes() {
-        return std::is_same_v<Proxy, Driver> ? motor::kDriverRoutes : motor::kActuatorRoutes;
-    }
-    static const kinetra::protocol::OperationTable& table() {
-        return std::is_same_v<Proxy, Driver> ? motor::kDriverOperations : motor::kActuatorOperations;
-    }
+    using Proxy_ = Proxy;
+    static constexpr kinetra::protocol::DeviceType kType = Type;
+    static const kinetra::protocol::RouteTable& routes() { return Routes; }
+    static const kinetra::protocol::OperationTable& table() { return Table; }
 };
+using kinetra::protocol::DeviceType;
+using DriverClass = ClassUnderTest<Driver, DeviceType::Driver, motor::kDriverRoutes, motor::kDriverOperations>;
+using ActuatorClass =
+    ClassUnderTest<Actuator, DeviceType::Actuator, motor::kActuatorRoutes, motor::kActuatorOperations>;
+using ImuClass = ClassUnderTest<IMU, DeviceType::Imu, kinetra::protocol::imu::kImuRoutes,
+                                kinetra::protocol::imu::kImuOperations>;
+using VorlexClass = ClassUnderTest<Vorlex, DeviceType::Encoder, kinetra::protocol::vorlex::kVorlexRoutes,
+                                   kinetra::protocol::vorlex::kVorlexOperations>;
 
 template <typename C>
 class OperationTableTest : public MotorNodeTest {};
-using Classes = ::testing::Types<ClassUnderTest<Driver>, ClassUnderTest<Actuator>>;
+using Classes = ::testing::Types<DriverClass, ActuatorClass, ImuClass, VorlexClass>;
 TYPED_TEST_SUITE(OperationTableTest, Classes);
 
 TYPED_TEST(OperationTableTest, EveryOperationSendsItsDeclaredFrameAndItsReplyDecodes) {
     auto& device = this->startNode(TypeParam::kType);
     this->answerEveryQuery(device, TypeParam::routes());
-    typename TypeParam::Type proxy(this->kNode, &this->bus);
+    typename TypeParam::Proxy_ proxy(this->kNode, &this->bus);
     ASSERT_TRUE(eventually([&] { return proxy.isConnected(); }));
-    for (const auto& c : tableCases<typename TypeParam::Type>()) {
+    for (const auto& c : tableCases<typename TypeParam::Proxy_>()) {
         SCOPED_TRACE(c.op->name);
         this->bus.clearSent();
         EXPECT_EQ(c.call(proxy, zeroInputs(*c.op)), RET_OK);
@@ -158,10 +178,10 @@ TYPED_TEST(OperationTableTest, EveryQueryHasARouteWhoseKindsItsValuesName) {
 
 TYPED_TEST(OperationTableTest, ArgumentsOutsideTheirRangeOrNotFiniteAreRefusedUnsent) {
     this->startNode(TypeParam::kType);
-    typename TypeParam::Type proxy(this->kNode, &this->bus);
+    typename TypeParam::Proxy_ proxy(this->kNode, &this->bus);
     ASSERT_TRUE(eventually([&] { return proxy.isConnected(); }));
     std::size_t refusals = 0;
-    for (const auto& c : tableCases<typename TypeParam::Type>()) {
+    for (const auto& c : tableCases<typename TypeParam::Proxy_>()) {
         const Operation& op = *c.op;
         for (std::size_t field = 0; field < op.arg_count; ++field) {
             const kinetra::protocol::Field& f = op.args[field];
@@ -190,15 +210,21 @@ TYPED_TEST(OperationTableTest, ArgumentsOutsideTheirRangeOrNotFiniteAreRefusedUn
 
 TEST(OperationTableSimulatorTest, TheSimulatorAnswersEveryQuery) {
     using kinetra::sim::NodeKind;
-    kinetra::sim::Simulator sim({{NodeKind::Driver, 1}, {NodeKind::Actuator, 2}});
+    kinetra::sim::Simulator sim({{NodeKind::Driver, 1}, {NodeKind::Actuator, 2}, {NodeKind::Imu, 3}, {NodeKind::Encoder, 4}});
     sim.start();
     sim.registerAsAdapter();
     USBInterface iface;
     ASSERT_TRUE(iface.initInterface(sim.portName()));
-    ASSERT_TRUE(eventually([&] { return iface.isRunning() && iface.isDeviceConnected(1) && iface.isDeviceConnected(2); },
-                           std::chrono::milliseconds(3000)));
+    ASSERT_TRUE(eventually(
+        [&] {
+            return iface.isRunning() && iface.isDeviceConnected(1) && iface.isDeviceConnected(2) &&
+                   iface.isDeviceConnected(3) && iface.isDeviceConnected(4);
+        },
+        std::chrono::milliseconds(3000)));
     Driver driver(1, &iface);
     Actuator actuator(2, &iface);
+    IMU imu(3, &iface);
+    Vorlex encoder(4, &iface);
     const auto walk = [](auto& proxy, const auto& cases) {
         for (const auto& c : cases) {
             if (!c.op->isQuery()) continue;
@@ -207,6 +233,8 @@ TEST(OperationTableSimulatorTest, TheSimulatorAnswersEveryQuery) {
     };
     walk(driver, tableCases<Driver>());
     walk(actuator, tableCases<Actuator>());
+    walk(imu, tableCases<IMU>());
+    walk(encoder, tableCases<Vorlex>());
     iface.closeInterface();
 }
 

@@ -5,8 +5,10 @@
 #include "can/bus.h"
 #include "devices/protocol/imu_protocol.h"
 #include "devices/protocol/motor_controller_protocol.h"
+#include "devices/protocol/imu_operations.h"
 #include "devices/protocol/motor_operations.h"
 #include "devices/protocol/payload.h"
+#include "devices/protocol/vorlex_operations.h"
 #include "devices/protocol/vorlex_protocol.h"
 
 #include <cmath>
@@ -155,7 +157,11 @@ const protocol::OperationTable* operationsOf(DeviceClass device_class) {
     switch (device_class) {
         case DeviceClass::Driver: return &motor::kDriverOperations;
         case DeviceClass::Actuator: return &motor::kActuatorOperations;
-        default: return nullptr;
+        case DeviceClass::Imu: return &imu::kImuOperations;
+        case DeviceClass::Encoder: return &vorlex::kVorlexOperations;
+        case DeviceClass::Unknown: break;
+    }
+    return nullptr;
     }
 }
 

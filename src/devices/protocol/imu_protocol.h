@@ -62,38 +62,6 @@ constexpr float fixedPointScale(uint8_t command) {
     }
 }
 
-/// Request lengths of the commands that carry a payload.
-constexpr uint8_t kSetOrientationDlc = 8;
-constexpr uint8_t kStartCalibrationDlc = 1;
-/// The rotation-vector queries go out as data frames of eight zero bytes.
-constexpr uint8_t kRotationVectorQueryDlc = 8;
-
-/// The report command's length is fixed per method, not by its payload (always
-/// selector and rate in the first three bytes): the devices expect these.
-struct ReportCommandDlc {
-    uint8_t enable;
-    uint8_t disable;
-};
-constexpr ReportCommandDlc reportCommandDlc(IMU::sensor_report selector) {
-    switch (selector) {
-        case IMU::ENABLE_ROTATION_VECTOR: return {3, 3};
-        case IMU::ENABLE_RAW_ACCELEROMETER:
-        case IMU::ENABLE_RAW_GYRO:
-        case IMU::ENABLE_RAW_MAGNETOMETER:
-        case IMU::ENABLE_UNCALIBRATED_GYRO:
-        case IMU::ENABLE_GRAVITY: return {3, 8};
-        case IMU::ENABLE_LINEAR_ACCELEROMETER:
-        case IMU::ENABLE_ACCELEROMETER:
-        case IMU::ENABLE_GYRO:
-        case IMU::ENABLE_MAGNETOMETER: return {8, 8};
-    }
-    return {8, 8};
-}
-
-/// Bit positions of the report command's payload.
-constexpr unsigned char kReportSelectorBit = 0;
-constexpr unsigned char kReportRateBit = 8;
-
 using u8 = unsigned char;
 using u16 = unsigned short;
 using u32 = unsigned int;

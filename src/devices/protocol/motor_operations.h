@@ -15,21 +15,6 @@
 
 namespace kinetra::protocol::motor {
 
-namespace op_fields {
-using K = ValueKind;
-constexpr Field real(const char* name, const char* unit = "") { return field(name, K::F32, unit); }
-constexpr Field flag(const char* name) { return field(name, K::Bool); }
-constexpr Field byte(const char* name, const char* unit = "") { return field(name, K::U8, unit); }
-constexpr Field word16(const char* name, const char* unit = "") { return field(name, K::U16, unit); }
-constexpr Field int16(const char* name, const char* unit = "") { return field(name, K::I16, unit); }
-constexpr Field int32(const char* name, const char* unit = "") { return field(name, K::I32, unit); }
-constexpr Field word32(const char* name, const char* unit = "") { return field(name, K::U32, unit); }
-constexpr Field word64(const char* name) { return field(name, K::U64); }
-/// A float set point sent as value / scale in 16 bits.
-constexpr Field s16(const char* name, float scale, const char* unit = "") { return scaled(name, K::I16, scale, unit); }
-/// A float set point sent as value / scale in 8 bits.
-constexpr Field s8(const char* name, float scale, const char* unit = "") { return scaled(name, K::U8, scale, unit); }
-}  // namespace op_fields
 
 // Units of the values the controllers exchange.
 inline constexpr const char kTurns[] = "turns";
@@ -45,7 +30,7 @@ inline constexpr const char kCounts[] = "counts";
 
 /// Operations Driver and Actuator share, with the same name, frame and reply.
 namespace shared_ops {
-using namespace op_fields;
+using namespace fields;
 using K = ValueKind;
 
 // ---- Motion set points.
@@ -221,7 +206,7 @@ inline constexpr Operation getDebugErrorCode = dataQuery("getDebugErrorCode", kG
 
 /// Operations only the driver offers, or that it answers its own way.
 namespace driver_ops {
-using namespace op_fields;
+using namespace fields;
 using K = ValueKind;
 
 inline constexpr Operation setTorqueRampControl =
@@ -377,7 +362,7 @@ inline constexpr Operation setMAxxxTrimmingSettings =
 
 /// Operations only the actuator offers, or that it answers its own way.
 namespace actuator_ops {
-using namespace op_fields;
+using namespace fields;
 using K = ValueKind;
 
 inline constexpr Operation clearActuatorErrors =

@@ -117,6 +117,23 @@ constexpr Field constant(ValueKind kind, double value) {
     return f;
 }
 
+/// Short builders for the tables' fields, by kind.
+namespace fields {
+using K = ValueKind;
+constexpr Field real(const char* name, const char* unit = "") { return field(name, K::F32, unit); }
+constexpr Field flag(const char* name) { return field(name, K::Bool); }
+constexpr Field byte(const char* name, const char* unit = "") { return field(name, K::U8, unit); }
+constexpr Field word16(const char* name, const char* unit = "") { return field(name, K::U16, unit); }
+constexpr Field int16(const char* name, const char* unit = "") { return field(name, K::I16, unit); }
+constexpr Field int32(const char* name, const char* unit = "") { return field(name, K::I32, unit); }
+constexpr Field word32(const char* name, const char* unit = "") { return field(name, K::U32, unit); }
+constexpr Field word64(const char* name) { return field(name, K::U64); }
+/// A float set point sent as value / scale in 16 bits.
+constexpr Field s16(const char* name, float scale, const char* unit = "") { return scaled(name, K::I16, scale, unit); }
+/// A float set point sent as value / scale in 8 bits.
+constexpr Field s8(const char* name, float scale, const char* unit = "") { return scaled(name, K::U8, scale, unit); }
+}  // namespace fields
+
 namespace detail {
 constexpr void copyFields(std::array<Field, kMaxFields>& to, uint8_t& count, std::initializer_list<Field> from) {
     count = 0;

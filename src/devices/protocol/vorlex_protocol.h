@@ -43,16 +43,6 @@ constexpr uint8_t kGetCANBaudRate = 0x5B;
 constexpr uint8_t kGetErrorCode = 0x60;
 constexpr uint8_t kClearEncoderErrors = 0x6F;
 
-/// Request lengths of the commands that carry a payload.
-constexpr uint8_t kConfigureEncoderDlc = 5;       // type u8, resolution i32
-constexpr uint8_t kSetEncoderDirectionDlc = 1;
-constexpr uint8_t kSetFilterWindowLengthDlc = 4;
-constexpr uint8_t kSetMAxxxSPIRegisterDlc = 2;    // address, value
-constexpr uint8_t kGetMAxxxSPIRegisterDlc = 1;    // address; the one query sent as a data frame
-constexpr uint8_t kSetScalingFactorDlc = 4;
-constexpr uint8_t kSetLinearCountDlc = 4;
-constexpr uint8_t kSetCANBaudRateDlc = 4;         // bit rate in bit/s
-
 using u8 = unsigned char;
 using u16 = unsigned short;
 using u32 = unsigned int;
