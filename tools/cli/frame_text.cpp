@@ -162,7 +162,6 @@ const protocol::OperationTable* operationsOf(DeviceClass device_class) {
         case DeviceClass::Unknown: break;
     }
     return nullptr;
-    }
 }
 
 std::string joined(const std::vector<std::string>& parts, const char* separator) {
