@@ -16,6 +16,7 @@ void bindImu(py::module_& m) {
                              "timed out, the float reads report zeros.");
     // The operations of the class's table, under its names and descriptions.
     KINETRA_IMU_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (IMU, IMU, protocol::imu::imu_ops))
+    KINETRA_SENSOR_COMMON_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (IMU, IMU, protocol::sensor_ops))
     py::enum_<IMU::sensor_report>(cls, "sensor_report", "The sensor reports enable*() and disable*() switch.")
         .value("ENABLE_ROTATION_VECTOR", IMU::ENABLE_ROTATION_VECTOR)
         .value("ENABLE_RAW_ACCELEROMETER", IMU::ENABLE_RAW_ACCELEROMETER)

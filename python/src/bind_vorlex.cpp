@@ -16,6 +16,7 @@ void bindVorlex(py::module_& m) {
     auto cls = bindProxy<Vorlex>(m, "Vorlex", "Proxy of one Vorlex magnetic rotary encoder node, with the conventions of Driver.");
     // The operations of the class's table, under its names and descriptions.
     KINETRA_VORLEX_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (Vorlex, Vorlex, protocol::vorlex::vorlex_ops))
+    KINETRA_SENSOR_COMMON_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (Vorlex, Vorlex, protocol::sensor_ops))
     cls.def(
         "runMAxxxOffAxisCalibration",
         [](Vorlex& self, float speed, py::object progress, py::object samples, ProcedureClock* clock,

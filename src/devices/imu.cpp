@@ -31,3 +31,5 @@ void IMU::setOutputLogStream(std::ostream* stream) {
 // The operations, from the IMU's list in protocol/imu_operations.h.
 KINETRA_IMU_OPERATIONS(KINETRA_FORWARD_TO_ENTRY, KINETRA_FORWARD_TO_METHOD,
                        (IMU, IMUImpl, kinetra::protocol::imu::imu_ops))
+KINETRA_SENSOR_COMMON_OPERATIONS(KINETRA_FORWARD_TO_ENTRY, KINETRA_FORWARD_TO_METHOD,
+                                 (IMU, IMUImpl, kinetra::protocol::sensor_ops))

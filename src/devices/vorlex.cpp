@@ -31,3 +31,5 @@ void Vorlex::setOutputLogStream(std::ostream* stream) {
 // The operations, from the encoder's list in protocol/vorlex_operations.h.
 KINETRA_VORLEX_OPERATIONS(KINETRA_FORWARD_TO_ENTRY, KINETRA_FORWARD_TO_METHOD,
                           (Vorlex, VorlexImpl, kinetra::protocol::vorlex::vorlex_ops))
+KINETRA_SENSOR_COMMON_OPERATIONS(KINETRA_FORWARD_TO_ENTRY, KINETRA_FORWARD_TO_METHOD,
+                                 (Vorlex, VorlexImpl, kinetra::protocol::sensor_ops))

@@ -95,13 +95,15 @@ std::vector<TableCase<Actuator>> tableCases<Actuator>() {
 template <>
 std::vector<TableCase<IMU>> tableCases<IMU>() {
     using Proxy = IMU;
-    return {KINETRA_IMU_OPERATIONS(KINETRA_CASE, KINETRA_CASE, kinetra::protocol::imu::imu_ops)};
+    return {KINETRA_IMU_OPERATIONS(KINETRA_CASE, KINETRA_CASE, kinetra::protocol::imu::imu_ops)
+                KINETRA_SENSOR_COMMON_OPERATIONS(KINETRA_CASE, KINETRA_CASE, kinetra::protocol::sensor_ops)};
 }
 
 template <>
 std::vector<TableCase<Vorlex>> tableCases<Vorlex>() {
     using Proxy = Vorlex;
-    return {KINETRA_VORLEX_OPERATIONS(KINETRA_CASE, KINETRA_CASE, kinetra::protocol::vorlex::vorlex_ops)};
+    return {KINETRA_VORLEX_OPERATIONS(KINETRA_CASE, KINETRA_CASE, kinetra::protocol::vorlex::vorlex_ops)
+                KINETRA_SENSOR_COMMON_OPERATIONS(KINETRA_CASE, KINETRA_CASE, kinetra::protocol::sensor_ops)};
 }
 
 #undef KINETRA_CASE

@@ -9,6 +9,7 @@
 
 #include "devices/protocol/imu_protocol.h"
 #include "devices/protocol/operation.h"
+#include "devices/protocol/sensor_operations.h"
 
 namespace kinetra::protocol::imu {
 
@@ -100,24 +101,8 @@ inline constexpr Operation clearDCD =
     command("clearDCD", kClearDCD, FrameKind::Data, 0, {}, "Clears the dynamic calibration data.");
 inline constexpr Operation setOrientation =
     command("setOrientation", kSetOrientation, FrameKind::Data, 8, {scaled("a", K::I16, fixedPointScale(kSetOrientation)), scaled("b", K::I16, fixedPointScale(kSetOrientation)), scaled("c", K::I16, fixedPointScale(kSetOrientation)), scaled("d", K::I16, fixedPointScale(kSetOrientation))}, "Sets the mounting orientation as a quaternion, each part in thousandths (truncated).");
-inline constexpr Operation saveConfigurations =
-    command("saveConfigurations", kSaveConfigurations, FrameKind::Data, 0, {}, "Makes the device store its current configuration permanently.");
-inline constexpr Operation eraseConfigurations =
-    command("eraseConfigurations", kEraseConfigurations, FrameKind::Data, 0, {}, "Makes the device erase its stored configuration.");
-inline constexpr Operation getNodeId =
-    query("getNodeId", kGetNodeId, {word32("id")}, "Reads the node identifier the device reports.");
-inline constexpr Operation setNodeId =
-    command("setNodeId", kSetNodeId, FrameKind::Data, 4, {word32("id")}, "Tells the device its new node identifier; this proxy keeps addressing the old one.");
 inline constexpr Operation rebootOrvi =
     command("rebootOrvi", kReboot, FrameKind::Remote, 0, {}, "Restarts the IMU (sent as a remote frame).");
-inline constexpr Operation enterDFUMode =
-    command("enterDFUMode", kEnterDfuMode, FrameKind::Data, 0, {}, "Restarts the device into its firmware-update bootloader.");
-inline constexpr Operation getHardwareVersion =
-    query("getHardwareVersion", kGetHardwareVersion, {byte("a"), byte("b"), byte("c"), byte("d")}, "Reads the four hardware version numbers.");
-inline constexpr Operation getFirmwareVersion =
-    query("getFirmwareVersion", kGetFirmwareVersion, {byte("major"), byte("minor"), word16("patch")}, "Reads the firmware version.");
-inline constexpr Operation getFirmwareCommit =
-    query("getFirmwareCommit", kGetFirmwareCommit, {field("commit", K::Text)}, "Reads the firmware commit text (up to eight characters).");
 }  // namespace imu_ops
 
 #define KINETRA_IMU_OPERATIONS(T, M, ctx) \
@@ -163,20 +148,13 @@ inline constexpr Operation getFirmwareCommit =
     T(ctx, getCalibrationStatus, (bool* status), (status)) \
     T(ctx, clearDCD, (), ()) \
     T(ctx, setOrientation, (float a, float b, float c, float d), (a, b, c, d)) \
-    T(ctx, saveConfigurations, (), ()) \
-    T(ctx, eraseConfigurations, (), ()) \
-    T(ctx, getNodeId, (unsigned int* id), (id)) \
-    T(ctx, setNodeId, (unsigned int id), (id)) \
-    T(ctx, rebootOrvi, (), ()) \
-    T(ctx, enterDFUMode, (), ()) \
-    T(ctx, getHardwareVersion, (unsigned char* a, unsigned char* b, unsigned char* c, unsigned char* d), (a, b, c, d)) \
-    T(ctx, getFirmwareVersion, (unsigned char* major, unsigned char* minor, unsigned short* patch), (major, minor, patch)) \
-    T(ctx, getFirmwareCommit, (std::string * commit), (commit))
+    T(ctx, rebootOrvi, (), ())
 
 namespace detail {
 #define KINETRA_OPERATION_ENTRY(entries, name, params, args) &entries::name,
 inline constexpr const Operation* kImuOperationList[] = {
-    KINETRA_IMU_OPERATIONS(KINETRA_OPERATION_ENTRY, KINETRA_OPERATION_ENTRY, imu_ops)};
+    KINETRA_IMU_OPERATIONS(KINETRA_OPERATION_ENTRY, KINETRA_OPERATION_ENTRY, imu_ops)
+        KINETRA_SENSOR_COMMON_OPERATIONS(KINETRA_OPERATION_ENTRY, KINETRA_OPERATION_ENTRY, sensor_ops)};
 #undef KINETRA_OPERATION_ENTRY
 }  // namespace detail
 

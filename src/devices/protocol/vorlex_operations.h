@@ -8,6 +8,7 @@
 
 #include "devices/protocol/motor_controller_protocol.h"
 #include "devices/protocol/operation.h"
+#include "devices/protocol/sensor_operations.h"
 #include "devices/protocol/vorlex_protocol.h"
 
 namespace kinetra::protocol::vorlex {
@@ -74,24 +75,8 @@ inline constexpr Operation getErrorCode =
     query("getErrorCode", kGetErrorCode, {word32("code")}, "Reads the error code.");
 inline constexpr Operation clearEncoderErrors =
     command("clearEncoderErrors", kClearEncoderErrors, FrameKind::Remote, 0, {}, "Clears the encoder's errors (sent as a remote frame).");
-inline constexpr Operation saveConfigurations =
-    command("saveConfigurations", kSaveConfigurations, FrameKind::Data, 0, {}, "Makes the device store its current configuration permanently.");
-inline constexpr Operation eraseConfigurations =
-    command("eraseConfigurations", kEraseConfigurations, FrameKind::Data, 0, {}, "Makes the device erase its stored configuration.");
-inline constexpr Operation getNodeId =
-    query("getNodeId", kGetNodeId, {word32("id")}, "Reads the node identifier the device reports.");
-inline constexpr Operation setNodeId =
-    command("setNodeId", kSetNodeId, FrameKind::Data, 4, {word32("id")}, "Tells the device its new node identifier; this proxy keeps addressing the old one.");
 inline constexpr Operation rebootVorlex =
     command("rebootVorlex", kReboot, FrameKind::Remote, 0, {}, "Restarts the encoder (sent as a remote frame).");
-inline constexpr Operation enterDFUMode =
-    command("enterDFUMode", kEnterDfuMode, FrameKind::Data, 0, {}, "Restarts the device into its firmware-update bootloader.");
-inline constexpr Operation getHardwareVersion =
-    query("getHardwareVersion", kGetHardwareVersion, {byte("a"), byte("b"), byte("c"), byte("d")}, "Reads the four hardware version numbers.");
-inline constexpr Operation getFirmwareVersion =
-    query("getFirmwareVersion", kGetFirmwareVersion, {byte("major"), byte("minor"), word16("patch")}, "Reads the firmware version.");
-inline constexpr Operation getFirmwareCommit =
-    query("getFirmwareCommit", kGetFirmwareCommit, {field("commit", K::Text)}, "Reads the firmware commit text (up to eight characters).");
 }  // namespace vorlex_ops
 
 #define KINETRA_VORLEX_OPERATIONS(T, M, ctx) \
@@ -124,20 +109,13 @@ inline constexpr Operation getFirmwareCommit =
     M(ctx, getCANBaudRate, (CANBaudRate* rate), (rate)) \
     T(ctx, getErrorCode, (unsigned int* code), (code)) \
     T(ctx, clearEncoderErrors, (), ()) \
-    T(ctx, saveConfigurations, (), ()) \
-    T(ctx, eraseConfigurations, (), ()) \
-    T(ctx, getNodeId, (unsigned int* id), (id)) \
-    T(ctx, setNodeId, (unsigned int id), (id)) \
-    T(ctx, rebootVorlex, (), ()) \
-    T(ctx, enterDFUMode, (), ()) \
-    T(ctx, getHardwareVersion, (unsigned char* a, unsigned char* b, unsigned char* c, unsigned char* d), (a, b, c, d)) \
-    T(ctx, getFirmwareVersion, (unsigned char* major, unsigned char* minor, unsigned short* patch), (major, minor, patch)) \
-    T(ctx, getFirmwareCommit, (std::string * commit), (commit))
+    T(ctx, rebootVorlex, (), ())
 
 namespace detail {
 #define KINETRA_OPERATION_ENTRY(entries, name, params, args) &entries::name,
 inline constexpr const Operation* kVorlexOperationList[] = {
-    KINETRA_VORLEX_OPERATIONS(KINETRA_OPERATION_ENTRY, KINETRA_OPERATION_ENTRY, vorlex_ops)};
+    KINETRA_VORLEX_OPERATIONS(KINETRA_OPERATION_ENTRY, KINETRA_OPERATION_ENTRY, vorlex_ops)
+        KINETRA_SENSOR_COMMON_OPERATIONS(KINETRA_OPERATION_ENTRY, KINETRA_OPERATION_ENTRY, sensor_ops)};
 #undef KINETRA_OPERATION_ENTRY
 }  // namespace detail
 
