@@ -147,6 +147,8 @@ struct BusWorker::Impl {
         return 0;
     }
 
+    Driver* driverOf(unsigned node) { return sampler ? sampler->driver(node) : nullptr; }
+
     double elapsed() const { return std::chrono::duration<double>(Clock::now() - started).count(); }
 
     void run();
@@ -345,13 +347,11 @@ json BusWorker::Impl::motor(const MotorCommand& command) {
         }
         return RET_INVALID_ARGUMENT;
     };
-    ret_status_t status = RET_OK;
-    if (device_class == cli::DeviceClass::Driver) {
-        Driver driver(command.node, &session.bus());
-        status = command.action == MotorAction::ClearErrors ? driver.clearDriverErrors() : send(driver);
-    } else {
-        Actuator actuator(command.node, &session.bus());
-        status = command.action == MotorAction::ClearErrors ? actuator.clearActuatorErrors() : send(actuator);
+    ret_status_t status = RET_NOT_CONNECTED;
+    if (Driver* driver = sampler ? sampler->driver(command.node) : nullptr) {
+        status = command.action == MotorAction::ClearErrors ? driver->clearDriverErrors() : send(*driver);
+    } else if (Actuator* actuator = sampler ? sampler->actuator(command.node) : nullptr) {
+        status = command.action == MotorAction::ClearErrors ? actuator->clearActuatorErrors() : send(*actuator);
     }
     if (status != RET_OK) return {{"error", cli::deviceFailure(command.node, actionName(command.action), status)}};
     if (command.action == MotorAction::Position) {
@@ -384,8 +384,9 @@ json BusWorker::Impl::configRead(unsigned node) {
     if (found == nodes.end() || found->second.device_class != cli::DeviceClass::Driver) {
         return {{"error", "node " + std::to_string(node) + " is not a driver on the bus"}};
     }
-    Driver driver(node, &session.bus());
-    const std::string text = driver.exportConfiguration();
+    Driver* driver = driverOf(node);
+    if (driver == nullptr) return {{"error", "node " + std::to_string(node) + " is not a driver on the bus"}};
+    const std::string text = driver->exportConfiguration();
     if (text.empty()) return {{"error", "node " + std::to_string(node) + ": the configuration could not be read"}};
     json document = json::parse(text, nullptr, false);
     if (document.is_discarded()) return {{"error", "node " + std::to_string(node) + " exported no JSON"}};
@@ -411,10 +412,11 @@ json BusWorker::Impl::configWrite(const ConfigWrite& write) {
     } else {
         return {{"error", "\"" + write.member + "\" is not a number"}};
     }
-    Driver driver(write.node, &session.bus());
+    Driver* driver = driverOf(write.node);
+    if (driver == nullptr) return {{"error", "node " + std::to_string(write.node) + " is not a driver on the bus"}};
     try {
         cli::QuietCout quiet;  // the import prints the document it reads
-        if (driver.importConfiguration(document.dump()) == 0) {
+        if (driver->importConfiguration(document.dump()) == 0) {
             return {{"error", "node " + std::to_string(write.node) + ": a write failed"}};
         }
     } catch (const std::exception& error) {
@@ -464,8 +466,8 @@ void BusWorker::Impl::execute(const PageMessage& message, const PageSend& send) 
             } else if constexpr (std::is_same_v<T, ConfigWrite>) {
                 answer(configWrite(request));
             } else if constexpr (std::is_same_v<T, ConfigSave>) {
-                Driver driver(request.node, &session.bus());
-                const ret_status_t status = driver.saveConfigurations();
+                Driver* driver = driverOf(request.node);
+                const ret_status_t status = driver != nullptr ? driver->saveConfigurations() : RET_NOT_CONNECTED;
                 answer(status == RET_OK ? json::object()
                                         : json{{"error", cli::deviceFailure(request.node, "save", status)}});
             } else {
@@ -574,20 +576,19 @@ void BusWorker::http(bool post, std::string_view path, std::string_view target, 
         }
         const bool save = flagParameter(target, "save");
         const bool queued = s.queue.push([&s, n = *node, text = std::move(body), save, respond] {
-            const auto found = s.nodes.find(n);
-            if (found == s.nodes.end() || found->second.device_class != cli::DeviceClass::Driver) {
+            Driver* driver = s.driverOf(n);
+            if (driver == nullptr) {
                 return respond(jsonReply(409, {{"error", "node " + std::to_string(n) + " is not a driver on the bus"}}));
             }
-            Driver driver(n, &s.session.bus());
             try {
                 cli::QuietCout quiet;
-                if (driver.importConfiguration(text) == 0) {
+                if (driver->importConfiguration(text) == 0) {
                     return respond(jsonReply(409, {{"error", "a write failed; the later ones were not sent"}}));
                 }
             } catch (const std::exception& error) {
                 return respond(jsonReply(400, {{"error", error.what()}}));
             }
-            if (save && driver.saveConfigurations() != RET_OK) {
+            if (save && driver->saveConfigurations() != RET_OK) {
                 return respond(jsonReply(409, {{"error", "written, but not saved on the device"}}));
             }
             respond(jsonReply(200, {{"ok", true}, {"saved", save}}));
@@ -606,8 +607,8 @@ void BusWorker::http(bool post, std::string_view path, std::string_view target, 
         const bool verify = flagParameter(target, "verify");
         const bool backup = flagParameter(target, "backup");
         const bool queued = s.queue.push([&s, n = *node, text = std::move(body), verify, backup, respond] {
-            const auto found = s.nodes.find(n);
-            if (found == s.nodes.end() || found->second.device_class != cli::DeviceClass::Driver) {
+            Driver* driver = s.driverOf(n);
+            if (driver == nullptr) {
                 return respond(jsonReply(409, {{"error", "node " + std::to_string(n) + " is not a driver on the bus"}}));
             }
             json result = {{"node", n}};
@@ -640,8 +641,7 @@ void BusWorker::http(bool post, std::string_view path, std::string_view target, 
                            {"total", progress.total},
                            {"seconds", seconds}});
             };
-            Driver driver(n, &s.session.bus());
-            const ret_status_t status = driver.flash(file, false, options);
+            const ret_status_t status = driver->flash(file, false, options);
             std::remove(file.c_str());
             result["seconds"] = std::chrono::duration<double>(Clock::now() - start).count();
             s.presence_changed = true;

@@ -175,6 +175,20 @@ std::vector<NodeSample> TelemetrySampler::sample() {
     return samples;
 }
 
+Driver* TelemetrySampler::driver(unsigned node) {
+    for (auto& motor : impl_->motors) {
+        if (motor->node == node) return motor->driver.get();
+    }
+    return nullptr;
+}
+
+Actuator* TelemetrySampler::actuator(unsigned node) {
+    for (auto& motor : impl_->motors) {
+        if (motor->node == node) return motor->actuator.get();
+    }
+    return nullptr;
+}
+
 std::vector<NodeStatus> TelemetrySampler::status() {
     std::vector<NodeStatus> result;
     for (auto& motor : impl_->motors) {

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+class Driver;
+class Actuator;
+
 namespace kinetra::dashboard {
 
 /// One plotted quantity of a device class.
@@ -56,6 +59,11 @@ public:
     std::vector<NodeSample> sample();
     /// Reads the state, error code and fault word of every node.
     std::vector<NodeStatus> status();
+
+    /// The proxy of a driver (an actuator) among the nodes, or nullptr. The
+    /// interface routes a node's replies to one proxy: commands use these.
+    Driver* driver(unsigned node);
+    Actuator* actuator(unsigned node);
 
     struct Impl;
 
