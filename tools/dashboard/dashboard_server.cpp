@@ -139,7 +139,7 @@ private:
         }
         ParseResult parsed = parsePageMessage(text);
         if (!parsed.message) {
-            send(std::make_shared<const std::string>(errorJson(0, parsed.error)));
+            send(std::make_shared<const std::string>(errorJson(parsed.id, parsed.error)));
             return;
         }
         const PageMessage& message = *parsed.message;

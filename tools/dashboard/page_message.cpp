@@ -116,8 +116,8 @@ ParseResult parsePageMessage(std::string_view text) {
     const nlohmann::json message = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
     if (message.is_discarded()) return {std::nullopt, "not JSON"};
     if (!message.is_object()) return {std::nullopt, "not a JSON object"};
+    PageMessage parsed;
     try {
-        PageMessage parsed;
         const auto id = message.find("id");
         if (id != message.end()) {
             if (!id->is_number_integer()) throw Refusal{"\"id\" must be an integer"};
@@ -126,9 +126,10 @@ ParseResult parsePageMessage(std::string_view text) {
         const nlohmann::json& type = member(message, "type");
         if (!type.is_string()) throw Refusal{"\"type\" must be a string"};
         parsed.request = requestOf(type.get<std::string>(), message);
-        return {std::move(parsed), {}};
+        const std::int64_t id_value = parsed.id;
+        return {std::move(parsed), {}, id_value};
     } catch (const Refusal& refusal) {
-        return {std::nullopt, refusal.reason};
+        return {std::nullopt, refusal.reason, parsed.id};
     }
 }
 

@@ -72,10 +72,11 @@ struct PageMessage {
     PageRequest request;
 };
 
-/// Either a message or why it was refused.
+/// Either a message or why it was refused, with the id it had when that was readable.
 struct ParseResult {
     std::optional<PageMessage> message;
     std::string error;
+    std::int64_t id = 0;
 };
 
 /// Parses one text message from a page. Never throws.
