@@ -35,7 +35,7 @@ using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 
 /// How often telemetry goes to the pages: rounds are batched in between.
-constexpr std::chrono::milliseconds kBatchPeriod{50};
+constexpr std::chrono::milliseconds kBatchPeriod{25};
 /// How often the nodes' state, error code and fault word are read.
 constexpr std::chrono::milliseconds kStatusPeriod{500};
 /// How often the node list is read again even without a presence event.
@@ -124,6 +124,7 @@ struct BusWorker::Impl {
     std::map<std::pair<unsigned, MotorAction>, double> limits;
     std::uint64_t sequence = 0;
     json batch = json::array();
+    double batch_wall_ms = 0;
     Clock::time_point last_flush = Clock::now(), last_status = Clock::now(), last_presence = Clock::now();
 
     Impl(cli::BusSession& s, cli::StopFlag& f, BusWorkerOptions o)
@@ -272,6 +273,11 @@ void BusWorker::Impl::refreshNodes() {
 
 void BusWorker::Impl::sampleRound() {
     if (!sampler) return;
+    if (batch.empty()) {
+        // When the oldest round of the batch was read, for the pages to measure their latency.
+        batch_wall_ms = std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    }
     const std::vector<NodeSample> samples = sampler->sample();
     const double t = elapsed();
     const std::uint64_t seq = ++sequence;
@@ -291,7 +297,7 @@ void BusWorker::Impl::sampleRound() {
 void BusWorker::Impl::flush() {
     last_flush = Clock::now();
     if (batch.empty()) return;
-    publish({{"type", "telemetry"}, {"rows", batch}});
+    publish({{"type", "telemetry"}, {"wall", batch_wall_ms}, {"rows", batch}});
     batch = json::array();
 }
 

@@ -4,6 +4,7 @@
 const WINDOW_SECONDS = 20;        // what a live plot shows
 const REDRAW_MS = 100;            // plots redraw at most this often
 const MAX_POINTS = 200 * 30;      // kept per node: 30 s at the highest rate
+const MAX_LATENCIES = 100000;     // batch latencies kept for a benchmark
 const SETPOINTS = [
   { action: 'position', unit: 'turns' },
   { action: 'velocity', unit: 'turns/s' },
@@ -399,7 +400,11 @@ function connect() {
         setRecording(message.recording);
         break;
       case 'nodes': setNodes(message.nodes); break;
-      case 'telemetry': telemetry(message.rows); break;
+      case 'telemetry':
+        telemetry(message.rows);
+        // From the read of the batch's oldest round to its arrival here (same machine, same clock).
+        if (state.latencies.length < MAX_LATENCIES) state.latencies.push(Date.now() - message.wall);
+        break;
       case 'status': setStatus(message); break;
       case 'bus': setBus(message.state); break;
       case 'rate': $('#rate').value = message.hz; break;
