@@ -229,8 +229,11 @@ function redraw() {
         labels: view.labels, visibility: view.visibility, xlabel: 's', legend: 'always',
         labelsSeparateLines: false, connectSeparatedPoints: false, animatedZooms: false,
         dateWindow: [last - WINDOW_SECONDS, last],
+        // A zoom by the user holds until a double-click returns to the live window.
+        zoomCallback: () => { view.zoomedByUser = true; },
       });
-    } else if (!view.graph.isZoomed('y') && !view.zoomedByUser) {
+      $('.plot', view.section).addEventListener('dblclick', () => { view.zoomedByUser = false; view.dirty = true; });
+    } else if (!view.zoomedByUser) {
       view.graph.updateOptions({ file: view.rows, dateWindow: [last - WINDOW_SECONDS, last] });
     } else {
       view.graph.updateOptions({ file: view.rows });
