@@ -46,9 +46,8 @@ def find(name, *candidates):
 class Dashboard:
     """`kinetra dashboard --sim` in its own process, its URL read from its start line."""
 
-    def __init__(self, kinetra, *extra):
-        self.process = subprocess.Popen([kinetra, "dashboard", "--sim", *extra], stdout=subprocess.PIPE,
-                                        stderr=subprocess.STDOUT, text=True)
+    def __init__(self, kinetra, bus=("--sim",)):
+        self.process = subprocess.Popen([kinetra, "dashboard", *bus], stdout=subprocess.PIPE, text=True)
         end = time.monotonic() + START_TIMEOUT
         line = ""
         while time.monotonic() < end and "http://" not in line:
@@ -230,6 +229,43 @@ def check_recording(driver, out_dir):
     assert {row["node"] for row in rows} == {"1", "2", "3", "4"}, "not every node recorded"
 
 
+def check_replug(kinetra, out_dir):
+    """An adapter unplugged while a page watches shows as lost, and the page recovers on replug."""
+    link = os.path.join(os.path.abspath(out_dir), "sim-link")
+    if os.path.lexists(link):
+        os.remove(link)
+    dashboard = None
+    sim = subprocess.Popen([os.path.join(os.path.dirname(kinetra), "kinetra-sim"), "--link", link],
+                           stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, text=True)
+    driver = None
+    try:
+        end = time.monotonic() + START_TIMEOUT
+        while not os.path.exists(link):
+            if time.monotonic() > end or sim.poll() is not None:
+                raise AssertionError("kinetra-sim made no link")
+            time.sleep(0.05)  # a bounded wait for a file, which offers nothing to wait on
+        dashboard = Dashboard(kinetra, ("--slcan", link))
+        driver = browser()
+        driver.get(dashboard.url)
+        until(driver, "the four nodes", lambda: len(driver.find_elements(By.CSS_SELECTOR, "section.node")) == 4)
+        sim.stdin.write("unplug\n")
+        sim.stdin.flush()
+        until(driver, "the bus shown lost", lambda: js(driver, "window.kinetraDashboard.bus") == "lost")
+        received = js(driver, "window.kinetraDashboard.received")
+        sim.stdin.write("replug\n")
+        sim.stdin.flush()
+        until(driver, "the bus back", lambda: js(driver, "window.kinetraDashboard.bus") == "ok")
+        until(driver, "telemetry again", lambda: js(driver, "window.kinetraDashboard.received") > received + 100)
+    finally:
+        if driver:
+            driver.quit()
+        if dashboard:
+            dashboard.stop()
+        sim.stdin.close()
+        sim.terminate()
+        sim.wait(timeout=20)
+
+
 def run_tests(kinetra, out_dir, image_tool):
     os.makedirs(out_dir, exist_ok=True)
     dashboard = Dashboard(kinetra)
@@ -244,6 +280,7 @@ def run_tests(kinetra, out_dir, image_tool):
                  ("recording", lambda: check_recording(driver, out_dir))]
         if image_tool:
             steps.append(("firmware update", lambda: check_flash(driver, image_tool, out_dir)))
+        steps.append(("unplugged and replugged", lambda: check_replug(kinetra, out_dir)))
         for name, step in steps:
             step()
             print(f"ok: {name}", flush=True)
