@@ -41,6 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             } else if constexpr (std::is_same_v<T, ConfigWrite>) {
                 checkNode(request.node);
                 check(!request.member.empty() && std::isfinite(request.value));
+            } else if constexpr (std::is_same_v<T, Calibrate>) {
+                checkNode(request.node);
+                check(std::isfinite(request.speed) && request.speed != 0 && std::fabs(request.speed) <= kMaxShaftSpeed);
             } else if constexpr (std::is_same_v<T, ConfigRead> || std::is_same_v<T, ConfigSave>) {
                 checkNode(request.node);
             }

@@ -229,6 +229,20 @@ def check_recording(driver, out_dir):
     assert {row["node"] for row in rows} == {"1", "2", "3", "4"}, "not every node recorded"
 
 
+def check_calibration(driver):
+    section = node(driver, 4)
+    click(driver, section.find_element(By.CSS_SELECTOR, ".calibration summary"))
+    click(driver, section.find_element(By.CSS_SELECTOR, ".calibration-start"))
+    confirm_if_asked(driver)
+    result = until(driver, "the calibration to end", lambda: js(driver, "window.kinetraDashboard.lastCalibration"),
+                   FLASH_WAIT)
+    assert result["ok"], section.find_element(By.CSS_SELECTOR, ".calibration-result").text
+    errors = [m["error"] for m in result["measurements"]]
+    assert errors[-1] < errors[0], f"the error did not shrink: {errors}"
+    until(driver, "the plot of the error before and after", lambda: js(
+        driver, "document.querySelector('#node-4 .calibration-plot canvas') !== null"))
+
+
 def check_replug(kinetra, out_dir):
     """An adapter unplugged while a page watches shows as lost, and the page recovers on replug."""
     link = os.path.join(os.path.abspath(out_dir), "sim-link")
@@ -280,6 +294,7 @@ def run_tests(kinetra, out_dir, image_tool):
                  ("recording", lambda: check_recording(driver, out_dir))]
         if image_tool:
             steps.append(("firmware update", lambda: check_flash(driver, image_tool, out_dir)))
+        steps.append(("sensor calibration", lambda: check_calibration(driver)))
         steps.append(("unplugged and replugged", lambda: check_replug(kinetra, out_dir)))
         for name, step in steps:
             step()

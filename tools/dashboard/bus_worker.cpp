@@ -1,6 +1,7 @@
 #include "dashboard/bus_worker.h"
 
 #include "dashboard/access_policy.h"
+#include "dashboard/calibration_run.h"
 #include "dashboard/command_queue.h"
 #include "dashboard/recorder.h"
 #include "dashboard/telemetry_sampler.h"
@@ -476,6 +477,14 @@ void BusWorker::Impl::execute(const PageMessage& message, const PageSend& send) 
                 const ret_status_t status = driver != nullptr ? driver->saveConfigurations() : RET_NOT_CONNECTED;
                 answer(status == RET_OK ? json::object()
                                         : json{{"error", cli::deviceFailure(request.node, "save", status)}});
+            } else if constexpr (std::is_same_v<T, Calibrate>) {
+                Vorlex* encoder = sampler ? sampler->encoder(request.node) : nullptr;
+                if (encoder == nullptr) {
+                    answer({{"error", "node " + std::to_string(request.node) + " is not an encoder on the bus"}});
+                    return;
+                }
+                answer(runCalibration(*encoder, request.node, request.speed, session.simulator(),
+                                      [this](const json& progress) { publish(progress); }));
             } else {
                 answer(json::object());  // Arm: the server's own
             }

@@ -159,7 +159,8 @@ private:
 
     static bool needsArming(const PageRequest& request) {
         if (const auto* command = std::get_if<MotorCommand>(&request)) return moves(command->action);
-        return std::holds_alternative<ConfigWrite>(request) || std::holds_alternative<ConfigSave>(request);
+        return std::holds_alternative<ConfigWrite>(request) || std::holds_alternative<ConfigSave>(request) ||
+               std::holds_alternative<Calibrate>(request);
     }
 
     void write() {

@@ -82,6 +82,12 @@ PageRequest requestOf(const std::string& type, const nlohmann::json& message) {
     }
     if (type == "config_read") return ConfigRead{nodeOf(message)};
     if (type == "config_save") return ConfigSave{nodeOf(message)};
+    if (type == "calibrate") {
+        const unsigned node = nodeOf(message);
+        const double speed = finiteOf(message, "speed");
+        if (speed == 0 || std::fabs(speed) > kMaxShaftSpeed) throw Refusal{"\"speed\" must be nonzero, at most 7200 deg/s"};
+        return Calibrate{node, speed};
+    }
     if (type == "config_write") {
         const unsigned node = nodeOf(message);
         const nlohmann::json& name = member(message, "member");

@@ -18,6 +18,8 @@ constexpr unsigned kMaxNodeId = 0x3FFFF;
 /// The sampling rates a page may choose, in Hz.
 constexpr double kMinSampleRate = 1.0;
 constexpr double kMaxSampleRate = 200.0;
+/// The fastest shaft speed a calibration may ask for, either way, in deg/s.
+constexpr double kMaxShaftSpeed = 7200.0;
 
 /// The commands to one driver or actuator.
 enum class MotorAction { Idle, Active, ClearErrors, EmergencyStop, Position, Velocity, Torque };
@@ -62,9 +64,14 @@ struct ConfigWrite {
 struct ConfigSave {
     unsigned node = 0;
 };
+/// The off-axis calibration of an encoder's chip at a shaft speed in deg/s.
+struct Calibrate {
+    unsigned node = 0;
+    double speed = 0;
+};
 
 using PageRequest = std::variant<MotorCommand, StopAll, Arm, SetLimit, SetRate, Record, ConfigRead, ConfigWrite,
-                                 ConfigSave>;
+                                 ConfigSave, Calibrate>;
 
 /// A parsed message: the request and the id the page chose for its reply.
 struct PageMessage {

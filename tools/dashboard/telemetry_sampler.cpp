@@ -189,6 +189,13 @@ Actuator* TelemetrySampler::actuator(unsigned node) {
     return nullptr;
 }
 
+Vorlex* TelemetrySampler::encoder(unsigned node) {
+    for (auto& [id, encoder] : impl_->encoders) {
+        if (id == node) return encoder.get();
+    }
+    return nullptr;
+}
+
 std::vector<NodeStatus> TelemetrySampler::status() {
     std::vector<NodeStatus> result;
     for (auto& motor : impl_->motors) {

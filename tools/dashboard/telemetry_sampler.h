@@ -15,6 +15,7 @@
 
 class Driver;
 class Actuator;
+class Vorlex;
 
 namespace kinetra::dashboard {
 
@@ -64,6 +65,7 @@ public:
     /// interface routes a node's replies to one proxy: commands use these.
     Driver* driver(unsigned node);
     Actuator* actuator(unsigned node);
+    Vorlex* encoder(unsigned node);
 
     struct Impl;
 

@@ -122,6 +122,7 @@ function makeNode(info) {
   }
   if (info.class === 'driver') setUpConfig(view);
   if (info.class === 'driver') setUpFlash(view);
+  if (info.class === 'encoder') setUpCalibration(view);
   // The plot: every channel of the class, a choice of which to show.
   const labels = ['t'].concat(info.channels.map((c) => c.name));
   const visibility = info.channels.map((c) => DEFAULT_VISIBLE.has(c.name));
@@ -380,6 +381,53 @@ function flashProgress(message) {
   state.lastFlash = { node: message.node, stage: message.stage, done: message.done, total: message.total };
 }
 
+// ---- sensor calibration
+function setUpCalibration(view) {
+  const box = $('.calibration', view.section);
+  box.hidden = false;
+  $('.calibration-start', box).onclick = () => {
+    const speed = Number($('.calibration-speed', box).value);
+    if (!Number.isFinite(speed) || speed === 0) { say('calibration: the speed must be a nonzero number', true); return; }
+    view.measurements = {};
+    whenArmed(() => {
+      $('.calibration-result', box).textContent = 'calibrating; the shaft must turn at ' + speed + ' deg/s';
+      send({ type: 'calibrate', node: view.info.node, speed }, (reply) => {
+        const errors = (reply.measurements || []).map((m) => m.error.toFixed(3));
+        const text = errors.length ? `error before ${errors[0]} deg, after ${errors[errors.length - 1]} deg ` +
+          '(half peak to peak)' : '';
+        $('.calibration-result', box).textContent = reply.ok ? text : `not calibrated: ${reply.error}. ${text}`;
+        state.lastCalibration = { node: view.info.node, ok: reply.ok, measurements: reply.measurements || [] };
+      });
+    });
+  };
+}
+
+function calibrationProgress(message) {
+  const view = state.nodes.get(message.node);
+  if (!view) return;
+  const box = $('.calibration', view.section);
+  if (message.stage !== undefined) {
+    $('.calibration-stage', box).textContent = message.sample ? `${message.stage}: sample ${message.sample}/500`
+      : message.stage;
+    return;
+  }
+  // A measurement: its error against the shaft angle; the first and the last are plotted.
+  view.measurements = view.measurements || {};
+  view.measurements[message.measurement] = message;
+  const keys = Object.keys(view.measurements).map(Number).sort();
+  const first = view.measurements[keys[0]];
+  const last = view.measurements[keys[keys.length - 1]];
+  const rows = first.angle.map((x, i) => [x, first.deviation[i], null]);
+  if (last !== first) last.angle.forEach((x, i) => rows.push([x, null, last.deviation[i]]));
+  rows.sort((a, b) => a[0] - b[0]);
+  const labels = ['shaft angle (deg)', `before (${first.error.toFixed(2)} deg)`,
+    last !== first ? `after (${last.error.toFixed(2)} deg)` : 'after'];
+  const plot = $('.calibration-plot', box);
+  plot.textContent = '';
+  new Dygraph(plot, rows, { labels, connectSeparatedPoints: true, xlabel: 'shaft angle (deg)', ylabel: 'error (deg)',
+    legend: 'always' });
+}
+
 // ---- connection
 function connect() {
   const scheme = location.protocol === 'https:' ? 'wss://' : 'ws://';
@@ -413,6 +461,7 @@ function connect() {
       case 'rate': $('#rate').value = message.hz; break;
       case 'recording': setRecording(message.on); break;
       case 'flash': flashProgress(message); break;
+      case 'calibration': calibrationProgress(message); break;
       case 'reply': {
         const callback = pending.get(message.id);
         pending.delete(message.id);
