@@ -312,6 +312,8 @@ TEST_F(DashboardServerTest, EveryMessageKindIsAnsweredAndBadOnesChangeNothing) {
         {"record without on", R"({"type":"record"})", "missing \"on\""},
         {"an unknown setting", R"({"type":"config_write","node":1,"member":"warp","value":2})", "no setting"},
         {"config of an encoder", R"({"type":"config_read","node":4})", "not a driver"},
+        {"a calibration of a driver", R"({"type":"calibrate","node":1,"speed":360})", "not an encoder"},
+        {"a calibration too fast", R"({"type":"calibrate","node":4,"speed":9000})", "\"speed\""},
         {"a limit", R"({"type":"limit","action":"position","node":1,"limit":5})", nullptr},
         {"a set point beyond the user's limit", R"({"type":"motor","action":"position","node":1,"value":6})", "limit"},
         {"a rate", R"({"type":"rate","hz":50})", nullptr},
