@@ -228,8 +228,9 @@ void BusWorker::Impl::refreshNodes() {
         info.device_class = cli::classOfType(type);
         if (info.device_class != cli::DeviceClass::Unknown) {
             try {
-                info.identity = cli::withProxy(session.bus(), node, type,
-                                               [&](auto& proxy) { return cli::readIdentity(proxy, node); });
+                const unsigned id = node;  // a structured binding cannot be captured in C++17
+                info.identity = cli::withProxy(session.bus(), id, type,
+                                               [id](auto& proxy) { return cli::readIdentity(proxy, id); });
             } catch (const cli::CliError&) {
                 // Shown without versions; read again when it next appears.
             }
