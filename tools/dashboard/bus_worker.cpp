@@ -413,7 +413,11 @@ json BusWorker::Impl::configWrite(const ConfigWrite& write) {
     if (target->is_boolean()) {
         *target = write.value != 0;
     } else if (target->is_number_integer()) {
-        if (write.value != std::floor(write.value)) return {{"error", "\"" + write.member + "\" takes an integer"}};
+        // Integers beyond 2^53 are not exact as doubles, and beyond 2^63 no cast is defined.
+        constexpr double kLargestExactInteger = 9007199254740992.0;
+        if (write.value != std::floor(write.value) || std::fabs(write.value) > kLargestExactInteger) {
+            return {{"error", "\"" + write.member + "\" takes an integer"}};
+        }
         *target = static_cast<std::int64_t>(write.value);
     } else if (target->is_number()) {
         *target = write.value;
