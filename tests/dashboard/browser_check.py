@@ -249,7 +249,7 @@ def check_replug(kinetra, out_dir):
     if os.path.lexists(link):
         os.remove(link)
     dashboard = None
-    sim = subprocess.Popen([os.path.join(os.path.dirname(kinetra), "kinetra-sim"), "--link", link],
+    sim = subprocess.Popen([kinetra, "sim", "--link", link],
                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, text=True)
     driver = None
     try:
