@@ -169,7 +169,9 @@ private:
 /// RET_NOT_RUNNING (its interface is closed, its send failed, or its adapter
 /// was lost during the run), RET_NOT_INITIALISED (its proxy was destroyed
 /// since), RET_INVALID_ARGUMENT (refused as above). A read's values are written
-/// only when it is answered in that run; a reply after the run is dropped.
+/// only when it is answered in that run; a reply after the run is dropped
+/// (replies carry no sequence number, so one that arrives as late as the next
+/// run's wait, a repeated frame say, answers that run's read of its command).
 ///
 /// Threads: run() allocates nothing and starts no thread. The thread that calls
 /// run() sends and waits; each interface's own receive thread hands the replies
