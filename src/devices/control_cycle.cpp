@@ -254,7 +254,6 @@ ret_status_t ControlCycle::ControlCycleImpl::run() {
 
 void ControlCycle::ControlCycleImpl::arm() {
     for (CycleEntry& entry : entries) {
-        entry.armed = false;
         if (entry.refused) continue;
         if (entry.has_setpoint && !entry.setpoint_valid) {
             entry.status = RET_INVALID_ARGUMENT;
@@ -287,11 +286,15 @@ void ControlCycle::ControlCycleImpl::send() {
     for (kinetra::CycleBusWrite& bus : buses) {
         // Commands first: a set point of this run goes out before the reads.
         std::size_t count = 0;
-        for (std::size_t index : bus.commands) {
-            if (entries[index].armed) bus.frames[count++] = entries[index].frame;
-        }
-        for (std::size_t index : bus.reads) {
-            if (entries[index].armed) bus.frames[count++] = entries[index].frame;
+        {
+            // A reply of another bus may be taken meanwhile: the flags are the receive threads' too.
+            std::lock_guard<std::mutex> lock(mutex);
+            for (std::size_t index : bus.commands) {
+                if (entries[index].armed) bus.frames[count++] = entries[index].frame;
+            }
+            for (std::size_t index : bus.reads) {
+                if (entries[index].armed) bus.frames[count++] = entries[index].frame;
+            }
         }
         if (count == 0) continue;
         bus.sent = bus.iface->sendFrames(bus.frames.data(), count) != 0;
