@@ -108,7 +108,7 @@ struct Bench {
         const auto deadline = Clock::now() + std::chrono::seconds(5);
         for (unsigned bus = 0; bus < buses; ++bus) {
             interfaces[bus] = std::make_unique<USBInterface>();
-            if (!interfaces[bus]->initInterface(sim.portName(bus))) return;
+            if (!interfaces[bus]->initInterface(sim.portOf(bus))) return;
             for (unsigned node = 1; node <= per_bus; ++node) {
                 while (!interfaces[bus]->isDeviceConnected(node) && Clock::now() < deadline) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -47,7 +47,7 @@ int main() {
     std::vector<std::unique_ptr<Driver>> drivers;
     const auto deadline = Clock::now() + std::chrono::seconds(3);
     for (unsigned bus = 0; bus < kBuses; ++bus) {
-        if (!buses[bus].initInterface(sim.portName(bus))) return 1;
+        if (!buses[bus].initInterface(sim.portOf(bus))) return 1;
         for (unsigned node = 1; node <= kPerBus; ++node) drivers.push_back(std::make_unique<Driver>(node, &buses[bus]));
         while (buses[bus].getConnectedDevices().size() < kPerBus) {
             if (Clock::now() > deadline) return 1;

@@ -72,7 +72,7 @@ void Simulator::stop() {
 
 const std::string& Simulator::portName() const { return buses_.front()->portName(); }
 
-const std::string& Simulator::portName(std::size_t bus) const { return onBus(bus).portName(); }
+const std::string& Simulator::portOf(std::size_t bus) const { return onBus(bus).portName(); }
 
 SimulatorBus& Simulator::onBus(std::size_t index) {
     return const_cast<SimulatorBus&>(static_cast<const Simulator*>(this)->onBus(index));

@@ -76,7 +76,7 @@ protected:
         sim->start();
         sim->registerAsAdapter();
         for (std::size_t bus = 0; bus < kBuses; ++bus) {
-            ASSERT_TRUE(buses[bus].initInterface(sim->portName(bus)));
+            ASSERT_TRUE(buses[bus].initInterface(sim->portOf(bus)));
             for (uint32_t node = 1; node <= kNodes; ++node) {
                 ASSERT_TRUE(kinetra::test::eventually([&] { return buses[bus].isDeviceConnected(node); }, 3000ms));
                 drivers.push_back(std::make_unique<Driver>(node, &buses[bus]));

@@ -12,7 +12,7 @@
 ///
 /// A robot with a bus per leg: one BusSetup per bus, each with its own nodes
 /// (identifiers may repeat across buses), bit rate and timing model, and a port
-/// per bus (sim.portName(b)). The functions without a bus index act on bus 0.
+/// per bus (sim.portOf(b)). The functions without a bus index act on bus 0.
 
 #include "kinetra_sim/adapter_endpoint.h"
 #include "kinetra_sim/adapter_protocol.h"
@@ -99,7 +99,7 @@ public:
     /// else the pty's slave device, e.g. /dev/pts/7.
     const std::string& portName() const;
     /// The port of bus `bus`'s (first) host. Throws std::out_of_range.
-    const std::string& portName(std::size_t bus) const;
+    const std::string& portOf(std::size_t bus) const;
     /// How many buses the simulator runs.
     std::size_t buses() const { return buses_.size(); }
     /// Bus `index` with its nodes and adapters (from 0). Throws std::out_of_range.
