@@ -116,14 +116,24 @@ enum class MotorCommand { PositionControl, VelocityControl, TorqueControl, Idle,
 /// writes. Converts implicitly from each such pointer.
 class CycleValue {
 public:
+    /// The pointer's type: float, bool, unsigned char, unsigned short, short,
+    /// int, unsigned int, unsigned long long.
     enum class Type : unsigned char { Float, Bool, U8, U16, I16, I32, U32, U64 };
+    /// Where a `float` value goes.
     CycleValue(float* target) : type_(Type::Float), target_(target) {}
+    /// Where a `bool` value goes.
     CycleValue(bool* target) : type_(Type::Bool), target_(target) {}
+    /// Where a `unsigned char` value goes.
     CycleValue(unsigned char* target) : type_(Type::U8), target_(target) {}
+    /// Where a `unsigned short` value goes.
     CycleValue(unsigned short* target) : type_(Type::U16), target_(target) {}
+    /// Where a `short` value goes.
     CycleValue(short* target) : type_(Type::I16), target_(target) {}
+    /// Where a `int` value goes.
     CycleValue(int* target) : type_(Type::I32), target_(target) {}
+    /// Where a `unsigned int` value goes.
     CycleValue(unsigned int* target) : type_(Type::U32), target_(target) {}
+    /// Where a `unsigned long long` value goes.
     CycleValue(unsigned long long* target) : type_(Type::U64), target_(target) {}
     /// The pointer's type.
     Type type() const { return type_; }
