@@ -6,13 +6,7 @@
 
 #include <cstdlib>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "serial/windows_api.h"
 
 namespace kinetra::cli {
 
