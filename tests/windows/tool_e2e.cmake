@@ -1,7 +1,9 @@
 # kinetra.exe under Wine against kinetra-sim running on Linux behind a COM port,
 # and against the ports scripts/test-windows.sh seeds: each case one run of the
 # tool, bounded by a time-out, its exit code and a pattern of its output checked.
-#   cmake -DTOOL=kinetra.exe -DWINE=wine -P tool_e2e.cmake
+# With EXAMPLE (list_nodes.exe, beside the library's DLL in DLL_DIR), the
+# example program against the same simulator too.
+#   cmake -DTOOL=kinetra.exe -DWINE=wine [-DEXAMPLE=list_nodes.exe -DDLL_DIR=dir] -P tool_e2e.cmake
 foreach(variable ADAPTER GENERIC TOOL_LOST)
   set(${variable} "$ENV{KINETRA_TEST_${variable}_PORT}")
   if(${variable} STREQUAL "")
@@ -43,6 +45,19 @@ foreach(case IN LISTS cases)
     message("ok: ${name}")
   endif()
 endforeach()
+if(EXAMPLE)
+  # Wine looks for the DLLs a program needs on WINEPATH too.
+  set(ENV{WINEPATH} "${DLL_DIR}")
+  execute_process(COMMAND ${WINE} ${EXAMPLE} ${ADAPTER} TIMEOUT 60
+    RESULT_VARIABLE code OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  string(REPLACE "\r\n" "\n" output "${output}")
+  if(NOT code STREQUAL "0" OR NOT output MATCHES "adapter on ${ADAPTER}, firmware [^\n]*\nnode 1: device type 1\nnode 2: device type 2\nnode 3: device type 3\nnode 4: device type 4")
+    math(EXPR failures "${failures} + 1")
+    message("FAILED: list_nodes ${ADAPTER}\n  exit ${code} (expected 0), output:\n${output}")
+  else()
+    message("ok: the list_nodes example finds the simulated nodes")
+  endif()
+endif()
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} of the tool's cases failed")
 endif()
