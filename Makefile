@@ -75,7 +75,8 @@ soak: build
 	@KINETRA_SOAK_SECONDS=$(SOAK_SECONDS) $(BUILD)/tests/kinetra_soak
 
 # Windows: cross-built with MinGW-w64 into WINDOWS_BUILD (the DLL and its import
-# library, the Windows test program), and its tests run under Wine against
+# library, kinetra.exe, the list_nodes example, the Windows test program), and
+# its tests run under Wine against
 # peers and kinetra-sim running natively from the Linux build.
 WINDOWS_BUILD ?= build-windows
 
@@ -83,7 +84,7 @@ windows: deps
 	@scripts/install-windows-deps.sh
 	@scripts/stage-windows-headers.sh $(WINDOWS_BUILD)/host-headers
 	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	  -DKINETRA_WERROR=$(WERROR) -DKINETRA_BUILD_BENCH=OFF -DKINETRA_BUILD_PYTHON=OFF -DKINETRA_BUILD_EXAMPLES=OFF \
+	  -DKINETRA_WERROR=$(WERROR) -DKINETRA_BUILD_BENCH=OFF -DKINETRA_BUILD_PYTHON=OFF -DKINETRA_BUILD_EXAMPLES=ON \
 	  > $(WINDOWS_BUILD).configure.log || (cat $(WINDOWS_BUILD).configure.log; exit 1)
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 

@@ -1,12 +1,16 @@
-// A control loop over six simulated drivers, one position read each per cycle:
-// read one after the other with the blocking getter, and overlapped with a
-// ControlCycle. With the simulator's timing model (the bus at the rate the
-// adapter runs at, 500 kbit/s; 1 ms adapter latency each way; serial line
-// unlimited or at 115200 baud) each figure stands next to the floor the model
-// allows (cycle_floor.h), taken from the simulator's own settings; without the
-// model, the pty alone. Also counted:
-// the library's CPU time per cycle (the process's, less the simulator's
-// threads) and the heap allocations per cycle on the library's threads.
+// Control loops over simulated drivers with the simulator's timing model (1 ms
+// adapter latency each way, serial line unlimited as on a USB adapter), the
+// buses at 500 kbit/s and at 1 Mbit/s:
+// - 6 drivers on one bus: position reads one after the other with the blocking
+//   getter; a read-only cycle of one and of two reads per motor; a cycle with a
+//   position command and two reads (position, velocity) per motor;
+// - 3 drivers on one bus and 12 drivers as 1 bus x 12, 2 buses x 6 and 4 buses
+//   x 3, each with a command and two reads per motor.
+// Each row: cycles per second (and the median cycle's rate), the model's floor
+// for that row (cycle_floor.h, from each bus's actual bit rate), the median's
+// ratio to it, the library's CPU time per cycle (the process's less the
+// simulator's threads) and the heap allocations per cycle on every thread but
+// the simulator's.
 
 #include "kinetra_sim/bus_timing.h"
 #include "kinetra_sim/cycle_floor.h"
@@ -73,25 +77,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using kinetra::sim::NodeKind;
 using kinetra::sim::Simulator;
-using kinetra::sim::TimingSetup;
+namespace protocol = kinetra::protocol;
 
-constexpr unsigned kDrivers = 6;
+/// What each motor does per cycle.
+enum class Load { SequentialRead, OneRead, TwoReads, CommandAndTwoReads };
 
-enum Mode { kPtyOnly = 0, kModelUnlimited = 1, kModel115200 = 2 };
-
-TimingSetup timingFor(int mode) {
-    TimingSetup timing;
-    timing.enabled = mode != kPtyOnly;
-    timing.serial_baud = mode == kModel115200 ? 115200 : 0;
-    return timing;
-}
-
-const char* modeName(int mode) {
-    switch (mode) {
-        case kPtyOnly: return "pty only, no timing model";
-        case kModelUnlimited: return "model, serial unlimited";
-        default: return "model, serial 115200 baud";
+const char* loadName(Load load) {
+    switch (load) {
+        case Load::SequentialRead: return "sequential position reads";
+        case Load::OneRead: return "cycle, 1 read/motor";
+        case Load::TwoReads: return "cycle, 2 reads/motor";
+        case Load::CommandAndTwoReads: break;
     }
+    return "cycle, command + 2 reads/motor";
 }
 
 std::chrono::nanoseconds processCpuTime() {
@@ -100,65 +98,88 @@ std::chrono::nanoseconds processCpuTime() {
     return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
 }
 
-/// Six drivers behind a simulated adapter, and the library on its port.
+/// `buses` buses of `per_bus` drivers each (nodes 1 to per_bus on every bus),
+/// each behind its own simulated adapter at `rate`, and the library on their ports.
 struct Bench {
-    explicit Bench(int mode) : setup(options(mode)), sim(nodes(), setup) {
+    Bench(unsigned buses, unsigned per_bus, CANBaudRate rate) : sim(setups(buses, per_bus, rate), {}) {
         sim.start();
         sim.registerAsAdapter();
-        if (!bus.initInterface(sim.portName())) return;
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
-        for (unsigned node = 1; node <= kDrivers; ++node) {
-            while (!bus.isDeviceConnected(node) && Clock::now() < deadline) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        interfaces.resize(buses);
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        for (unsigned bus = 0; bus < buses; ++bus) {
+            interfaces[bus] = std::make_unique<USBInterface>();
+            if (!interfaces[bus]->initInterface(sim.portOf(bus))) return;
+            for (unsigned node = 1; node <= per_bus; ++node) {
+                while (!interfaces[bus]->isDeviceConnected(node) && Clock::now() < deadline) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                drivers.push_back(std::make_unique<Driver>(node, interfaces[bus].get()));
             }
-            drivers.push_back(std::make_unique<Driver>(node, &bus));
+            if (interfaces[bus]->getConnectedDevices().size() != per_bus) return;
         }
-        ready = bus.getConnectedDevices().size() == kDrivers;
+        ready = true;
     }
-    ~Bench() { bus.closeInterface(); }
+    ~Bench() {
+        for (auto& iface : interfaces) iface->closeInterface();
+    }
 
-    static std::vector<kinetra::sim::NodeSetup> nodes() {
-        std::vector<kinetra::sim::NodeSetup> setups;
-        for (unsigned node = 1; node <= kDrivers; ++node) setups.push_back({NodeKind::Driver, node});
+    static std::vector<kinetra::sim::BusSetup> setups(unsigned buses, unsigned per_bus, CANBaudRate rate) {
+        std::vector<kinetra::sim::BusSetup> setups(buses);
+        for (kinetra::sim::BusSetup& setup : setups) {
+            for (unsigned node = 1; node <= per_bus; ++node) setup.nodes.push_back({NodeKind::Driver, node, rate});
+            setup.adapter.bit_rate = rate;
+            setup.timing.enabled = true;
+        }
         return setups;
-    }
-    static kinetra::sim::SimulatorOptions options(int mode) {
-        kinetra::sim::SimulatorOptions options;
-        options.timing = timingFor(mode);
-        return options;
     }
     std::chrono::nanoseconds simulatorCpu() const { return sim.adapterCpuTime() + sim.timingCpuTime(); }
 
-    /// The bus as the model times it, with a position read of each of `drivers`
-    /// in one write: at the rate the adapter's channel runs at, with the
-    /// latency and serial line the simulator was given.
-    kinetra::sim::CycleBus readsOf(unsigned drivers) {
-        namespace protocol = kinetra::protocol;
+    /// Bus `bus` as the model times one cycle of `load` on `motors` of its
+    /// drivers: at the rate its adapter runs at, with its latency and serial line.
+    kinetra::sim::CycleBus timed(unsigned bus, unsigned motors, Load load) {
         kinetra::sim::CycleBus timed;
-        timed.bits_per_second = kinetra::sim::bitRateOf(sim.adapter().bitRate());
-        timed.timing = setup.timing;
-        for (unsigned node = 1; node <= drivers; ++node) {
-            kinetra::sim::CycleExchange read;
-            read.sent.can_id = protocol::hostFrameId(node, protocol::motor::kGetMotorPosition,
-                                                     protocol::FrameKind::Remote);
-            read.sent.can_dlc = protocol::kQueryDlc;
+        timed.bits_per_second = kinetra::sim::bitRateOf(sim.onBus(bus).host(0).adapter().bitRate());
+        timed.timing.serial_baud = 0;
+        const auto read = [](unsigned node, uint8_t command) {
+            kinetra::sim::CycleExchange exchange;
+            exchange.sent.can_id = protocol::hostFrameId(node, command, protocol::FrameKind::Remote);
+            exchange.sent.can_dlc = protocol::kQueryDlc;
             can_frame_data reply{};
-            reply.can_id = protocol::nodeFrameId(node, protocol::motor::kGetMotorPosition,
-                                                 static_cast<uint8_t>(protocol::DeviceType::Driver));
+            reply.can_id = protocol::nodeFrameId(node, command, static_cast<uint8_t>(protocol::DeviceType::Driver));
             reply.can_dlc = sizeof reply.data;  // the simulated nodes answer with full frames
-            read.reply = reply;
-            timed.exchanges.push_back(read);
+            exchange.reply = reply;
+            return exchange;
+        };
+        if (load == Load::CommandAndTwoReads) {
+            for (unsigned node = 1; node <= motors; ++node) {
+                kinetra::sim::CycleExchange command;
+                const auto& frame = protocol::motor::kPositionControlFrame;
+                command.sent.can_id = protocol::hostFrameId(node, frame.id, frame.kind);
+                command.sent.can_dlc = frame.dlc;
+                timed.exchanges.push_back(command);
+            }
+        }
+        for (unsigned node = 1; node <= motors; ++node) {
+            timed.exchanges.push_back(read(node, protocol::motor::kGetMotorPosition));
+            if (load == Load::TwoReads || load == Load::CommandAndTwoReads) {
+                timed.exchanges.push_back(read(node, protocol::motor::kGetMotorVelocity));
+            }
         }
         return timed;
     }
-    /// The model's floor of one cycle, or 0 without the model.
-    std::chrono::nanoseconds floorOf(const kinetra::sim::CycleBus& timed) const {
-        return setup.timing.enabled ? kinetra::sim::cycleFloor(timed) : std::chrono::nanoseconds(0);
+    /// The model's floor of one cycle of `load` over every bus.
+    std::chrono::nanoseconds floorOf(Load load, unsigned per_bus) {
+        if (load == Load::SequentialRead) {
+            // Blocking reads take turns: each pays a whole cycle of one read.
+            return static_cast<long>(drivers.size()) * kinetra::sim::cycleFloor(timed(0, 1, Load::OneRead));
+        }
+        std::vector<kinetra::sim::CycleBus> buses;
+        for (unsigned bus = 0; bus < interfaces.size(); ++bus) buses.push_back(timed(bus, per_bus, load));
+        return kinetra::sim::cycleFloor(buses);
     }
 
-    const kinetra::sim::SimulatorOptions setup;
     Simulator sim;
-    USBInterface bus;
+    std::vector<std::unique_ptr<USBInterface>> interfaces;
     std::vector<std::unique_ptr<Driver>> drivers;
     bool ready = false;
 };
@@ -197,61 +218,69 @@ struct Measure {
         std::sort(cycle_us.begin(), cycle_us.end());
         const double median_per_s = cycle_us.empty() ? 0.0 : 1e6 / cycle_us[cycle_us.size() / 2];
         state.counters["median_cycles_per_s"] = median_per_s;
-        if (floor_per_cycle.count() > 0) {
-            const double floor_per_s = 1e9 / double(floor_per_cycle.count());
-            state.counters["floor_cycles_per_s"] = floor_per_s;
-            state.counters["median_x_floor"] = floor_per_s / median_per_s;
-        }
+        const double floor_per_s = 1e9 / double(floor_per_cycle.count());
+        state.counters["floor_cycles_per_s"] = floor_per_s;
+        state.counters["median_x_floor"] = floor_per_s / median_per_s;
         state.counters["cpu_us_per_cycle"] = std::chrono::duration<double, std::micro>(library_cpu).count() / cycles;
         state.counters["allocs_per_cycle"] = double(g_allocations.load() - allocations_start) / double(cycles);
-        state.counters["failed_reads"] = double(failures);
+        state.counters["failed"] = double(failures);
     }
 };
 
-void BM_SequentialReads(benchmark::State& state) {
-    const int mode = static_cast<int>(state.range(0));
-    state.SetLabel(modeName(mode));
-    Bench bench(mode);
+// Arguments: bit rate selector, buses, drivers per bus, load.
+void BM_ControlLoop(benchmark::State& state) {
+    const auto rate = static_cast<CANBaudRate>(state.range(0));
+    const auto buses = static_cast<unsigned>(state.range(1));
+    const auto per_bus = static_cast<unsigned>(state.range(2));
+    const auto load = static_cast<Load>(state.range(3));
+    state.SetLabel(std::to_string(kinetra::sim::bitRateOf(rate) / 1000) + " kbit/s, " + std::to_string(buses) +
+                   " bus x " + std::to_string(per_bus) + ", " + loadName(load));
+    Bench bench(buses, per_bus, rate);
     if (!bench.ready) return state.SkipWithError("the simulated drivers did not appear");
-    float position[kDrivers] = {};
+    const std::size_t motors = bench.drivers.size();
+    std::vector<float> position(motors), velocity(motors);
+    ControlCycle cycle;
+    for (std::size_t i = 0; i < motors; ++i) {
+        Driver& driver = *bench.drivers[i];
+        if (load == Load::CommandAndTwoReads) cycle.add(driver, MotorCommand::PositionControl, 0.0f);
+        cycle.add(driver, MotorReading::MotorPosition, &position[i]);
+        if (load != Load::OneRead) cycle.add(driver, MotorReading::MotorVelocity, &velocity[i]);
+    }
+    const auto once = [&] {
+        if (load != Load::SequentialRead) return cycle.run() == RET_OK ? 0u : 1u;
+        unsigned failed = 0;
+        for (std::size_t i = 0; i < motors; ++i) failed += bench.drivers[i]->getMotorPosition(&position[i]) != RET_OK;
+        return failed;
+    };
     // Warm-up: the first round trips set up what the library keeps.
-    for (unsigned i = 0; i < kDrivers; ++i) bench.drivers[i]->getMotorPosition(&position[i]);
-    // Blocking reads take turns: each pays a whole cycle of one read.
-    const auto floor = kDrivers * bench.floorOf(bench.readsOf(1));
+    once();
+    const auto floor = bench.floorOf(load, per_bus);
     uint64_t cycles = 0, failures = 0;
     Measure measure(bench);
     for (auto _ : state) {
         measure.beginCycle();
-        for (unsigned i = 0; i < kDrivers; ++i) failures += bench.drivers[i]->getMotorPosition(&position[i]) != RET_OK;
+        failures += once();
         measure.endCycle();
         ++cycles;
     }
     measure.report(state, cycles, floor, failures);
 }
-BENCHMARK(BM_SequentialReads)->Arg(kPtyOnly)->Arg(kModelUnlimited)->Arg(kModel115200)->MinTime(2.0)->UseRealTime();
 
-void BM_OverlappedCycle(benchmark::State& state) {
-    const int mode = static_cast<int>(state.range(0));
-    state.SetLabel(modeName(mode));
-    Bench bench(mode);
-    if (!bench.ready) return state.SkipWithError("the simulated drivers did not appear");
-    float position[kDrivers] = {};
-    ControlCycle cycle(&bench.bus);
-    for (unsigned i = 0; i < kDrivers; ++i) cycle.add(*bench.drivers[i], MotorReading::MotorPosition, &position[i]);
-    cycle.run();
-    const auto floor = bench.floorOf(bench.readsOf(kDrivers));
-    uint64_t cycles = 0, failures = 0;
-    Measure measure(bench);
-    for (auto _ : state) {
-        measure.beginCycle();
-        cycle.run();
-        measure.endCycle();
-        for (unsigned i = 0; i < kDrivers; ++i) failures += cycle.status(i) != RET_OK;
-        ++cycles;
+void rows(benchmark::internal::Benchmark* bench) {
+    const auto read_only = static_cast<int64_t>(Load::OneRead);
+    const auto command = static_cast<int64_t>(Load::CommandAndTwoReads);
+    for (int64_t rate : {CAN_BAUD_500K, CAN_BAUD_1M}) {
+        bench->Args({rate, 1, 6, static_cast<int64_t>(Load::SequentialRead)});
+        bench->Args({rate, 1, 6, read_only});
+        bench->Args({rate, 1, 6, static_cast<int64_t>(Load::TwoReads)});
+        bench->Args({rate, 1, 6, command});
+        bench->Args({rate, 1, 3, command});
+        bench->Args({rate, 1, 12, command});
+        bench->Args({rate, 2, 6, command});
+        bench->Args({rate, 4, 3, command});
     }
-    measure.report(state, cycles, floor, failures);
 }
-BENCHMARK(BM_OverlappedCycle)->Arg(kPtyOnly)->Arg(kModelUnlimited)->Arg(kModel115200)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_ControlLoop)->Apply(rows)->MinTime(2.0)->UseRealTime();
 
 }  // namespace
 

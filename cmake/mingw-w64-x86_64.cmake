@@ -16,7 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Programs that run under Wine (or on a bare Windows machine) without the
 # compiler's runtime DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic")
+# The DLL exports its own symbols only: not those of the static runtime it carries
+# (the unwinder's among them), which a static program using it has as well.
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic -Wl,--exclude-libs,libgcc_eh.a:libgcc.a:libstdc++.a:libwinpthread.a")
 
 # Boost, JSON and Eigen are header-only here: the build host's headers, staged
 # into one directory of their own (never all of /usr/include, whose C library

@@ -1,8 +1,9 @@
-// A control loop over six motor drivers: first reading each driver's position
-// in turn, then with one ControlCycle that overlaps the six round trips. It runs
-// against the simulator with its timing model on (500 kbit/s bus, 1 ms adapter
-// latency each way), so the rates are those real hardware allows. With
-// hardware, open the adapter's port instead and drop the simulator.
+// A robot's control loop: twelve motor drivers on four buses (a leg per bus,
+// three motors each), each sent a position set point and read back (position
+// and velocity) every period, at a fixed rate, by one ControlCycle. It runs
+// against four simulated buses with the timing model on (500 kbit/s, 1 ms
+// adapter latency each way), so the rate is one real hardware allows. With
+// hardware, open each adapter's port instead and drop the simulator.
 
 #include <kinetra/control_cycle.h>
 #include <kinetra/driver.h>
@@ -11,6 +12,7 @@
 #include "kinetra_sim/simulator.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -19,63 +21,80 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr unsigned kDrivers = 6;
-constexpr auto kRunFor = std::chrono::seconds(1);
-
-/// Runs `cycle` until kRunFor has passed; returns cycles per second, or -1 when one failed.
-template <typename Cycle>
-double rateOf(Cycle cycle) {
-    const auto start = Clock::now();
-    unsigned cycles = 0;
-    while (Clock::now() - start < kRunFor) {
-        if (!cycle()) return -1;
-        ++cycles;
-    }
-    return cycles / std::chrono::duration<double>(Clock::now() - start).count();
-}
+constexpr unsigned kBuses = 4;
+constexpr unsigned kPerBus = 3;
+constexpr unsigned kMotors = kBuses * kPerBus;
+constexpr double kRateHz = 100.0;
+constexpr auto kRunFor = std::chrono::seconds(2);
+constexpr float kAmplitude = 0.25f;  // turns
+constexpr double kWaveHz = 0.5;
+constexpr double kTwoPi = 6.283185307179586;
 
 }  // namespace
 
 int main() {
-    std::vector<kinetra::sim::NodeSetup> nodes;
-    for (unsigned node = 1; node <= kDrivers; ++node) nodes.push_back({kinetra::sim::NodeKind::Driver, node});
-    kinetra::sim::SimulatorOptions options;
-    options.timing.enabled = true;  // what `kinetra-sim --realistic` does
-    kinetra::sim::Simulator sim(nodes, options);
+    // Four buses, nodes 1 to 3 on each: node ids repeat across buses.
+    std::vector<kinetra::sim::BusSetup> setups(kBuses);
+    for (kinetra::sim::BusSetup& setup : setups) {
+        for (unsigned node = 1; node <= kPerBus; ++node) setup.nodes.push_back({kinetra::sim::NodeKind::Driver, node});
+        setup.timing.enabled = true;  // what `kinetra-sim --realistic` does
+    }
+    kinetra::sim::Simulator sim(setups, {});
     sim.start();
     sim.registerAsAdapter();
 
-    USBInterface bus;
-    if (!bus.initInterface(sim.portName())) return 1;
+    USBInterface buses[kBuses];
     std::vector<std::unique_ptr<Driver>> drivers;
-    for (unsigned node = 1; node <= kDrivers; ++node) drivers.push_back(std::make_unique<Driver>(node, &bus));
     const auto deadline = Clock::now() + std::chrono::seconds(3);
-    while (bus.getConnectedDevices().size() < kDrivers) {
-        if (Clock::now() > deadline) return 1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (unsigned bus = 0; bus < kBuses; ++bus) {
+        if (!buses[bus].initInterface(sim.portOf(bus))) return 1;
+        for (unsigned node = 1; node <= kPerBus; ++node) drivers.push_back(std::make_unique<Driver>(node, &buses[bus]));
+        while (buses[bus].getConnectedDevices().size() < kPerBus) {
+            if (Clock::now() > deadline) return 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    for (auto& driver : drivers) driver->setDeviceToActive();
+
+    // Set up once: per motor a position command, then its position and velocity reads.
+    ControlCycle cycle;
+    std::size_t command[kMotors];
+    float position[kMotors] = {}, velocity[kMotors] = {};
+    for (unsigned i = 0; i < kMotors; ++i) {
+        command[i] = cycle.add(*drivers[i], MotorCommand::PositionControl, 0.0f);
+        cycle.add(*drivers[i], MotorReading::MotorPosition, &position[i]);
+        cycle.add(*drivers[i], MotorReading::MotorVelocity, &velocity[i]);
     }
 
-    float position[kDrivers] = {};
-
-    // One read after the other: six round trips per cycle.
-    const double sequential = rateOf([&] {
-        for (unsigned i = 0; i < kDrivers; ++i) {
-            if (drivers[i]->getMotorPosition(&position[i]) != RET_OK) return false;
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / kRateHz));
+    const auto start = Clock::now();
+    auto next = start;
+    unsigned cycles = 0, failed = 0, late = 0;
+    while (Clock::now() - start < kRunFor) {
+        const double t = std::chrono::duration<double>(Clock::now() - start).count();
+        for (unsigned i = 0; i < kMotors; ++i) {
+            // Each leg a quarter wave behind the one before.
+            const double phase = kTwoPi * (kWaveHz * t + double(i / kPerBus) / kBuses);
+            cycle.setSetpoint(command[i], kAmplitude * static_cast<float>(std::sin(phase)));
         }
-        return true;
-    });
+        failed += cycle.run() != RET_OK;
+        ++cycles;
+        next += period;
+        if (Clock::now() > next) {
+            ++late;  // this period overran: start the next one now
+            next = Clock::now();
+        }
+        std::this_thread::sleep_until(next);
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
-    // Set up once; each run() sends six requests in one write and collects the replies.
-    ControlCycle cycle(&bus);
-    for (unsigned i = 0; i < kDrivers; ++i) cycle.add(*drivers[i], MotorReading::MotorPosition, &position[i]);
-    const double overlapped = rateOf([&] { return cycle.run() == RET_OK; });
-
-    std::printf("six drivers, one position read each per cycle:\n");
-    std::printf("  one after the other  %6.1f cycles/s\n", sequential);
-    std::printf("  one control cycle    %6.1f cycles/s\n", overlapped);
-    std::printf("  motor positions:");
+    for (auto& driver : drivers) driver->setDeviceToIdle();
+    std::printf("%u motors on %u buses, a position command and 2 reads each per cycle:\n", kMotors, kBuses);
+    std::printf("  asked %.0f cycles/s, kept %.1f cycles/s (%u cycles, %u overran, %u with an entry not OK)\n",
+                kRateHz, cycles / seconds, cycles, late, failed);
+    std::printf("  positions (turns):");
     for (float p : position) std::printf(" %.3f", p);
-    std::printf("\n  bus load %.1f %%\n", sim.bus().busLoad());
-    bus.closeInterface();
-    return sequential > 0 && overlapped > 0 ? 0 : 1;
+    std::printf("\n");
+    for (USBInterface& bus : buses) bus.closeInterface();
+    return failed == 0 && late * 10 < cycles ? 0 : 1;
 }

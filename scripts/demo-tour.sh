@@ -28,3 +28,11 @@ step config import 1 "$work/node1.json" --save --sim
 "$build/examples/firmware_image" "$work/firmware.hex" 2.5.0 4096 >/dev/null
 step flash 1 "$work/firmware.hex" --verify --backup "$work/node1-backup.json" --sim
 step calibrate 4 --speed 360 --plot "$work/calibration.svg" --sim
+
+# The web dashboard on the simulator for a few seconds, seen by headless
+# Chromium; its screenshot is the one the README shows.
+if "$kinetra" dashboard --help >/dev/null 2>&1; then
+  printf '\n$ kinetra dashboard --sim   (screenshot by headless Chromium: %s)\n' "$work/dashboard.png"
+  /usr/bin/python3 tests/dashboard/browser_check.py "$kinetra" --screenshot "$work/dashboard.png" ||
+    echo "demo-tour: no dashboard screenshot (Chromium, its driver or Selenium missing)"
+fi

@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   pybind11-dev python3-pybind11 python3-dev python3-pytest
   doxygen
+  libjs-dygraphs chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -112,6 +112,9 @@ int main(int argc, char** argv) {
     addFlashCommand(app, registry);
     addConfigCommand(app, registry);
     addCalibrateCommand(app, registry);
+#ifdef KINETRA_TOOL_DASHBOARD
+    addDashboardCommand(app, registry);
+#endif
     addAdapterCommand(app, registry);
     addSimCommand(app, registry);
     // Each subcommand's help lists the options it takes, the bus options too.

@@ -179,6 +179,8 @@ public:
     struct KINETRA_LOCAL IMUImpl;
 
 private:
+    // Control cycles reach the proxy through the implementation.
+    friend class ControlCycle;
     IMUImpl* impl_;
     Interface* iface_;
 };

@@ -140,6 +140,8 @@ public:
     struct KINETRA_LOCAL VorlexImpl;
 
 private:
+    // Control cycles reach the proxy through the implementation.
+    friend class ControlCycle;
     VorlexImpl* impl_;
     Interface* iface_;
 };

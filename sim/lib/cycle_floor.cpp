@@ -1,6 +1,7 @@
 #include "kinetra_sim/cycle_floor.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace kinetra::sim {
 
@@ -35,9 +36,25 @@ std::chrono::nanoseconds cycleFloor(const CycleBus& bus) {
         one_read = std::max(one_read, written + latency + round + reply_line + latency);
     }
 
+    // Commands that outrank every reply in arbitration are ready no later than the
+    // last request (they are written before the requests), so they win the bus
+    // before the last reply: the bus carries them inside the cycle too.
+    uint32_t lowest_reply_key = UINT32_MAX;
+    for (const CycleExchange& exchange : bus.exchanges) {
+        if (exchange.reply) lowest_reply_key = std::min(lowest_reply_key, arbitrationKey(*exchange.reply));
+    }
+    nanoseconds commands_first{0};
+    for (const CycleExchange& exchange : bus.exchanges) {
+        if (!exchange.reply && arbitrationKey(exchange.sent) < lowest_reply_key) commands_first += onBus(exchange.sent);
+    }
+
     nanoseconds floor = std::max(all_frames, written);
     if (first_request) {
-        const nanoseconds bus_chain = *first_request + read_frames + shortest_reply_line + latency;
+        // From when the first line written can be on the bus.
+        const nanoseconds first_on_bus = onLine(bus.exchanges.front().sent) + latency;
+        const nanoseconds bus_chain =
+            std::max(*first_request + read_frames, first_on_bus + commands_first + read_frames) +
+            shortest_reply_line + latency;
         const nanoseconds uplink_chain = *first_request + shortest_exchange + reply_lines + latency;
         floor = std::max({floor, one_read, bus_chain, uplink_chain});
     }

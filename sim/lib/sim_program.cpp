@@ -31,13 +31,18 @@ namespace {
 using kinetra::sim::NodeKind;
 using kinetra::sim::NodeSetup;
 
-struct Options {
-    std::vector<NodeSetup> nodes;
-    std::vector<std::string> faults;
-    int verbosity = 0;
+// What the options say of one bus; --bus starts the next.
+struct BusOptions {
+    std::vector<std::pair<NodeKind, uint32_t>> nodes;
     CANBaudRate bit_rate = CAN_BAUD_500K;
     std::chrono::milliseconds heartbeat{100};
     kinetra::sim::TimingSetup timing;
+};
+
+struct Options {
+    std::vector<kinetra::sim::BusSetup> buses;
+    std::vector<std::string> faults;
+    int verbosity = 0;
     std::string link;
     bool generic = false;
     std::size_t hosts = 1;
@@ -49,6 +54,7 @@ const char* const kUsage =
     "                   [--bitrate CODE] [--heartbeat-ms MS] [--fault COMMAND]... [-v|-vv]\n"
     "                   [--realistic [--latency-us US] [--serial-baud BAUD]]\n"
     "                   [--link PATH] [--generic] [--hosts N] [--socketcan IFACE]\n"
+    "                   [--bus [--driver ID]... [--bitrate CODE] [--realistic ...]]...\n"
     "\n"
     "Simulates a Kinetra bus behind a virtual Zarvo adapter and prints the port to\n"
     "open (with SlcanInterface from another process). Without nodes: a driver 1,\n"
@@ -67,7 +73,10 @@ const char* const kUsage =
     "sends reaches the nodes and every other; with --link the others' links\n"
     "are PATH-2, PATH-3, ... --socketcan IFACE also puts the nodes on a Linux\n"
     "CAN interface (vcan0, can0), whatever their bit rate, for SocketCANInterface,\n"
-    "candump and cansend.\n";
+    "candump and cansend. --bus starts another bus with an adapter and port of\n"
+    "its own: the node, --bitrate, --heartbeat-ms, --realistic, --latency-us and\n"
+    "--serial-baud options after it are that bus's (node ids may repeat across\n"
+    "buses; the console commands act on the first bus).\n";
 
 unsigned long parseNumber(const std::string& text, unsigned long highest) {
     char* end = nullptr;
@@ -88,27 +97,33 @@ Options parseArguments(int argc, char** argv) {
                                                       {"--actuator", NodeKind::Actuator},
                                                       {"--imu", NodeKind::Imu},
                                                       {"--encoder", NodeKind::Encoder}};
-    std::vector<std::pair<NodeKind, uint32_t>> nodes;
+    std::vector<BusOptions> buses(1);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        BusOptions& bus = buses.back();
         bool matched = false;
         for (const auto& kind : kinds) {
             if (arg == kind.first) {
-                nodes.emplace_back(kind.second, static_cast<uint32_t>(parseNumber(value(i), 0x3FFFF)));
+                bus.nodes.emplace_back(kind.second, static_cast<uint32_t>(parseNumber(value(i), 0x3FFFF)));
                 matched = true;
             }
         }
         if (matched) continue;
-        if (arg == "--bitrate") {
-            options.bit_rate = static_cast<CANBaudRate>(parseNumber(value(i), CAN_BAUD_1M));
+        if (arg == "--bus") {
+            if (buses.size() == kinetra::sim::Simulator::kMaxBuses) {
+                throw std::invalid_argument("at most " + std::to_string(buses.size()) + " buses");
+            }
+            buses.emplace_back();
+        } else if (arg == "--bitrate") {
+            bus.bit_rate = static_cast<CANBaudRate>(parseNumber(value(i), CAN_BAUD_1M));
         } else if (arg == "--heartbeat-ms") {
-            options.heartbeat = std::chrono::milliseconds(std::max(1ul, parseNumber(value(i), 60000)));
+            bus.heartbeat = std::chrono::milliseconds(std::max(1ul, parseNumber(value(i), 60000)));
         } else if (arg == "--realistic") {
-            options.timing.enabled = true;
+            bus.timing.enabled = true;
         } else if (arg == "--latency-us") {
-            options.timing.adapter_latency = std::chrono::microseconds(parseNumber(value(i), 1000000));
+            bus.timing.adapter_latency = std::chrono::microseconds(parseNumber(value(i), 1000000));
         } else if (arg == "--serial-baud") {
-            options.timing.serial_baud = static_cast<uint32_t>(parseNumber(value(i), 100000000));
+            bus.timing.serial_baud = static_cast<uint32_t>(parseNumber(value(i), 100000000));
         } else if (arg == "--generic") {
             options.generic = true;
         } else if (arg == "--hosts") {
@@ -131,11 +146,20 @@ Options parseArguments(int argc, char** argv) {
             throw std::invalid_argument("unknown argument: " + arg);
         }
     }
-    if (nodes.empty()) {
-        nodes = {{NodeKind::Driver, 1}, {NodeKind::Actuator, 2}, {NodeKind::Imu, 3}, {NodeKind::Encoder, 4}};
+    if (buses.size() == 1 && buses.front().nodes.empty()) {
+        buses.front().nodes = {
+            {NodeKind::Driver, 1}, {NodeKind::Actuator, 2}, {NodeKind::Imu, 3}, {NodeKind::Encoder, 4}};
     }
-    for (const auto& node : nodes) options.nodes.push_back(NodeSetup{node.first, node.second, options.bit_rate,
-                                                                     options.heartbeat});
+    for (const BusOptions& bus : buses) {
+        kinetra::sim::BusSetup setup;
+        for (const auto& node : bus.nodes) {
+            setup.nodes.push_back(NodeSetup{node.first, node.second, bus.bit_rate, bus.heartbeat});
+        }
+        setup.adapter.bit_rate = bus.bit_rate;
+        setup.adapter.generic = options.generic;
+        setup.timing = bus.timing;
+        options.buses.push_back(std::move(setup));
+    }
     return options;
 }
 
@@ -216,31 +240,39 @@ int kinetra::sim::runSimulatorProgram(int argc, char** argv) {
 
     try {
         kinetra::sim::SimulatorOptions sim_options;
-        sim_options.adapter.bit_rate = options.bit_rate;
-        sim_options.timing = options.timing;
         sim_options.link_path = options.link;
-        sim_options.adapter.generic = options.generic;
         sim_options.hosts = options.hosts;
         sim_options.socketcan = options.socketcan;
         if (options.verbosity > 0) {
-            auto printer = std::make_shared<TrafficPrinter>(options.verbosity, options.hosts > 1);
+            auto printer =
+                std::make_shared<TrafficPrinter>(options.verbosity, options.hosts > 1 || options.buses.size() > 1);
             sim_options.observer = [printer](const kinetra::sim::TrafficEvent& event) { (*printer)(event); };
         }
-        kinetra::sim::Simulator sim(options.nodes, std::move(sim_options));
+        kinetra::sim::Simulator sim(options.buses, std::move(sim_options));
         sim.start();
 
-        if (sim.hosts() == 1) {
-            std::cout << "port: " << sim.portName() << "\n";
-        } else {
-            for (std::size_t host = 0; host < sim.hosts(); ++host) {
-                std::cout << "port " << host + 1 << ": " << sim.host(host).portName() << "\n";
+        // One bus and host: "port: P". Else a line per port, numbered from 1 in
+        // the order of the traffic log's host numbers.
+        const bool one_port = sim.hosts() == 1 && sim.buses() == 1;
+        for (std::size_t bus = 0; bus < sim.buses(); ++bus) {
+            if (sim.buses() > 1) std::cout << "bus " << bus + 1 << ":\n";
+            kinetra::sim::SimulatorBus& on_bus = sim.onBus(bus);
+            for (std::size_t host = 0; host < on_bus.hosts(); ++host) {
+                if (one_port) {
+                    std::cout << "port: " << on_bus.portName() << "\n";
+                } else {
+                    std::cout << "port " << bus * on_bus.hosts() + host + 1 << ": " << on_bus.host(host).portName()
+                              << "\n";
+                }
+            }
+            if (bus == 0 && sim.socketcan() != nullptr) {
+                std::cout << "socketcan: " << sim.socketcan()->interfaceName() << "\n";
+            }
+            for (const auto& node : on_bus.bus().nodes()) {
+                std::cout << "node " << node->nodeId() << ": " << kinetra::sim::nodeKindName(node->kind()) << "\n";
             }
         }
-        if (sim.socketcan() != nullptr) std::cout << "socketcan: " << sim.socketcan()->interfaceName() << "\n";
-        for (const auto& node : sim.bus().nodes()) {
-            std::cout << "node " << node->nodeId() << ": " << kinetra::sim::nodeKindName(node->kind()) << "\n";
-        }
-        std::cout << (sim.hosts() == 1 ? "Open the port with SlcanInterface"
+        std::cout << (one_port ? "Open the port with SlcanInterface"
                                        : "Open each port with SlcanInterface, one program per port")
                   << "; type 'help' for fault commands; Ctrl-C ends.\n"
                   << std::flush;

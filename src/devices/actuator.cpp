@@ -2,7 +2,7 @@
 
 #include <kinetra/control_cycle.h>
 
-#include "devices/control_cycle_impl.h"
+#include "devices/cycle_read.h"
 #include "devices/operation_forwarding.h"
 
 #include "devices/device_traits.h"
@@ -67,7 +67,6 @@ ret_status_t Actuator::flash(std::string path, bool already_in_dfu, const kinetr
     return impl_->flash(path, already_in_dfu, options);
 }
 
-std::size_t ControlCycle::add(Actuator& actuator, MotorReading reading, float* value) {
-    if (actuator.impl_ == nullptr) return impl_->add(kinetra::CycleRead{});
-    return impl_->add(kinetra::motorCycleRead(*actuator.impl_, reading, value));
+kinetra::CycleProxy ControlCycle::proxyOf(Actuator& actuator) {
+    return kinetra::cycleProxyOf(actuator.impl_, kinetra::CycleClass::Actuator);
 }

@@ -1,49 +1,81 @@
 #pragma once
-// The state of a control cycle: its reads, their statuses, and the request
-// frames of one run, all sized when reads are added so a run allocates nothing.
+// The state of a control cycle: its entries, the buses they are on with each
+// bus's write, and the wait of a run, all sized when entries are added so that
+// a run allocates nothing.
 
 #include <kinetra/control_cycle.h>
 
+#include "devices/cycle_queries.h"
 #include "devices/cycle_read.h"
-#include "devices/protocol/motor_controller_protocol.h"
 
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
 #include <vector>
-
-struct ControlCycle::ControlCycleImpl {
-    explicit ControlCycleImpl(Interface* bus) : iface(bus) {}
-
-    /// Adds `read`; a second read of the same proxy stays unsent.
-    std::size_t add(kinetra::CycleRead read);
-    ret_status_t run();
-
-    Interface* const iface;
-    std::vector<kinetra::CycleRead> reads;
-    std::vector<ret_status_t> statuses;
-    std::vector<bool> duplicate;
-    std::vector<bool> armed;
-    std::vector<can_frame_data> requests;
-};
 
 namespace kinetra {
 
-/// The cycle read of `reading` on a motor controller's core.
-template <typename Core>
-CycleRead motorCycleRead(Core& core, MotorReading reading, float* value) {
-    namespace motor = protocol::motor;
-    switch (reading) {
-        case MotorReading::MotorPosition: return core.template cycleRead<motor::kGetMotorPosition>(value);
-        case MotorReading::MotorVelocity: return core.template cycleRead<motor::kGetMotorVelocity>(value);
-        case MotorReading::MotorAcceleration: return core.template cycleRead<motor::kGetMotorAcceleration>(value);
-        case MotorReading::MotorTorque: return core.template cycleRead<motor::kGetMotorTorque>(value);
-        case MotorReading::OutputPosition: return core.template cycleRead<motor::kGetOutputPosition>(value);
-        case MotorReading::OutputVelocity: return core.template cycleRead<motor::kGetOutputVelocity>(value);
-        case MotorReading::OutputAcceleration: return core.template cycleRead<motor::kGetOutputAcceleration>(value);
-        case MotorReading::OutputTorque: return core.template cycleRead<motor::kGetOutputTorque>(value);
-        case MotorReading::BusVoltage: return core.template cycleRead<motor::kGetBusVoltageCurrent>(value);
-        case MotorReading::MotorTemperature: return core.template cycleRead<motor::kGetTemperatures>(value);
-    }
-    // Not a reading: a read that is never sent.
-    return CycleRead{};
-}
+/// One entry: a read (request, reply layout, where its values go) or a command.
+struct CycleEntry {
+    std::shared_ptr<CycleHandle> handle;
+    std::size_t bus = 0;
+    can_frame_data frame{};
+    bool read = false;
+    /// Refused when added: never sent.
+    bool refused = false;
+    /// A command waiting for a finite set point sends nothing.
+    bool has_setpoint = false;
+    bool setpoint_valid = true;
+    CycleQuery query;
+    uint8_t value_count = 0;
+    std::array<void*, 8> values{};
+    // One run's state, under the cycle's mutex while the run waits.
+    bool armed = false;
+    ret_status_t status = RET_TIMEOUT;
+};
+
+/// One interface of the cycle: the entries on it, and the frames of its write.
+struct CycleBusWrite {
+    Interface* iface = nullptr;
+    std::vector<std::size_t> commands;
+    std::vector<std::size_t> reads;
+    std::vector<can_frame_data> frames;
+    bool sent = false;
+};
 
 }  // namespace kinetra
+
+struct ControlCycle::ControlCycleImpl final : kinetra::CycleListener {
+    using Clock = std::chrono::steady_clock;
+    /// How often a waiting run looks for an adapter lost during the run: a lost
+    /// adapter sends no reply and no wake-up, so the run checks on its own.
+    static constexpr std::chrono::milliseconds kLostAdapterCheck{10};
+
+    std::size_t addRead(const kinetra::CycleProxy& proxy, const kinetra::CycleQuery& query,
+                        std::initializer_list<CycleValue> values);
+    std::size_t addCommand(const kinetra::CycleProxy& proxy, MotorCommand command, float setpoint);
+    ret_status_t setSetpoint(std::size_t index, float setpoint);
+    ret_status_t run();
+
+    bool deliver(const void* handle, const can_frame_data& frame, uint8_t command) override;
+
+    std::vector<kinetra::CycleEntry> entries;
+    std::vector<kinetra::CycleBusWrite> buses;
+
+private:
+    std::size_t push(kinetra::CycleEntry entry, Interface* iface);
+    void arm();
+    void send();
+    void wait();
+    void disarm();
+    void failLostBuses();
+
+    std::mutex run_mutex;
+    std::mutex mutex;
+    std::condition_variable answered;
+    std::size_t pending = 0;
+};

@@ -34,17 +34,21 @@ template <typename Traits>
 class DeviceCore {
 public:
     using Value = typename Traits::Value;
+    using TraitsType = Traits;
 
     DeviceCore(unsigned int node, Interface* iface)
         : node_(node),
           iface_(iface),
           iface_lifetime_(iface != nullptr ? iface->lifetimeToken() : std::weak_ptr<const void>()),
-          engine_(log_, Traits::logging) {}
+          engine_(log_, Traits::logging),
+          cycle_handle_(std::make_shared<CycleHandle>(this, [](const void* core) {
+              return static_cast<const DeviceCore*>(core)->guard();
+          })) {}
     /// Cuts the control cycles' reads off this proxy, waiting for one in progress.
     ~DeviceCore() {
-        if (!cycle_handle_) return;
         std::lock_guard<std::mutex> lock(cycle_handle_->mutex);
         cycle_handle_->core = nullptr;
+        cycle_handle_->listener = nullptr;
     }
     DeviceCore(const DeviceCore&) = delete;
     DeviceCore& operator=(const DeviceCore&) = delete;
@@ -111,29 +115,8 @@ public:
         return runQuery(Command, kind, dlc, payload, out...);
     }
 
-    /// The query of `Command` (remote frame, DLC 8) as a read of a control cycle,
-    /// storing its first values into `out` each time it is answered.
-    template <uint8_t Command, typename... T>
-    CycleRead cycleRead(T*... out) {
-        static_assert(Traits::routes.find(Command)->template startsWith<T...>(),
-                      "command has no reply route, or out-parameters do not match the reply layout");
-        static_assert(sizeof...(T) <= CycleRead::kMaxValues, "too many values for one reply");
-        if (!cycle_handle_) {
-            cycle_handle_ = std::make_shared<CycleHandle>();
-            cycle_handle_->core = this;
-        }
-        CycleRead read;
-        read.handle = cycle_handle_;
-        read.request.can_id = protocol::hostFrameId(node_, Command, protocol::FrameKind::Remote);
-        read.request.can_dlc = protocol::kQueryDlc;
-        read.pending_id = Command;
-        read.begin = [](void* core, int pending_id) { return static_cast<DeviceCore*>(core)->beginQuery(pending_id); };
-        read.end = &DeviceCore::endQuery<T...>;
-        read.cancel = [](void* core) { static_cast<DeviceCore*>(core)->engine_.disarm(); };
-        std::size_t i = 0;
-        ((read.outs[i++] = out), ...);
-        return read;
-    }
+    /// Where control cycles reach this proxy; it outlives the proxy.
+    const std::shared_ptr<CycleHandle>& cycleHandle() const { return cycle_handle_; }
 
     /// Routes one received frame: bootloader replies during a firmware update,
     /// heartbeats, then replies by the routing table.
@@ -166,6 +149,8 @@ public:
         // dropped like any reply without a pending query, and the query ends as if
         // none had come. Text replies end at their first zero byte and may be short.
         if (!isUsableReply(*frame, *layout)) return;
+        // A running control cycle's reads come first; what none waits for goes on.
+        if (cycle_handle_->offer(*frame, command)) return;
         engine_.getDataCallback(*frame, command, *layout);
     }
 
@@ -251,27 +236,6 @@ private:
         return result;
     }
 
-    // The first half of a control cycle's query, up to the send: guard and arm.
-    // The cycle sends the frames of all its reads in one write itself.
-    ret_status_t beginQuery(int pending_id) {
-        const ret_status_t status = guard();
-        if (status != RET_OK) return status;
-        engine_.arm(pending_id);
-        return RET_OK;
-    }
-
-    // The second half for a control cycle: wait until its deadline, disarm.
-    template <typename... T>
-    static ret_status_t endQuery(void* core, CycleRead::Deadline deadline, void* const* outs) {
-        return static_cast<DeviceCore*>(core)->endQueryWith<T...>(deadline, outs, std::index_sequence_for<T...>{});
-    }
-    template <typename... T, std::size_t... I>
-    ret_status_t endQueryWith(CycleRead::Deadline deadline, void* const* outs, std::index_sequence<I...>) {
-        const ret_status_t result = engine_.collect(deadline, static_cast<T*>(outs[I])...);
-        engine_.disarm();
-        return result;
-    }
-
     const unsigned int node_;
     Interface* const iface_;
     const std::weak_ptr<const void> iface_lifetime_;
@@ -282,8 +246,8 @@ private:
     std::atomic<uint32_t> heartbeat_word{0};
     std::atomic<uint8_t> heartbeat_byte4{1};
     std::atomic<uint8_t> heartbeat_byte5{0};
-    // Created by the first cycle read; shared with the reads, so it outlives us.
-    std::shared_ptr<CycleHandle> cycle_handle_;
+    // Shared with the control cycles that read this proxy, so it outlives us.
+    const std::shared_ptr<CycleHandle> cycle_handle_;
 };
 
 }  // namespace kinetra

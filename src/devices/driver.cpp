@@ -2,7 +2,7 @@
 
 #include <kinetra/control_cycle.h>
 
-#include "devices/control_cycle_impl.h"
+#include "devices/cycle_read.h"
 #include "devices/operation_forwarding.h"
 
 #include "devices/driver_impl.h"
@@ -46,7 +46,6 @@ ret_status_t Driver::flash(std::string path, bool already_in_dfu, const kinetra:
     return impl_->flash(path, already_in_dfu, options);
 }
 
-std::size_t ControlCycle::add(Driver& driver, MotorReading reading, float* value) {
-    if (driver.impl_ == nullptr) return impl_->add(kinetra::CycleRead{});
-    return impl_->add(kinetra::motorCycleRead(*driver.impl_, reading, value));
+kinetra::CycleProxy ControlCycle::proxyOf(Driver& driver) {
+    return kinetra::cycleProxyOf(driver.impl_, kinetra::CycleClass::Driver);
 }

@@ -1,4 +1,5 @@
 #include "interface/interface_impl.h"
+#include "interface/worker_thread.h"
 
 #include "can/bus.h"
 
@@ -66,6 +67,7 @@ void Interface::InterfaceImpl::storeCallbacks(std::function<void(unsigned int, u
 }
 
 void Interface::InterfaceImpl::recvThread() {
+    kinetra::markInterfaceThread();
     log.line("Inside recvThread() ", stop.requested() ? 1 : 0);
     can_frame_data frame{};
     while (!stop.requested()) {
@@ -111,6 +113,7 @@ void Interface::InterfaceImpl::observe(const can_frame_data& frame) {
 }
 
 void Interface::InterfaceImpl::masterHeartbeatThread() {
+    kinetra::markInterfaceThread();
     log.line("Inside masterheartbeatThread() ", running.load() ? 1 : 0);
     std::vector<uint32_t> lost;
     while (!stop.requested()) {

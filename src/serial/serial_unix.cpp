@@ -1,6 +1,7 @@
 #include "serial/serial_unix.h"
 
 #include "serial/custom_baud.h"
+#include "serial/serial_timeouts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,30 +34,6 @@ IOException systemError(int line, const std::string& description, int errnum) {
     return IOException(kSourceFile, line, description + ": " + std::to_string(errnum), errnum);
 }
 
-/// Milliseconds for poll() until `deadline`, rounded up so a wait never ends
-/// early and loops without sleeping; 0 once the deadline has passed.
-int pollTimeoutUntil(std::chrono::steady_clock::time_point deadline) {
-    const auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return static_cast<int>(std::min<decltype(ms)>(ms, INT_MAX));
-}
-
-/// A deadline `ms` from `from`, saturating instead of overflowing the clock.
-std::chrono::steady_clock::time_point deadlineAfter(std::chrono::steady_clock::time_point from, uint64_t ms) {
-    constexpr uint64_t kYear = 365ULL * 24 * 3600 * 1000;  // longer than any real wait
-    return from + std::chrono::milliseconds(std::min(ms, kYear));
-}
-
-/// Milliseconds a write of `size` bytes may take: constant + multiplier * size,
-/// saturating rather than wrapping around for absurd sizes.
-uint64_t writeBudget(const Timeout& timeout, std::size_t size) {
-    const uint64_t multiplier = timeout.write_timeout_multiplier;
-    const uint64_t limit = UINT64_MAX - timeout.write_timeout_constant;
-    if (multiplier != 0 && size > limit / multiplier) return UINT64_MAX;
-    return timeout.write_timeout_constant + multiplier * size;
-}
-
 /// Whether `fd` is the slave side of a pseudo-terminal, which ignores the baud rate.
 bool isPseudoTerminal(int fd) {
     struct stat st {};
@@ -71,7 +48,7 @@ bool isPseudoTerminal(int fd) {
 Serial::SerialImpl::SerialImpl(const std::string& port, uint32_t baudrate, const Timeout& timeout,
                                bytesize_t bytesize, parity_t parity, stopbits_t stopbits,
                                flowcontrol_t flowcontrol)
-    : port_(port), timeout_(timeout), line_{baudrate, bytesize, parity, stopbits, flowcontrol} {}
+    : SerialSettings(port, timeout, {baudrate, bytesize, parity, stopbits, flowcontrol}) {}
 
 Serial::SerialImpl::~SerialImpl() {
     try {
@@ -88,12 +65,7 @@ void Serial::SerialImpl::open() {
 }
 
 void Serial::SerialImpl::openLocked() {
-    std::string port;
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        port = port_;
-    }
-    if (port.empty()) throw std::invalid_argument("Empty port is invalid.");
+    const std::string port = portToOpen();
     if (fd_ >= 0) throw SerialException("Serial port already open.");
 
     // Non-blocking: every wait happens in poll(), bounded and interruptible.
@@ -120,12 +92,7 @@ void Serial::SerialImpl::openLocked() {
 
     fd_ = fd;
     try {
-        kinetra::LineSettings settings;
-        {
-            std::lock_guard<std::mutex> lock(settings_mutex_);
-            settings = line_;
-        }
-        applyLineSettingsLocked(settings);
+        applyLineSettingsLocked(lineSettings());
     } catch (...) {
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
@@ -214,48 +181,17 @@ void Serial::SerialImpl::setPort(const std::string& port) {
     } done{*this, wake};
     const bool was_open = fd_ >= 0;
     if (was_open) closeLocked();
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        port_ = port;
-    }
+    storePort(port);
     if (was_open) openLocked();
-}
-
-std::string Serial::SerialImpl::getPort() const {
-    std::lock_guard<std::mutex> lock(settings_mutex_);
-    return port_;
-}
-
-void Serial::SerialImpl::setTimeout(const Timeout& timeout) {
-    // Read and write calls copy the time-outs when they start; no device state.
-    std::lock_guard<std::mutex> lock(settings_mutex_);
-    timeout_ = timeout;
-}
-
-Timeout Serial::SerialImpl::getTimeout() const {
-    std::lock_guard<std::mutex> lock(settings_mutex_);
-    return timeout_;
-}
-
-uint32_t Serial::SerialImpl::getBaudrate() const {
-    std::lock_guard<std::mutex> lock(settings_mutex_);
-    return line_.baudrate;
 }
 
 void Serial::SerialImpl::updateLineSettings(const std::function<void(kinetra::LineSettings&)>& change) {
     // The write lock keeps the descriptor valid and serialises setters; a reader
     // blocked in readline() does not delay it.
     std::lock_guard<std::mutex> write_lock(write_mutex_);
-    kinetra::LineSettings settings;
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        settings = line_;
-    }
-    change(settings);
-    kinetra::validateLineSettings(settings);
-    if (fd_ >= 0) applyLineSettingsLocked(settings);
-    std::lock_guard<std::mutex> lock(settings_mutex_);
-    line_ = settings;
+    changeLineSettings(change, [this](const kinetra::LineSettings& settings) {
+        if (fd_ >= 0) applyLineSettingsLocked(settings);
+    });
 }
 
 bool Serial::SerialImpl::readAvailable() {
@@ -277,7 +213,7 @@ bool Serial::SerialImpl::readAvailable() {
 short Serial::SerialImpl::waitFor(short events, Clock::time_point deadline) {
     for (;;) {
         pollfd fds[2] = {{fd_, events, 0}, {wakeup_.fd(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, pollTimeoutUntil(deadline));
+        const int ready = ::poll(fds, 2, static_cast<int>(kinetra::millisecondsUntil(deadline, INT_MAX)));
         if (ready < 0) {
             if (errno == EINTR) continue;
             throw systemError(__LINE__, "Error while waiting for the serial port", errno);
@@ -294,15 +230,7 @@ size_t Serial::SerialImpl::readline(std::string& buffer, size_t size, const std:
     if (fd_ < 0) throw PortNotOpenedException("Serial::read");
     if (size == 0) return 0;
 
-    Timeout timeout;
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        timeout = timeout_;
-    }
-    // Each byte may take as long as a read of one byte: constant + multiplier.
-    const uint64_t per_byte = uint64_t{timeout.read_timeout_constant} + timeout.read_timeout_multiplier;
-    const bool has_inter_byte = timeout.inter_byte_timeout != Timeout::max();
-    const uint64_t between_bytes = has_inter_byte ? std::min<uint64_t>(per_byte, timeout.inter_byte_timeout) : per_byte;
+    const kinetra::ReadBounds bounds = kinetra::readBounds(getTimeout());
 
     std::size_t scanned = 0;
     short revents = 0;  // what the last wait reported about the port
@@ -322,7 +250,7 @@ size_t Serial::SerialImpl::readline(std::string& buffer, size_t size, const std:
         // Hung up yet nothing to read and no error from read(): waiting again
         // would return at once, over and over. Report the port as gone instead.
         if (revents & (POLLHUP | POLLERR)) throw systemError(__LINE__, "Error while reading from the serial port", EIO);
-        const auto deadline = deadlineAfter(last_arrival, rx_.empty() ? per_byte : between_bytes);
+        const auto deadline = kinetra::deadlineAfter(last_arrival, rx_.empty() ? bounds.first_byte : bounds.between_bytes);
         if (Clock::now() >= deadline) break;
         revents = waitFor(POLLIN, deadline);
         if (revents == 0 && Clock::now() >= deadline) break;
@@ -339,13 +267,8 @@ size_t Serial::SerialImpl::write(const uint8_t* data, size_t size) {
     std::lock_guard<std::mutex> write_lock(write_mutex_);
     if (fd_ < 0) throw PortNotOpenedException("Serial::write");
 
-    Timeout timeout;
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        timeout = timeout_;
-    }
-    const uint64_t budget = writeBudget(timeout, size);
-    const auto deadline = deadlineAfter(Clock::now(), budget);
+    const uint64_t budget = kinetra::writeBudget(getTimeout(), size);
+    const auto deadline = kinetra::deadlineAfter(Clock::now(), budget);
 
     std::size_t done = 0;
     short revents = 0;  // what the last wait reported about the port

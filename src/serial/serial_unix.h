@@ -7,12 +7,13 @@
 // descriptor changes only under both locks, so holding either keeps it valid:
 // a reader or writer never touches a closed or reused descriptor. close() first
 // raises closing_ and signals wakeup_ so a blocked reader or writer lets go of its
-// lock at once. settings_mutex_ guards the stored settings and is never held
-// across a wait.
+// lock at once. The stored settings (SerialSettings) have a lock of their own,
+// never held across a wait.
 
 #include <kinetra/serial/serial.h>
 
 #include "serial/line_buffer.h"
+#include "serial/serial_settings.h"
 #include "serial/termios_settings.h"
 #include "serial/wakeup_event.h"
 
@@ -24,7 +25,7 @@
 
 namespace serial {
 
-class Serial::SerialImpl {
+class Serial::SerialImpl : public kinetra::SerialSettings {
 public:
     SerialImpl(const std::string& port, uint32_t baudrate, const Timeout& timeout, bytesize_t bytesize,
                parity_t parity, stopbits_t stopbits, flowcontrol_t flowcontrol);
@@ -37,10 +38,6 @@ public:
     void close();
 
     void setPort(const std::string& port);
-    std::string getPort() const;
-    void setTimeout(const Timeout& timeout);
-    Timeout getTimeout() const;
-    uint32_t getBaudrate() const;
     /// Changes the line settings with `change`; applies the result first when open,
     /// and stores it only when valid and applied (all or nothing).
     void updateLineSettings(const std::function<void(kinetra::LineSettings&)>& change);
@@ -61,15 +58,11 @@ private:
     /// ready (time-out or wake-up).
     short waitFor(short events, Clock::time_point deadline);
 
-    std::string port_;
     int fd_ = -1;
     std::atomic<bool> open_{false};
-    Timeout timeout_;
-    kinetra::LineSettings line_;
 
     mutable std::mutex read_mutex_;
     mutable std::mutex write_mutex_;
-    mutable std::mutex settings_mutex_;
     kinetra::WakeupEvent wakeup_;
     std::atomic<int> closing_{0};  // close()/setPort() calls in progress
     kinetra::LineBuffer rx_;       // guarded by read_mutex_

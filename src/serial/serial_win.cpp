@@ -1,5 +1,7 @@
 #include "serial/serial_win.h"
 
+#include "serial/serial_timeouts.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -42,29 +44,6 @@ constexpr DWORD kWineAbortedByClose = 676;
 /// "<description>: <error>", the way every message carrying a system error ends.
 IOException systemError(int line, const std::string& description, DWORD error) {
     return IOException(kSourceFile, line, description + ": " + std::to_string(error), static_cast<int>(error));
-}
-
-/// Milliseconds to wait until `deadline`, rounded up so a wait never ends early;
-/// 0 once it has passed, and never INFINITE.
-DWORD waitMsUntil(std::chrono::steady_clock::time_point deadline) {
-    const auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return static_cast<DWORD>(std::min<decltype(ms)>(ms, INFINITE - 1));
-}
-
-/// A deadline `ms` from `from`, saturating instead of overflowing the clock.
-std::chrono::steady_clock::time_point deadlineAfter(std::chrono::steady_clock::time_point from, uint64_t ms) {
-    constexpr uint64_t kYear = 365ULL * 24 * 3600 * 1000;  // longer than any real wait
-    return from + std::chrono::milliseconds(std::min(ms, kYear));
-}
-
-/// Milliseconds a write of `size` bytes may take: constant + multiplier * size, saturating.
-uint64_t writeBudget(const Timeout& timeout, std::size_t size) {
-    const uint64_t multiplier = timeout.write_timeout_multiplier;
-    const uint64_t limit = UINT64_MAX - timeout.write_timeout_constant;
-    if (multiplier != 0 && size > limit / multiplier) return UINT64_MAX;
-    return timeout.write_timeout_constant + multiplier * size;
 }
 
 /// A manual-reset event, not signalled; throws std::system_error when refused.
@@ -134,9 +113,7 @@ std::wstring devicePath(const std::string& port) {
 Serial::SerialImpl::SerialImpl(const std::string& port, uint32_t baudrate, const Timeout& timeout,
                                bytesize_t bytesize, parity_t parity, stopbits_t stopbits,
                                flowcontrol_t flowcontrol)
-    : port_(port),
-      timeout_(timeout),
-      line_{baudrate, bytesize, parity, stopbits, flowcontrol},
+    : SerialSettings(port, timeout, {baudrate, bytesize, parity, stopbits, flowcontrol}),
       read_event_(createEvent()),
       write_event_(createEvent()),
       wakeup_(createEvent()) {}
@@ -156,12 +133,7 @@ void Serial::SerialImpl::open() {
 }
 
 void Serial::SerialImpl::openLocked() {
-    std::string port;
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        port = port_;
-    }
-    if (port.empty()) throw std::invalid_argument("Empty port is invalid.");
+    const std::string port = portToOpen();
     if (handle_.valid()) throw SerialException("Serial port already open.");
 
     const std::wstring path = win::devicePath(port);
@@ -192,12 +164,7 @@ void Serial::SerialImpl::openLocked() {
     }
     handle_.reset(handle);
     try {
-        kinetra::LineSettings settings;
-        {
-            std::lock_guard<std::mutex> lock(settings_mutex_);
-            settings = line_;
-        }
-        applyLineSettingsLocked(settings);
+        applyLineSettingsLocked(lineSettings());
         // The time-outs are the same for every setting of serial::Timeout: this
         // file bounds each wait itself (see kReadIntervalMs).
         COMMTIMEOUTS timeouts{};
@@ -271,12 +238,7 @@ void Serial::SerialImpl::closeLocked() noexcept {
     // Not throwing when CloseHandle fails (a removed device) keeps close() safe in
     // destructors and shutdown paths; the handle is gone either way.
     handle_.reset();
-    std::string port;
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        port = port_;
-    }
-    OpenPorts::instance().release(win::devicePath(port));
+    OpenPorts::instance().release(win::devicePath(getPort()));
 }
 
 void Serial::SerialImpl::setPort(const std::string& port) {
@@ -298,47 +260,17 @@ void Serial::SerialImpl::setPort(const std::string& port) {
     } done{*this, wake};
     const bool was_open = handle_.valid();
     if (was_open) closeLocked();
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        port_ = port;
-    }
+    storePort(port);
     if (was_open) openLocked();
 }
 
-std::string Serial::SerialImpl::getPort() const {
-    std::lock_guard<std::mutex> lock(settings_mutex_);
-    return port_;
-}
-
-void Serial::SerialImpl::setTimeout(const Timeout& timeout) {
-    // Read and write calls copy the time-outs when they start; the port's own
-    // time-outs never change (see kReadIntervalMs).
-    std::lock_guard<std::mutex> lock(settings_mutex_);
-    timeout_ = timeout;
-}
-
-Timeout Serial::SerialImpl::getTimeout() const {
-    std::lock_guard<std::mutex> lock(settings_mutex_);
-    return timeout_;
-}
-
-uint32_t Serial::SerialImpl::getBaudrate() const {
-    std::lock_guard<std::mutex> lock(settings_mutex_);
-    return line_.baudrate;
-}
-
 void Serial::SerialImpl::updateLineSettings(const std::function<void(kinetra::LineSettings&)>& change) {
+    // The write lock keeps the handle valid and serialises setters; a reader
+    // blocked in readline() does not delay it.
     std::lock_guard<std::mutex> write_lock(write_mutex_);
-    kinetra::LineSettings settings;
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        settings = line_;
-    }
-    change(settings);
-    kinetra::validateLineSettings(settings);
-    if (handle_.valid()) applyLineSettingsLocked(settings);
-    std::lock_guard<std::mutex> lock(settings_mutex_);
-    line_ = settings;
+    changeLineSettings(change, [this](const kinetra::LineSettings& settings) {
+        if (handle_.valid()) applyLineSettingsLocked(settings);
+    });
 }
 
 DWORD Serial::SerialImpl::finishTransfer(OVERLAPPED& overlapped, Clock::time_point deadline, bool& aborted,
@@ -346,7 +278,7 @@ DWORD Serial::SerialImpl::finishTransfer(OVERLAPPED& overlapped, Clock::time_poi
     const HANDLE events[2] = {overlapped.hEvent, wakeup_.get()};
     bool cancelled = false;
     for (;;) {
-        const DWORD waited = ::WaitForMultipleObjects(2, events, FALSE, waitMsUntil(deadline));
+        const DWORD waited = ::WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(kinetra::millisecondsUntil(deadline, INFINITE - 1)));
         if (waited == WAIT_OBJECT_0) break;
         if (waited == WAIT_TIMEOUT && Clock::now() < deadline) continue;  // the wait rounds to whole ms
         if (waited != WAIT_OBJECT_0 + 1 && waited != WAIT_TIMEOUT) {
@@ -413,15 +345,7 @@ size_t Serial::SerialImpl::readline(std::string& buffer, size_t size, const std:
     if (!handle_.valid()) throw PortNotOpenedException("Serial::read");
     if (size == 0) return 0;
 
-    Timeout timeout;
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        timeout = timeout_;
-    }
-    // Each byte may take as long as a read of one byte: constant + multiplier.
-    const uint64_t per_byte = uint64_t{timeout.read_timeout_constant} + timeout.read_timeout_multiplier;
-    const bool has_inter_byte = timeout.inter_byte_timeout != Timeout::max();
-    const uint64_t between_bytes = has_inter_byte ? std::min<uint64_t>(per_byte, timeout.inter_byte_timeout) : per_byte;
+    const kinetra::ReadBounds bounds = kinetra::readBounds(getTimeout());
 
     std::size_t scanned = 0;
     Clock::time_point last_arrival = Clock::now();
@@ -432,7 +356,7 @@ size_t Serial::SerialImpl::readline(std::string& buffer, size_t size, const std:
             return line;
         }
         if (closing_.load(std::memory_order_acquire) > 0) break;
-        const auto deadline = deadlineAfter(last_arrival, rx_.empty() ? per_byte : between_bytes);
+        const auto deadline = kinetra::deadlineAfter(last_arrival, rx_.empty() ? bounds.first_byte : bounds.between_bytes);
         // A passed deadline still takes what is queued: time-outs of 0 mean
         // "hand out what has already arrived".
         if (!readSome(deadline)) break;  // time-out or close()
@@ -448,14 +372,9 @@ size_t Serial::SerialImpl::write(const uint8_t* data, size_t size) {
     std::lock_guard<std::mutex> write_lock(write_mutex_);
     if (!handle_.valid()) throw PortNotOpenedException("Serial::write");
 
-    Timeout timeout;
-    {
-        std::lock_guard<std::mutex> lock(settings_mutex_);
-        timeout = timeout_;
-    }
-    const uint64_t budget = writeBudget(timeout, size);
+    const uint64_t budget = kinetra::writeBudget(getTimeout(), size);
     // Without a write time-out, take what the port accepts at once.
-    const auto deadline = budget == 0 ? Clock::now() : deadlineAfter(Clock::now(), budget);
+    const auto deadline = budget == 0 ? Clock::now() : kinetra::deadlineAfter(Clock::now(), budget);
 
     std::size_t done = 0;
     while (done < size) {

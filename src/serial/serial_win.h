@@ -13,7 +13,7 @@
 #include <kinetra/serial/serial.h>
 
 #include "serial/line_buffer.h"
-#include "serial/line_settings.h"
+#include "serial/serial_settings.h"
 
 #include <atomic>
 #include <chrono>
@@ -21,13 +21,7 @@
 #include <mutex>
 #include <string>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "serial/windows_api.h"
 
 namespace serial {
 
@@ -59,7 +53,7 @@ std::wstring devicePath(const std::string& port);
 
 }  // namespace win
 
-class Serial::SerialImpl {
+class Serial::SerialImpl : public kinetra::SerialSettings {
 public:
     SerialImpl(const std::string& port, uint32_t baudrate, const Timeout& timeout, bytesize_t bytesize,
                parity_t parity, stopbits_t stopbits, flowcontrol_t flowcontrol);
@@ -72,10 +66,6 @@ public:
     void close();
 
     void setPort(const std::string& port);
-    std::string getPort() const;
-    void setTimeout(const Timeout& timeout);
-    Timeout getTimeout() const;
-    uint32_t getBaudrate() const;
     /// Changes the line settings with `change`; applies the result first when open,
     /// and stores it only when valid and applied (all or nothing).
     void updateLineSettings(const std::function<void(kinetra::LineSettings&)>& change);
@@ -98,15 +88,11 @@ private:
     /// whether it was cancelled. Throws IOException("<what>: <error>") on failure.
     DWORD finishTransfer(OVERLAPPED& overlapped, Clock::time_point deadline, bool& aborted, const char* what);
 
-    std::string port_;
     win::UniqueHandle handle_;
     std::atomic<bool> open_{false};
-    Timeout timeout_;
-    kinetra::LineSettings line_;
 
     mutable std::mutex read_mutex_;
     mutable std::mutex write_mutex_;
-    mutable std::mutex settings_mutex_;
     win::UniqueHandle read_event_;   // manual reset, guarded by read_mutex_
     win::UniqueHandle write_event_;  // manual reset, guarded by write_mutex_
     win::UniqueHandle wakeup_;       // manual reset; close() sets it

@@ -127,7 +127,9 @@ bool USBInterface::USBInterfaceImpl::sendBatch(const can_frame_data* frames, std
     for (std::size_t first = 0; first < count; first += kBatchLines) {
         const std::size_t last = std::min(count, first + kBatchLines);
         std::size_t length = 0;
-        for (std::size_t i = first; i < last; ++i) length += kinetra::slcan::encodeFrame(frames[i], lines + length);
+        for (std::size_t i = first; i < last; ++i) {
+            length += kinetra::slcan::encodeFrame(frames[i], lines + length, remote_form_);
+        }
         if (!writeLine(lines, length)) return false;
     }
     return true;

@@ -39,7 +39,7 @@ struct USBInterface::USBInterfaceImpl {
     bool send(const can_frame_data& frame);
     /// The frames' lines, written together: one write per kBatchLines frames.
     bool sendBatch(const can_frame_data* frames, std::size_t count);
-    static constexpr std::size_t kBatchLines = 16;
+    static constexpr std::size_t kBatchLines = 64;
     /// Reads one line; true only when it was a frame, stored into `frame`.
     /// Reply lines update the adapter state. Returns within about one read
     /// time-out (1 s), at once when close() interrupts it, and an empty read is

@@ -11,6 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
+#include <future>
+#include <utility>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -156,25 +160,210 @@ TEST_F(ControlCycleTest, FailedSendEndsEveryArmedReadAsNotRunning) {
     EXPECT_EQ(velocity, 3.0f);
 }
 
-TEST_F(ControlCycleTest, ASecondReadOfOneProxyIsRefusedAndIndicesOutOfRangeAreInvalid) {
+// A proxy could hold one pending read, so position and velocity of one motor took two round trips.
+TEST_F(ControlCycleTest, ReadsOfDifferentCommandsOfOneProxyArePendingTogether) {
     ScriptedDevice device(bus, 21, kDriverType);
+    std::vector<uint8_t> two(8, 0);
+    const float volts = 24.0f, amps = 1.5f;
+    std::memcpy(two.data(), &volts, 4);
+    std::memcpy(two.data() + 4, &amps, 4);
     device.answer(motor::kGetTemperatures, floatBytes(40.0f));
-    device.answer(motor::kGetBusVoltageCurrent, floatBytes(24.0f));
+    device.answer(motor::kGetBusVoltageCurrent, two);
+    device.answer(motor::kGetControllerState, {8, 0, 0, 0, 0, 0, 0, 0});
+    device.answer(motor::kGetMotorState, {0b10, 0, 0, 0, 0, 0, 0, 0});
     Driver driver(21, &bus);
     waitPresent(21);
     ControlCycle cycle(&bus);
-    float temperature = 0, voltage = -1;
+    float temperature = 0, voltage = -1, current = -1, again = -1;
+    unsigned char state = 0;
+    bool calibrated = true, armed = false;
     EXPECT_EQ(cycle.status(0), RET_INVALID_ARGUMENT);
     cycle.add(driver, MotorReading::MotorTemperature, &temperature);
-    cycle.add(driver, MotorReading::BusVoltage, &voltage);
-    EXPECT_EQ(cycle.size(), 2u);
+    cycle.add(driver, MotorReading::BusVoltageCurrent, {&voltage, &current});
+    cycle.add(driver, MotorReading::ControllerState, {&state});
+    cycle.add(driver, MotorReading::MotorState, {&calibrated, &armed});
+    // The same command again: its reply could not be told from the first's.
+    cycle.add(driver, MotorReading::BusVoltage, &again);
+    EXPECT_EQ(cycle.size(), 5u);
     EXPECT_EQ(cycle.status(0), RET_TIMEOUT);  // not run yet
+    bus.clearSent();
+    bus.batches.clear();
     EXPECT_EQ(cycle.run(), RET_INVALID_ARGUMENT);
-    EXPECT_EQ(cycle.status(0), RET_OK);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(cycle.status(i), RET_OK) << "entry " << i;
+    EXPECT_EQ(cycle.status(4), RET_INVALID_ARGUMENT);
     EXPECT_EQ(temperature, 40.0f);
-    EXPECT_EQ(cycle.status(1), RET_INVALID_ARGUMENT);
-    EXPECT_EQ(voltage, -1.0f);
-    EXPECT_EQ(cycle.status(2), RET_INVALID_ARGUMENT);
+    EXPECT_EQ(voltage, 24.0f);
+    EXPECT_EQ(current, 1.5f);
+    EXPECT_EQ(state, 8);
+    EXPECT_FALSE(calibrated);
+    EXPECT_TRUE(armed);
+    EXPECT_EQ(again, -1.0f);
+    EXPECT_EQ(cycle.status(5), RET_INVALID_ARGUMENT);
+    EXPECT_EQ(bus.batches, std::vector<std::size_t>{4});
+}
+
+// One write per bus, commands first: a set point sent after the reads would act a run late.
+TEST_F(ControlCycleTest, EachBusGetsOneWriteOfItsCommandsThenItsRequests) {
+    CountingInterface other;
+    ASSERT_TRUE(other.initInterface("mem"));
+    ASSERT_TRUE(eventually([&] { return other.isRunning(); }));
+    // Node 40 on both buses: identifiers may repeat across buses.
+    ScriptedDevice here(bus, 40, kDriverType), there(other, 40, kActuatorType), second(bus, 41, kDriverType);
+    here.answer(motor::kGetMotorPosition, floatBytes(1.0f));
+    here.answer(motor::kGetMotorVelocity, floatBytes(2.0f));
+    second.answer(motor::kGetMotorPosition, floatBytes(3.0f));
+    there.answer(motor::kGetOutputTorque, floatBytes(4.0f));
+    waitPresent(40);
+    waitPresent(41);
+    ASSERT_TRUE(eventually([&] { return other.isDeviceConnected(40); }));
+    Driver a(40, &bus), b(41, &bus);
+    Actuator c(40, &other);
+    ControlCycle cycle;
+    float values[4] = {};
+    cycle.add(a, MotorReading::MotorPosition, &values[0]);
+    const std::size_t position = cycle.add(a, MotorCommand::PositionControl, 2.5f);
+    cycle.add(c, MotorReading::OutputTorque, &values[3]);
+    cycle.add(b, MotorReading::MotorPosition, &values[2]);
+    cycle.add(c, MotorCommand::TorqueControl, -0.5f);
+    cycle.add(a, MotorReading::MotorVelocity, &values[1]);
+    cycle.add(b, MotorCommand::Active);
+    ASSERT_EQ(cycle.setSetpoint(position, 3.25f), RET_OK);
+    bus.clearSent();
+    bus.batches.clear();
+    other.clearSent();
+    other.batches.clear();
+    ASSERT_EQ(cycle.run(), RET_OK);
+    EXPECT_EQ(values[0], 1.0f);
+    EXPECT_EQ(values[1], 2.0f);
+    EXPECT_EQ(values[2], 3.0f);
+    EXPECT_EQ(values[3], 4.0f);
+
+    struct Sent {
+        uint32_t node;
+        uint8_t command;
+        bool remote;
+        uint8_t dlc;
+        float setpoint;  // the payload's first value; 0 for none
+        bool operator==(const Sent& o) const {
+            return node == o.node && command == o.command && remote == o.remote && dlc == o.dlc &&
+                   setpoint == o.setpoint;
+        }
+    };
+    const auto sentOn = [](CountingInterface& iface) {
+        std::vector<Sent> sent;
+        for (can_frame_data frame : iface.sentExceptHeartbeats()) {
+            float first = 0;
+            std::memcpy(&first, frame.data, sizeof first);
+            sent.push_back({getDeviceIdFromFrame(&frame), getCommandIdFromFrame(&frame), getRtrFromFrame(&frame) != 0,
+                            frame.can_dlc, first});
+        }
+        return sent;
+    };
+    const std::vector<Sent> expected_here = {{40, motor::kSetPositionControl, false, 8, 3.25f},
+                                             {41, motor::kSetDeviceToActive, false, 0, 0.0f},
+                                             {40, motor::kGetMotorPosition, true, 8, 0.0f},
+                                             {41, motor::kGetMotorPosition, true, 8, 0.0f},
+                                             {40, motor::kGetMotorVelocity, true, 8, 0.0f}};
+    const std::vector<Sent> expected_there = {{40, motor::kSetTorqueControl, false, 8, -0.5f},
+                                              {40, motor::kGetOutputTorque, true, 8, 0.0f}};
+    EXPECT_TRUE(sentOn(bus) == expected_here);
+    EXPECT_TRUE(sentOn(other) == expected_there);
+    EXPECT_EQ(bus.batches, std::vector<std::size_t>{5});
+    EXPECT_EQ(other.batches, std::vector<std::size_t>{2});
+    // Each status on its own: every command sent.
+    for (std::size_t i = 0; i < cycle.size(); ++i) EXPECT_EQ(cycle.status(i), RET_OK) << "entry " << i;
+}
+
+// Refusals: each a defined status, never a crash, a hang or a frame on the bus.
+TEST_F(ControlCycleTest, BadEntriesAndBadRunsAreRefusedAndSendNothing) {
+    ScriptedDevice device(bus, 42, kActuatorType);
+    device.answer(motor::kGetMotorPosition, floatBytes(1.0f));
+    waitPresent(42);
+    Actuator actuator(42, &bus);
+    float value = -1, nan_value = std::nanf(""), inf_value = HUGE_VALF;
+    int wrong_type = 0;
+    struct Case {
+        const char* what;
+        std::function<std::size_t(ControlCycle&)> add;
+        ret_status_t status;
+    };
+    const Case cases[] = {
+        {"a read the class does not have",
+         [&](ControlCycle& c) { return c.add(actuator, MotorReading::BrakeCurrent, &value); }, RET_INVALID_ARGUMENT},
+        {"a value of the wrong type",
+         [&](ControlCycle& c) { return c.add(actuator, MotorReading::MotorPosition, {&wrong_type}); },
+         RET_INVALID_ARGUMENT},
+        {"more values than the reply has",
+         [&](ControlCycle& c) { return c.add(actuator, MotorReading::MotorPosition, {&value, &value}); },
+         RET_INVALID_ARGUMENT},
+        {"a null value", [&](ControlCycle& c) { return c.add(actuator, MotorReading::MotorPosition, nullptr); },
+         RET_INVALID_ARGUMENT},
+        {"a NaN set point",
+         [&](ControlCycle& c) { return c.add(actuator, MotorCommand::PositionControl, nan_value); },
+         RET_INVALID_ARGUMENT},
+        {"an infinite set point",
+         [&](ControlCycle& c) { return c.add(actuator, MotorCommand::VelocityControl, inf_value); },
+         RET_INVALID_ARGUMENT},
+        {"a set point made NaN",
+         [&](ControlCycle& c) {
+             const std::size_t index = c.add(actuator, MotorCommand::TorqueControl, 1.0f);
+             EXPECT_EQ(c.setSetpoint(index, nan_value), RET_INVALID_ARGUMENT);
+             return index;
+         },
+         RET_INVALID_ARGUMENT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ControlCycle cycle(&bus);
+        const std::size_t index = c.add(cycle);
+        bus.clearSent();
+        EXPECT_EQ(cycle.run(), c.status);
+        EXPECT_EQ(cycle.status(index), c.status);
+        EXPECT_TRUE(bus.sentExceptHeartbeats().empty());
+        EXPECT_EQ(value, -1.0f);
+    }
+    ControlCycle cycle(&bus);
+    EXPECT_EQ(cycle.run(), RET_INVALID_ARGUMENT) << "no entries";
+    const std::size_t idle = cycle.add(actuator, MotorCommand::Idle);
+    EXPECT_EQ(cycle.setSetpoint(idle, 1.0f), RET_INVALID_ARGUMENT) << "no set point to change";
+    EXPECT_EQ(cycle.setSetpoint(99, 1.0f), RET_INVALID_ARGUMENT);
+
+    // run() from an interface callback: its replies could never come.
+    std::promise<ret_status_t> from_callback;
+    bus.setFrameObserver([&, once = true](const can_frame_data&) mutable {
+        if (std::exchange(once, false)) from_callback.set_value(cycle.run());
+    });
+    auto result = from_callback.get_future();
+    ASSERT_EQ(result.wait_for(3s), std::future_status::ready);
+    EXPECT_EQ(result.get(), RET_INVALID_ARGUMENT);
+    bus.setFrameObserver({});
+
+    // Two threads at once: the second is refused while the first waits for a silent node.
+    ControlCycle waiting(&bus);
+    device.setRepliesStopped(true);
+    waiting.add(actuator, MotorReading::MotorPosition, &value);
+    bus.clearSent();
+    auto first = std::async(std::launch::async, [&] { return waiting.run(); });
+    const auto positionRequest = [](const can_frame_data& sent) {
+        can_frame_data frame = sent;
+        return getCommandIdFromFrame(&frame) == motor::kGetMotorPosition;
+    };
+    ASSERT_TRUE(bus.waitForSent(positionRequest, 3000ms));
+    EXPECT_EQ(waiting.run(), RET_INVALID_ARGUMENT);
+    EXPECT_EQ(first.get(), RET_TIMEOUT);
+}
+
+// An interface closed under its proxies: the guard refuses before anything is sent.
+TEST_F(ControlCycleTest, AProxyOfAClosedInterfaceIsNotRunning) {
+    MemoryInterface closed;
+    Driver driver(43, &closed);
+    ControlCycle cycle;
+    float value = -1;
+    cycle.add(driver, MotorReading::MotorPosition, &value);
+    cycle.add(driver, MotorCommand::Idle);
+    EXPECT_EQ(cycle.run(), RET_NOT_RUNNING);
+    EXPECT_EQ(cycle.status(1), RET_NOT_RUNNING);
+    EXPECT_TRUE(closed.sent().empty());
 }
 
 // A reply that came after its cycle's wait was taken for the next cycle's answer.

@@ -56,6 +56,16 @@ std::vector<CycleExchange> commandsThenReads(unsigned commands, unsigned count) 
     return exchanges;
 }
 
+// Commands with a lower identifier than every reply (as the host's, device type
+// 0, against the nodes' replies), followed by reads.
+std::vector<CycleExchange> outrankingCommandsThenReads(unsigned commands, unsigned count) {
+    std::vector<CycleExchange> exchanges = commandsThenReads(commands, count);
+    for (CycleExchange& exchange : exchanges) {
+        if (!exchange.reply) exchange.sent.can_id = kExt | 0x00ABCD;
+    }
+    return exchanges;
+}
+
 // The old floor charged 1 Mbit/s on a 500 kbit/s bus, and added request and
 // reply line times as if the serial line carried one direction at a time.
 TEST(CycleFloor, IsTheLongestChainOfWorkAgainstHandComputedValues) {
@@ -93,6 +103,14 @@ TEST(CycleFloor, IsTheLongestChainOfWorkAgainstHandComputedValues) {
         // 1000 + 480 + 2700 + 1000 = 15980; line up: 9100 + 480 + 2 x 2700 +
         // 1000 = 15980.
         {"commands first, 100000 baud", busOf(500000, 100000, commandsThenReads(2, 2)), 15980us},
+        // Commands that outrank the replies win the bus before the last reply:
+        // 1000 + 2 x 320 + 2 x 480 + 1000 = 3600.
+        {"commands outranking the replies, unlimited line", busOf(500000, 0, outrankingCommandsThenReads(2, 2)),
+         3600us},
+        // As the commands first at 100000 baud above: the line chains still bound
+        // (the bus: 2700 + 1000 + 640 + 960 + 2700 + 1000 = 9000).
+        {"commands outranking the replies, 100000 baud", busOf(500000, 100000, outrankingCommandsThenReads(2, 2)),
+         15980us},
         // Only commands: over many cycles the bus carries 3 x 320 = 960 ...
         {"commands only, unlimited line", busOf(500000, 0, commandsThenReads(3, 0)), 960us},
         // ... and the line down 3 x 2700 = 8100.

@@ -7,6 +7,7 @@
 #include "kinetra_sim/simulator.h"
 #include "kinetra_sim/virtual_bus.h"
 
+#include <kinetra/control_cycle.h>
 #include <kinetra/driver.h>
 #include <kinetra/usb_interface.h>
 
@@ -127,6 +128,10 @@ TEST(GenericAdapterMode, SlcanInterfaceSetsTheChannelUpAndIsAnswered) {
         EXPECT_EQ(sim.adapter().bitRate(), rate);
         float voltage = 0.0f;
         EXPECT_EQ(driver.getBusVoltage(&voltage), RET_OK);
+        // A cycle wrote its requests in the long remote form, which a generic adapter refuses.
+        ControlCycle cycle;
+        cycle.add(driver, MotorReading::BusVoltage, &voltage);
+        EXPECT_EQ(cycle.run(), RET_OK);
         iface.closeInterface();
     }
 }

@@ -101,8 +101,10 @@ TEST(SimulatorProgram, EndsPromptlyOnSigtermAndRemovesItsLinks_Slow) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // Two hosts: a port each, the second's link beside the first's.
-    std::vector<std::string> args = {KINETRA_SIM_PROGRAM, "--driver", "1", "--link", link, "--hosts", "2"};
+    // Two hosts: a port each, the second's link beside the first's; and a second
+    // bus (the same node id on it) with two ports of its own.
+    std::vector<std::string> args = {KINETRA_SIM_PROGRAM, "--driver", "1", "--link", link, "--hosts", "2",
+                                     "--bus", "--driver", "1", "--bitrate", "8"};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -122,10 +124,16 @@ TEST(SimulatorProgram, EndsPromptlyOnSigtermAndRemovesItsLinks_Slow) {
         if (got <= 0) break;
         printed.append(buffer, static_cast<std::size_t>(got));
     }
-    ASSERT_NE(printed.find("port 1: " + link + "\nport 2: " + link + "-2\n"), std::string::npos) << printed;
-    EXPECT_EQ(linkTarget(link).rfind("/dev/pts/", 0), 0u);
-    EXPECT_EQ(linkTarget(link + "-2").rfind("/dev/pts/", 0), 0u);
+    const std::string bus2 = link + "-bus2";
+    ASSERT_NE(printed.find("bus 1:\nport 1: " + link + "\nport 2: " + link + "-2\nnode 1: driver\nbus 2:\nport 3: " +
+                           bus2 + "\nport 4: " + bus2 + "-2\nnode 1: driver\n"),
+              std::string::npos)
+        << printed;
+    for (const std::string& path : {link, link + "-2", bus2, bus2 + "-2"}) {
+        EXPECT_EQ(linkTarget(path).rfind("/dev/pts/", 0), 0u) << path;
+    }
     EXPECT_NE(linkTarget(link), linkTarget(link + "-2"));
+    EXPECT_NE(linkTarget(link), linkTarget(bus2));
 
     const auto signalled = Clock::now();
     ASSERT_EQ(::kill(pid, SIGTERM), 0);
@@ -140,8 +148,7 @@ TEST(SimulatorProgram, EndsPromptlyOnSigtermAndRemovesItsLinks_Slow) {
     ASSERT_TRUE(ended);
     EXPECT_LT(took, 200ms * kSanitizerSlack);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_TRUE(linkTarget(link).empty());
-    EXPECT_TRUE(linkTarget(link + "-2").empty());
+    for (const std::string& path : {link, link + "-2", bus2, bus2 + "-2"}) EXPECT_TRUE(linkTarget(path).empty()) << path;
 }
 #endif
 

@@ -9,7 +9,9 @@
 #include "cli/quiet_messages.h"
 
 #include "can/bus.h"
+#if KINETRA_TOOL_SIM
 #include "kinetra_sim/simulator.h"
+#endif
 
 #include <unistd.h>
 
@@ -20,7 +22,6 @@
 namespace kinetra::cli {
 
 namespace {
-using kinetra::sim::NodeKind;
 
 /// The first line of a log, without the transport's prefix.
 std::string firstLine(const std::string& log) {
@@ -35,11 +36,28 @@ std::string lastLine(std::string log) {
     while (!log.empty() && log.back() == '\n') log.pop_back();
     return firstLine(log.substr(log.rfind('\n') == std::string::npos ? 0 : log.rfind('\n') + 1));
 }
+/// Whether a lost adapter's port is back to try: its device file is there again.
+/// A CAN interface, and a COM port on Windows (no file to look at), are tried
+/// every round.
+bool portPresent(const std::string& port, bool socketcan) {
+#ifdef _WIN32
+    (void)port;
+    (void)socketcan;
+    return true;
+#else
+    return socketcan || ::access(port.c_str(), F_OK) == 0;
+#endif
+}
+
 /// How long after a bit-rate change frames of the previous rate may still arrive.
 constexpr std::chrono::milliseconds kRateSettle{100};
 
-const std::vector<kinetra::sim::NodeSetup> kSimulatedBus = {
-    {NodeKind::Driver, 1}, {NodeKind::Actuator, 2}, {NodeKind::Imu, 3}, {NodeKind::Encoder, 4}};
+#if KINETRA_TOOL_SIM
+const std::vector<kinetra::sim::NodeSetup> kSimulatedBus = {{kinetra::sim::NodeKind::Driver, 1},
+                                                            {kinetra::sim::NodeKind::Actuator, 2},
+                                                            {kinetra::sim::NodeKind::Imu, 3},
+                                                            {kinetra::sim::NodeKind::Encoder, 4}};
+#endif
 
 /// A node's own heartbeat: never a host's, whose frame carries the master flag.
 bool isNodeHeartbeat(const can_frame_data& frame, unsigned* node, unsigned* type) {
@@ -63,11 +81,14 @@ CANBaudRate BusChoice::rate() const {
 }
 
 BusSession::BusSession(const BusChoice& choice, StopFlag& stop) : choice_(choice), stop_(stop) {
-    if (choice_.sim) {
-        sim_ = std::make_unique<kinetra::sim::Simulator>(kSimulatedBus);
-        sim_->start();
-        sim_->registerAsAdapter();
-    }
+    if (!choice_.sim) return;
+#if KINETRA_TOOL_SIM
+    sim_ = std::make_unique<kinetra::sim::Simulator>(kSimulatedBus);
+    sim_->start();
+    sim_->registerAsAdapter();
+#else
+    throw CliError(kExitUsage, kSimulatorAbsent);
+#endif
 }
 
 BusSession::~BusSession() {
@@ -79,15 +100,20 @@ BusSession::~BusSession() {
         }
         bus_.reset();
     }
+#if KINETRA_TOOL_SIM
     if (sim_) sim_->stop();
+#endif
 }
 
 void BusSession::open() {
     bool check_description = true;
-    socketcan_ = !sim_ && !choice_.socketcan.empty();
+    socketcan_ = !choice_.sim && !choice_.socketcan.empty();
+#if KINETRA_TOOL_SIM
     if (sim_) {
         port_ = sim_->portName();
-    } else if (socketcan_) {
+    } else
+#endif
+    if (socketcan_) {
         port_ = choice_.socketcan;
         check_description = false;
     } else if (!choice_.slcan.empty()) {
@@ -104,7 +130,11 @@ void BusSession::open() {
     // unless --bitrate says otherwise, the rate a firmware update leaves the bus
     // at and the simulator's default.
     if (socketcan_) {
+#ifdef _WIN32
+        throw CliError(kExitUsage, "--socketcan " + port_ + ": CAN network interfaces are Linux's; the Windows build has none");
+#else
         bus_ = std::make_unique<SocketCANInterface>();
+#endif
     } else if (check_description) {
         auto adapter = std::make_unique<USBInterface>();
         adapter_ = adapter.get();
@@ -205,7 +235,7 @@ void BusSession::attach(bool check_description) {
     // the tool announces the host itself at once.
     can_frame_data announce = kinetra::protocol::masterHeartbeatFrame();
     if (bus_->sendFrame(&announce) == 0) fail("cannot send on " + port_ + ": the write failed");
-    if (check_description && !sim_ && adapter_ != nullptr) {
+    if (check_description && !choice_.sim && adapter_ != nullptr) {
         // The adapter answers its version query at once; a port that does not is
         // no working adapter, whatever its description says.
         uint8_t major = 0, minor = 0, patch = 0;
@@ -233,7 +263,7 @@ bool BusSession::checkAdapter() {
         if (stop_.waitFor(kReconnectRetry)) throw CliError(kExitInterrupted, "interrupted while waiting for the adapter");
         // A port that is not there yet (a link not made again, a device node not
         // back) is not worth the library's attempt and its complaint.
-        if (!socketcan_ && ::access(port_.c_str(), F_OK) != 0) continue;
+        if (!portPresent(port_, socketcan_)) continue;
         try {
             attach(check_description_);
         } catch (const CliError&) {

@@ -36,6 +36,12 @@ struct BusChoice {
     CANBaudRate rate() const;
 };
 
+/// The answer to --sim, kinetra sim and kinetra share in a build without the
+/// simulator (Windows: it serves Linux pseudo-terminals).
+constexpr const char* kSimulatorAbsent =
+    "the simulator is not built into this kinetra (it runs on Linux): run kinetra-sim there and reach it "
+    "through a serial port, with --slcan PORT";
+
 /// How long the tool waits for a node's first heartbeat.
 constexpr std::chrono::milliseconds kPresenceWait{1200};
 /// How often --reconnect looks for a lost adapter's port again.
@@ -60,7 +66,9 @@ public:
     /// The port that was opened.
     const std::string& portName() const { return port_; }
     /// The in-process simulator, or nullptr.
+#if KINETRA_TOOL_SIM
     kinetra::sim::Simulator* simulator() { return sim_.get(); }
+#endif
 
     /// Waits until `node` has sent a heartbeat, at most kPresenceWait or until a
     /// stop; returns its device type code. Throws CliError(kExitDevice) naming the
@@ -92,7 +100,9 @@ private:
 
     BusChoice choice_;
     StopFlag& stop_;
+#if KINETRA_TOOL_SIM
     std::unique_ptr<kinetra::sim::Simulator> sim_;
+#endif
     std::unique_ptr<Interface> bus_;
     USBInterface* adapter_ = nullptr;
     std::string port_;

@@ -1,6 +1,8 @@
 #include "cli/can_interfaces.h"
 
+#ifndef _WIN32
 #include "socketcan/link_control.h"
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,6 +12,9 @@
 namespace kinetra::cli {
 
 std::vector<std::string> listCanInterfaces() {
+#ifdef _WIN32
+    return {};  // CAN network interfaces are Linux's
+#else
     namespace fs = std::filesystem;
     const char* root = std::getenv("KINETRA_SYSFS_ROOT");
     const fs::path net = fs::path(root != nullptr && *root != '\0' ? root : "/sys") / "class" / "net";
@@ -21,6 +26,7 @@ std::vector<std::string> listCanInterfaces() {
     }
     std::sort(names.begin(), names.end());
     return names;
+#endif
 }
 
 }  // namespace kinetra::cli

@@ -1,7 +1,6 @@
 #include "cli/cancel_on_stop.h"
 
-#include <poll.h>
-#include <unistd.h>
+#include "cli/terminal_input.h"
 
 #include <string>
 
@@ -44,7 +43,7 @@ void CancelOnStop::watch() {
 
 bool confirmStopOnTerminal(StopFlag& stop, const std::string& question, const std::function<bool()>& finished,
                            const std::function<void(const std::string&)>& say) {
-    const bool ask = ::isatty(STDIN_FILENO) == 1;
+    const bool ask = answerableInput();
     say(question + (ask ? " [y/N, or Ctrl-C again]" : " (Ctrl-C again to stop)"));
     std::string answer;
     bool reading = ask;
@@ -57,15 +56,14 @@ bool confirmStopOnTerminal(StopFlag& stop, const std::string& question, const st
             stop.waitUntil(kWatchSlice, finished);
             continue;
         }
-        pollfd input{STDIN_FILENO, POLLIN, 0};
-        if (::poll(&input, 1, static_cast<int>(kWatchSlice.count())) <= 0) continue;
-        char c = 0;
-        if (::read(STDIN_FILENO, &c, 1) != 1) {
+        const int c = readInputChar(kWatchSlice);
+        if (c == kNoInput) continue;
+        if (c == kEndOfInput) {
             reading = false;  // end of input: only a second Ctrl-C can stop now
             continue;
         }
         if (c != '\n') {
-            answer += c;
+            answer += static_cast<char>(c);
             continue;
         }
         const bool yes = answer == "y" || answer == "Y" || answer == "yes";

@@ -107,7 +107,7 @@ void checkWritablePath(const std::string& path, const std::string& argument) {
     fs::path directory = fs::path(path).parent_path();
     if (directory.empty()) directory = ".";
     if (!fs::is_directory(directory, error)) badFile(argument, path, "its directory does not exist");
-    if (::access(directory.c_str(), W_OK) != 0) badFile(argument, path, "its directory is not writable");
+    if (::access(directory.string().c_str(), W_OK) != 0) badFile(argument, path, "its directory is not writable");
 }
 
 void writeTextFile(const std::string& path, const std::string& text, const std::string& argument) {

@@ -4,8 +4,10 @@
 
 #include <kinetra/usb_interface.h>
 
+#ifndef _WIN32
 #include "serial/sysfs_ports.h"
 #include "serial/virtual_port_registry.h"
+#endif
 
 #include <cstdlib>
 
@@ -28,12 +30,16 @@ std::string listed(const std::vector<serial::PortInfo>& ports, bool adapters_onl
 }  // namespace
 
 std::vector<serial::PortInfo> listPorts() {
+#ifdef _WIN32
+    return serial::list_ports();  // the tests seed Wine's registry instead of a sysfs tree
+#else
     const char* root = std::getenv("KINETRA_SYSFS_ROOT");
     if (root == nullptr || *root == '\0') return serial::list_ports();
     std::vector<serial::PortInfo> ports = kinetra::listSysfsPorts(root);
     // The virtual ports (an in-process simulator) follow the hardware, as in list_ports().
     for (const serial::PortInfo& port : kinetra::VirtualPortRegistry::instance().ports()) ports.push_back(port);
     return ports;
+#endif
 }
 
 bool isAdapter(const serial::PortInfo& port) { return isKinetraAdapterDescription(port.description); }

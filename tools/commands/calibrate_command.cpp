@@ -14,8 +14,10 @@
 
 #include "calibration/offaxis_math.h"
 #include "devices/protocol/motor_controller_protocol.h"
+#if KINETRA_TOOL_SIM
 #include "kinetra_sim/encoder_node.h"
 #include "kinetra_sim/simulator.h"
+#endif
 
 #include <unistd.h>
 
@@ -68,6 +70,7 @@ private:
     Driver& driver_;
 };
 
+#if KINETRA_TOOL_SIM
 /// Turns the in-process simulator's encoder shaft for as long as it lives.
 class SimulatedShaft {
 public:
@@ -81,6 +84,10 @@ public:
 private:
     kinetra::sim::EncoderNode& encoder_;
 };
+#else
+/// Without the simulator built in, there is no simulated shaft to turn.
+class SimulatedShaft {};
+#endif
 
 /// Shows the run's stages and samples, and the error of each measurement.
 class CalibrationView {
@@ -256,11 +263,14 @@ int runCalibrate(Context& context, const CalibrateArguments& args) {
         }
     } else {
         encoder.emplace(node, &session.bus());
+#if KINETRA_TOOL_SIM
         if (auto* sim = session.simulator()) {
             log << "node " << node << " encoder: the simulator turns its shaft at " << fixed(args.speed, 1)
                 << " deg/s\n";
             shaft = std::make_unique<SimulatedShaft>(sim->nodeAs<kinetra::sim::EncoderNode>(node), args.speed);
-        } else {
+        } else
+#endif
+        {
             log << "node " << node << " encoder: turn its shaft at a steady " << fixed(args.speed, 1)
                 << " deg/s now; the run starts in " << kHandStart.count() / 1000 << " s\n"
                 << std::flush;

@@ -61,5 +61,8 @@ int runSimulator(std::vector<std::string> arguments);
 void addFlashCommand(CLI::App& app, Registry& registry);
 void addConfigCommand(CLI::App& app, Registry& registry);
 void addCalibrateCommand(CLI::App& app, Registry& registry);
+#ifdef KINETRA_TOOL_DASHBOARD
+void addDashboardCommand(CLI::App& app, Registry& registry);
+#endif
 
 }  // namespace kinetra::cli

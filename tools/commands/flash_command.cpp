@@ -9,8 +9,10 @@
 #include "cli/progress_display.h"
 #include "cli/progress_text.h"
 
+#if KINETRA_TOOL_SIM
 #include "kinetra_sim/motor_controller_node.h"
 #include "kinetra_sim/simulator.h"
+#endif
 
 #include <unistd.h>
 
@@ -168,6 +170,7 @@ int runFlash(Context& context, const FlashArguments& args) {
             << ")\n";
     }
 
+#if KINETRA_TOOL_SIM
     if (auto* sim = session.simulator()) {
         // The simulated part erases at a tenth of a real one's time.
         kinetra::sim::BootTiming timing;
@@ -178,6 +181,7 @@ int runFlash(Context& context, const FlashArguments& args) {
             // Not a simulated motor controller (only possible with --in-dfu): nothing answers.
         }
     }
+#endif
 
     log << "flashing " << args.file << ": " << firmware.bytes << " bytes in " << firmware.blocks
         << (firmware.blocks == 1 ? " block" : " blocks") << (args.verify ? ", with read-back verify" : "") << "\n"

@@ -9,7 +9,11 @@
 /// floor:
 /// - the bus carries every request and every reply one after the other, from
 ///   when the first request has crossed the serial line and the adapter, and the
-///   last reply still has to cross them back;
+///   last reply still has to cross them back; and so it does, from when the
+///   first line written has crossed, with the commands that outrank every reply
+///   in arbitration as well: written before the requests, they are ready no
+///   later than the last request and win the bus before the last reply (the
+///   library's commands carry device type 0, the nodes' replies their own);
 /// - each read on its own: its line crosses the serial line behind the lines
 ///   written before it, then the adapter, its request and reply take the bus,
 ///   and the reply crosses the adapter and the serial line back;

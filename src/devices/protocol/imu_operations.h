@@ -161,4 +161,9 @@ inline constexpr const Operation* kImuOperationList[] = {
 /// Every operation of the IMU.
 inline constexpr OperationTable kImuOperations = tableOf(detail::kImuOperationList);
 
+/// The length of the rotation-vector queries' data frames, for code that builds
+/// the request itself (the control cycle): taken from their entries.
+inline constexpr uint8_t kRotationVectorQueryDlc = imu_ops::getRotationVectorData.dlc;
+static_assert(imu_ops::getRotationVectorAccuracy.dlc == kRotationVectorQueryDlc, "both queries share one length");
+
 }  // namespace kinetra::protocol::imu

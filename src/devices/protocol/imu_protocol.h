@@ -91,3 +91,6 @@ inline constexpr Route kImuRouteList[] = {
 inline constexpr RouteTable kImuRoutes{kImuRouteList};
 
 }  // namespace kinetra::protocol::imu
+
+// The IMU's operations with their request shapes, which its table holds.
+#include "devices/protocol/imu_operations.h"

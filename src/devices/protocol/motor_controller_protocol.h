@@ -219,3 +219,6 @@ inline constexpr const auto& kFlashReplyIds = bootloader::kReplyIds;
 inline constexpr uint32_t kFlashReadReplyId = bootloader::kReadReplyId;
 
 }  // namespace kinetra::protocol::motor
+
+// The operations of both classes with their frames, which their table holds.
+#include "devices/protocol/motor_operations.h"

@@ -551,4 +551,19 @@ inline constexpr const Operation* kActuatorOperationList[] = {
 inline constexpr OperationTable kDriverOperations = tableOf(detail::kDriverOperationList);
 inline constexpr OperationTable kActuatorOperations = tableOf(detail::kActuatorOperationList);
 
+/// How an operation's request goes on the bus, for code that builds the frame
+/// itself (the control cycle): taken from the operation's entry.
+struct CommandFrame {
+    uint8_t id;
+    FrameKind kind;
+    uint8_t dlc;
+};
+constexpr CommandFrame frameOf(const Operation& op) { return CommandFrame{op.command, op.frame, op.dlc}; }
+
+inline constexpr CommandFrame kPositionControlFrame = frameOf(shared_ops::setPositionControl);
+inline constexpr CommandFrame kVelocityControlFrame = frameOf(shared_ops::setVelocityControl);
+inline constexpr CommandFrame kTorqueControlFrame = frameOf(shared_ops::setTorqueControl);
+inline constexpr CommandFrame kIdleFrame = frameOf(shared_ops::setDeviceToIdle);
+inline constexpr CommandFrame kActiveFrame = frameOf(shared_ops::setDeviceToActive);
+
 }  // namespace kinetra::protocol::motor
