@@ -2,6 +2,7 @@
 
 #include "devices/protocol/imu_protocol.h"
 #include "devices/protocol/motor_controller_protocol.h"
+#include "devices/protocol/vorlex_operations.h"
 #include "devices/protocol/vorlex_protocol.h"
 
 namespace kinetra {
@@ -82,20 +83,30 @@ uint8_t commandOf(EncoderReading reading) {
     return kNoCommand;
 }
 
-// The reply layout from the proxy's own table; the IMU's request shapes and
-// fixed-point scales from its protocol.
+const protocol::OperationTable& operationsOf(CycleClass cls) {
+    switch (cls) {
+        case CycleClass::Driver: return motor::kDriverOperations;
+        case CycleClass::Actuator: return motor::kActuatorOperations;
+        case CycleClass::Imu: return imu::kImuOperations;
+        case CycleClass::Encoder: break;
+    }
+    return vorlex::kVorlexOperations;
+}
+
+// The request's frame and the values' scale from the class's operation table,
+// the reply layout from its routing table: a read the class does not have
+// finds neither and stays without layout.
 CycleQuery describe(const CycleProxy& proxy, uint8_t command) {
     CycleQuery query;
     query.command = command;
     if (proxy.routes == nullptr || command == kNoCommand) return query;
+    const protocol::Operation* op = operationsOf(proxy.cls).findQuery(command);
+    if (op == nullptr) return query;
     query.layout = proxy.routes->find(command);
-    if (proxy.cls == CycleClass::Imu) {
-        query.scale = imu::fixedPointScale(command);
-        if (command == imu::kGetRotationVectorData || command == imu::kGetRotationVectorAccuracy) {
-            query.kind = protocol::FrameKind::Data;
-            query.dlc = imu::kRotationVectorQueryDlc;
-        }
-    }
+    query.kind = op->frame;
+    query.dlc = op->dlc;
+    // A reply's scaled values share one fixed-point scale.
+    query.scale = op->value_count > 0 ? op->values[0].scale : 0.0f;
     return query;
 }
 
