@@ -305,14 +305,7 @@ void ControlCycle::ControlCycleImpl::send() {
             entry.armed = false;
             entry.status = bus.sent ? RET_OK : RET_NOT_RUNNING;
         }
-        if (bus.sent) continue;
-        for (std::size_t index : bus.reads) {
-            CycleEntry& entry = entries[index];
-            if (!entry.armed) continue;
-            entry.armed = false;
-            entry.status = RET_NOT_RUNNING;
-            --pending;
-        }
+        if (!bus.sent) failReads(bus);
     }
 }
 
@@ -332,14 +325,18 @@ void ControlCycle::ControlCycleImpl::failLostBuses() {
     for (kinetra::CycleBusWrite& bus : buses) {
         bool waiting = false;
         for (std::size_t index : bus.reads) waiting = waiting || entries[index].armed;
-        if (!waiting || (!bus.iface->isAdapterLost() && bus.iface->isOpen())) continue;
-        for (std::size_t index : bus.reads) {
-            CycleEntry& entry = entries[index];
-            if (!entry.armed) continue;
-            entry.armed = false;
-            entry.status = RET_NOT_RUNNING;
-            --pending;
-        }
+        if (waiting && (bus.iface->isAdapterLost() || !bus.iface->isOpen())) failReads(bus);
+    }
+}
+
+// With the cycle's mutex held: the bus's reads still waiting end as not running.
+void ControlCycle::ControlCycleImpl::failReads(kinetra::CycleBusWrite& bus) {
+    for (std::size_t index : bus.reads) {
+        CycleEntry& entry = entries[index];
+        if (!entry.armed) continue;
+        entry.armed = false;
+        entry.status = RET_NOT_RUNNING;
+        --pending;
     }
 }
 

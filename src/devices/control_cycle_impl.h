@@ -73,6 +73,7 @@ private:
     void wait();
     void disarm();
     void failLostBuses();
+    void failReads(kinetra::CycleBusWrite& bus);
 
     std::mutex run_mutex;
     std::mutex mutex;
