@@ -19,8 +19,10 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -384,6 +386,25 @@ TEST_F(DashboardServerTest, SeveralPagesSeeEveryRoundAndEachOthersChanges) {
     EXPECT_FALSE(second->until([](const json& m) { return m.value("type", "") == "recording" && m["on"] == true; })
                      .is_null());
     EXPECT_EQ(server_->pages(), 2u);
+}
+
+// Regression: a slow reading wired to the wrong channel, or refused by its cycle, left that channel empty for good.
+TEST_F(DashboardServerTest, EveryChannelOfEveryNodeCarriesValues) {
+    start();
+    auto client = page();
+    const std::map<unsigned, std::size_t> channels = {{1, 8}, {2, 8}, {3, 6}, {4, 3}};
+    std::map<unsigned, std::set<std::size_t>> seen;
+    client->until([&](const json& m) {
+        bool all = true;
+        for (const auto& [node, count] : channels) {
+            for (std::size_t channel = 0; channel < count; ++channel) {
+                if (std::isfinite(channelValue(m, node, channel))) seen[node].insert(channel);
+            }
+            all = all && seen[node].size() == count;
+        }
+        return all;
+    });
+    for (const auto& [node, count] : channels) EXPECT_EQ(seen[node].size(), count) << "node " << node;
 }
 
 TEST_F(DashboardServerTest, RecordingDownloadsAsCsvJsonLinesAndCandump) {
