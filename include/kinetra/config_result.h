@@ -31,7 +31,7 @@ struct ConfigOptions {
 
 /// The outcome of a configuration import or export.
 struct ConfigResult {
-    ConfigFailure reason = ConfigFailure::None;
+    ConfigFailure reason = ConfigFailure::None;  ///< what failed; None on success
     std::string member;     ///< the document member concerned, when one is
     std::string operation;  ///< the driver operation that failed, when one did
     ret_status_t status = RET_OK;  ///< that operation's status
