@@ -139,7 +139,17 @@ using VorlexClass = ClassUnderTest<Vorlex, DeviceType::Encoder, kinetra::protoco
 template <typename C>
 class OperationTableTest : public MotorNodeTest {};
 using Classes = ::testing::Types<DriverClass, ActuatorClass, ImuClass, VorlexClass>;
-TYPED_TEST_SUITE(OperationTableTest, Classes);
+/// Names the typed cases by class, so a failure says which table it walked.
+struct ClassName {
+    template <typename C>
+    static std::string GetName(int) {
+        if (std::is_same_v<C, DriverClass>) return "Driver";
+        if (std::is_same_v<C, ActuatorClass>) return "Actuator";
+        if (std::is_same_v<C, ImuClass>) return "IMU";
+        return "Encoder";
+    }
+};
+TYPED_TEST_SUITE(OperationTableTest, Classes, ClassName);
 
 TYPED_TEST(OperationTableTest, EveryOperationSendsItsDeclaredFrameAndItsReplyDecodes) {
     auto& device = this->startNode(TypeParam::kType);
