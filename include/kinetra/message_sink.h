@@ -17,7 +17,8 @@ namespace kinetra {
 using MessageSink = std::function<void(const std::string& line)>;
 
 /// Sets the process-wide sink; an empty function restores standard output.
-/// The sink must not call setMessageSink itself.
+/// Lines reach the sink one at a time; it must not call setMessageSink or
+/// writeMessage itself.
 KINETRA_API void setMessageSink(MessageSink sink);
 
 /// Writes `line` (without line end) to the current sink.

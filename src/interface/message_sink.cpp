@@ -12,6 +12,14 @@ std::mutex& sinkMutex() {
     return mutex;
 }
 
+// Held while a sink runs, so that it receives one line at a time whichever
+// threads write; apart from sinkMutex so that a slow sink does not hold up
+// setMessageSink.
+std::mutex& callMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 std::shared_ptr<const MessageSink>& currentSink() {
     static std::shared_ptr<const MessageSink> sink;
     return sink;
@@ -32,6 +40,7 @@ void writeMessage(const std::string& line) {
         sink = currentSink();
     }
     if (sink) {
+        std::lock_guard<std::mutex> lock(callMutex());
         (*sink)(line);
         return;
     }
