@@ -66,9 +66,9 @@ for _ in $(seq 50); do [ -e "$work/port" ] && break; sleep 0.1; done
 "$work/consumer-pc" "$work/port"
 
 echo "== the installed Python module"
-module=$(find "$prefix" -path '*dist-packages/kinetra*.so' | head -1)
+module=$(find "$prefix" -path '*dist-packages/kinetra/_core*.so' | head -1)
 if [ -n "$module" ]; then
-  PYTHONPATH=$(dirname "$module") python3 -c "
+  PYTHONPATH=$(dirname "$(dirname "$module")") python3 -c "
 import kinetra, sys
 assert kinetra.__file__.startswith(sys.argv[1]), kinetra.__file__
 from kinetra import sim

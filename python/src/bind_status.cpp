@@ -18,7 +18,7 @@ namespace {
 
 // Raises kinetra.KinetraError for the failed `status`.
 [[noreturn]] void raiseFailure(py::handle status, const std::string& what) {
-    py::object type = py::module_::import("kinetra").attr("KinetraError");
+    py::object type = py::module_::import("kinetra._core").attr("KinetraError");
     py::object error = type(status, what);
     PyErr_SetObject(type.ptr(), error.ptr());
     throw py::error_already_set();

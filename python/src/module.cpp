@@ -1,8 +1,8 @@
-// The Python module kinetra: the library's public API and the simulator.
+// The compiled part of the Python package kinetra: the library's public API and the simulator.
 
 #include "bindings.h"
 
-PYBIND11_MODULE(kinetra, m) {
+PYBIND11_MODULE(_core, m) {
     using namespace kinetra::python;
     m.doc() =
         "Control of Kinetra CAN-bus motion devices through an SLCAN adapter. Every operation returns its "
