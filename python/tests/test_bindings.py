@@ -234,3 +234,23 @@ def test_ctrl_c_ends_a_wait_without_time_limit(bus):
     assert not bus.wait_for(99, timeout=0.05)
     with pytest.raises(kinetra.InvalidArgument):
         bus.wait_for(1, timeout=math.nan)
+
+
+def test_a_callback_may_stop_its_own_delivery_and_close_its_bus():
+    # Stopping the frame thread from inside it once freed it under the running callback.
+    calls = []
+    with kinetra.Simulator() as simulator, kinetra.Bus(simulator.port) as bus:
+        stopped, closed = threading.Event(), threading.Event()
+
+        def stop_frames(frame):
+            calls.append(frame)
+            bus.on_frame(None)
+            stopped.set()
+
+        bus.on_frame(stop_frames)
+        assert stopped.wait(5.0)
+        bus.on_frame(lambda frame: (bus.close(), closed.set()))
+        assert closed.wait(5.0)
+        with pytest.raises(kinetra.BusNotRunning):
+            bus.driver(1).get_bus_voltage()
+    assert len(calls) == 1
