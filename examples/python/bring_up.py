@@ -1,85 +1,92 @@
 #!/usr/bin/env python3
-"""Bring-up of a bus: list its nodes, read their versions, the driver's supply
-and state, move its motor a little and leave it idle.
+"""Brings up a bus: lists the nodes as they appear, reads each one's versions,
+reads the driver's bus voltage and state, moves its motor and follows it there,
+and shows how a failed operation reports itself.
 
-    python3 bring_up.py                    # against the built-in simulator
-    python3 bring_up.py /dev/ttyACM0       # against a Zarvo adapter
-    python3 bring_up.py /dev/ttyUSB0 --adapter slcan --driver 5
+    python3 bring_up.py                  # a simulated bus, in-process
+    python3 bring_up.py /dev/ttyACM0     # an adapter's port
+
+Without a port it starts the simulator (driver 1, actuator 2, IMU 3, encoder 4)
+and also makes the driver stop answering for a moment, to show a ReplyTimeout.
 """
 
-from __future__ import annotations
-
-import argparse
-import contextlib
 import sys
 import time
+from typing import Optional
 
 import kinetra
 
-# How far the motor moves and how long it may take to get there.
-MOVE_TURNS = 0.25
-MOVE_SECONDS = 3.0
-POSITION_TOLERANCE_TURNS = 0.01
+DRIVER = 1
+SIMULATED_NODES = [1, 2, 3, 4]
+TARGET_TURNS = 2.0
+SETTLED_TURNS = 0.05
+FOLLOW_FOR_S = 5.0
+POLL_S = 0.05
 
 
-def describe(bus: kinetra.Bus, node: int, device_type: kinetra.DeviceType | int) -> str:
-    """One line about a node: its class and firmware version."""
-    proxies = {kinetra.DeviceType.Driver: bus.driver, kinetra.DeviceType.Actuator: bus.actuator,
-               kinetra.DeviceType.IMU: bus.imu, kinetra.DeviceType.Encoder: bus.encoder}
-    if not isinstance(device_type, kinetra.DeviceType):
-        return f"node {node}: unknown device type {device_type}"
-    version = proxies[device_type](node).get_firmware_version()
-    return f"node {node}: {device_type.name}, firmware {version.major}.{version.minor}.{version.patch}"
+def follow(driver: kinetra.Driver, target: float) -> float:
+    """Polls the motor's position until it is within SETTLED_TURNS of `target` or FOLLOW_FOR_S passed."""
+    deadline = time.monotonic() + FOLLOW_FOR_S
+    position = driver.get_motor_position()
+    while abs(position - target) > SETTLED_TURNS and time.monotonic() < deadline:
+        time.sleep(POLL_S)
+        position = driver.get_motor_position()
+    return position
 
 
-def move_gently(driver: kinetra.Driver) -> float:
-    """Moves the motor MOVE_TURNS from where it is and returns where it got to."""
-    start = driver.get_motor_position()
-    driver.set_device_to_active()
-    try:
-        driver.set_position_control(start + MOVE_TURNS, 0.0)
-        deadline = time.monotonic() + MOVE_SECONDS
-        position = start
-        while time.monotonic() < deadline:
-            position = driver.get_motor_position()
-            if abs(position - (start + MOVE_TURNS)) < POSITION_TOLERANCE_TURNS:
-                break
-            time.sleep(0.05)
-        return position
-    finally:
+def firmware(bus: kinetra.Bus, node: int, kind: "kinetra.DeviceType | int") -> kinetra.FirmwareVersion:
+    """The firmware version of `node`, read through the proxy of its device type."""
+    if kind == kinetra.DeviceType.Actuator:
+        return bus.actuator(node).get_firmware_version()
+    if kind == kinetra.DeviceType.IMU:
+        return bus.imu(node).get_firmware_version()
+    if kind == kinetra.DeviceType.Encoder:
+        return bus.encoder(node).get_firmware_version()
+    return bus.driver(node).get_firmware_version()
+
+
+def bring_up(port: str, simulator: Optional[kinetra.Simulator]) -> int:
+    def appeared(node: int, kind: "kinetra.DeviceType | int") -> None:
+        print(f"node {node} appeared: {kind}")
+
+    with kinetra.Bus(port, on_appeared=appeared) as bus:
+        expected = SIMULATED_NODES if simulator is not None else [DRIVER]
+        missing = [node for node in expected if not bus.wait_for(node, timeout=3.0)]
+        if missing:
+            print(f"nodes {missing} did not appear", file=sys.stderr)
+            return 1
+        for node, kind in sorted(bus.nodes().items()):
+            version = firmware(bus, node, kind)
+            print(f"node {node} ({kind}): firmware {version.major}.{version.minor}.{version.patch}")
+
+        driver = bus.driver(DRIVER)
+        print(f"bus voltage {driver.get_bus_voltage():.2f} V, "
+              f"controller {kinetra.controller_state_name(driver.get_controller_state())}")
+        driver.set_device_to_active()
+        driver.set_position_control(TARGET_TURNS, 0)
+        print(f"motor at {follow(driver, TARGET_TURNS):.3f} turns (target {TARGET_TURNS})")
         driver.set_device_to_idle()
 
-
-def main(argv: list[str]) -> int:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("port", nargs="?", help="the adapter's port; the built-in simulator when left out")
-    parser.add_argument("--adapter", choices=("zarvo", "slcan"), default="zarvo")
-    parser.add_argument("--driver", type=int, default=1, help="the node id of the driver to move")
-    args = parser.parse_args(argv)
-
-    with contextlib.ExitStack() as stack:
-        port: str = args.port
-        if port is None:
-            port = stack.enter_context(kinetra.Simulator(adapter=args.adapter)).port
-        bus = stack.enter_context(kinetra.Bus(port, adapter=args.adapter))
-        if not bus.wait_for(args.driver, timeout=3.0):
-            print(f"driver {args.driver} did not appear on {port}", file=sys.stderr)
-            return 1
-        time.sleep(0.3)  # the other nodes' first heartbeats
-        for node, device_type in sorted(bus.nodes().items()):
-            print(describe(bus, node, device_type))
-        driver = bus.driver(args.driver)
-        print(f"supply {driver.get_bus_voltage():.1f} V, "
-              f"controller {kinetra.controller_state_name(driver.get_controller_state())}")
-        position = move_gently(driver)
-        print(f"moved to {position:.3f} turns; now "
-              f"{kinetra.controller_state_name(driver.get_controller_state())}")
+        if simulator is not None:
+            simulator.node(DRIVER).set_reply_faults(drop_fraction=1.0)
+            try:
+                driver.get_bus_voltage()
+            except kinetra.ReplyTimeout as error:
+                print(f"{error.operation} on node {error.node}: {error.status}")
+            simulator.node(DRIVER).set_reply_faults(drop_fraction=0.0)
+        try:
+            driver.set_position_control(float("nan"), 0)
+        except kinetra.InvalidArgument as error:
+            print(f"refused before sending: {error}")
     return 0
 
 
+def main() -> int:
+    if len(sys.argv) > 1:
+        return bring_up(sys.argv[1], None)
+    with kinetra.Simulator() as simulator:
+        return bring_up(simulator.port, simulator)
+
+
 if __name__ == "__main__":
-    try:
-        sys.exit(main(sys.argv[1:]))
-    except kinetra.KinetraError as error:
-        print(error, file=sys.stderr)
-        sys.exit(1)
+    sys.exit(main())
