@@ -4,6 +4,8 @@ import math
 import os
 import re
 import signal
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -254,3 +256,36 @@ def test_a_callback_may_stop_its_own_delivery_and_close_its_bus():
         with pytest.raises(kinetra.BusNotRunning):
             bus.driver(1).get_bus_voltage()
     assert len(calls) == 1
+
+
+@pytest.mark.parametrize("adapter, bitrate, rate", [("zarvo", 500_000, kinetra.CAN_BAUD_500K),
+                                                    ("zarvo", 1_000_000, kinetra.CAN_BAUD_1M),
+                                                    ("slcan", 250_000, kinetra.CAN_BAUD_250K)])
+def test_each_adapter_and_bit_rate_reaches_the_nodes(adapter, bitrate, rate):
+    with kinetra.Simulator(adapter=adapter, bitrate=bitrate) as simulator, \
+            kinetra.Bus(simulator.port, adapter=adapter, bitrate=bitrate) as bus:
+        assert bus.wait_for(1, timeout=5.0) and bus.driver(1).get_bus_voltage() == pytest.approx(24.0)
+        assert simulator.adapter.bit_rate() == rate
+
+
+def test_an_unplugged_adapter_reports_its_nodes_and_itself_lost():
+    lost, adapter_lost = [], threading.Event()
+    with kinetra.Simulator() as simulator, kinetra.Bus(simulator.port, on_lost=lost.append,
+                                                       on_adapter_lost=adapter_lost.set) as bus:
+        assert all(bus.wait_for(node, timeout=5.0) for node in range(1, 5))
+        simulator.unplug()
+        assert adapter_lost.wait(5.0) and bus.adapter_lost and not bus.running
+        assert sorted(lost) == [1, 2, 3, 4]
+        with pytest.raises(kinetra.KinetraError):
+            bus.driver(1).get_bus_voltage()
+
+
+def test_a_bus_left_open_at_interpreter_exit_is_closed_without_a_crash():
+    script = ("import kinetra\n"
+              "sim = kinetra.Simulator()\n"
+              "bus = kinetra.Bus(sim.port, on_appeared=lambda node, kind: None)\n"
+              "assert bus.wait_for(1)\n"
+              "stream = bus.frames()\n"
+              "bus.on_frame(lambda frame: None)\n")
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stderr) == (0, "")
