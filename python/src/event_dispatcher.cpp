@@ -18,6 +18,11 @@ std::set<PythonShutdown*>& registry() {
     return live;
 }
 
+/// Set on a dispatcher's thread when a callback stopped that dispatcher: the
+/// thread then ends without touching the object, which may be gone as soon as
+/// the callback returns.
+thread_local bool stopped_from_inside = false;
+
 }  // namespace
 
 EventDispatcher::EventDispatcher() : thread_([this] { run(); }) {}
@@ -41,8 +46,9 @@ void EventDispatcher::stop() {
     wake_.notify_one();
     if (!thread_.joinable()) return;
     if (thread_.get_id() == std::this_thread::get_id()) {
-        // A callback dropped the last reference to its interface: the thread
-        // ends by itself once the callback returns.
+        // A callback closed its bus: the thread ends by itself once the
+        // callback returns.
+        stopped_from_inside = true;
         thread_.detach();
         return;
     }
@@ -63,6 +69,7 @@ void EventDispatcher::run() {
         queue_.pop_front();
         lock.unlock();
         deliver(event);
+        if (stopped_from_inside) return;
         lock.lock();
     }
 }

@@ -49,12 +49,18 @@ void FrameCallbackThread::stop() {
 }
 
 void FrameCallbackThread::run() {
+    // Once the callback stopped this delivery from inside (closing its bus),
+    // the object may go as soon as the callback returns and lets go of the
+    // GIL: past the callback the thread touches only its own copy of the queue.
+    const std::shared_ptr<FrameQueue> queue = queue_;
     TimedFrame frame;
     for (;;) {
-        const auto result = queue_->pop(frame, kSignalCheckPeriod);
+        const auto result = queue->pop(frame, kSignalCheckPeriod);
         if (result == FrameQueue::Pop::Closed) return;
         if (result == FrameQueue::Pop::Empty) continue;
         py::gil_scoped_acquire gil;
+        // Stopping closes the queue with the GIL held: no call once it returned.
+        if (queue->closed()) return;
         callback_("kinetra on_frame callback", frameObject(frame));
     }
 }

@@ -29,7 +29,8 @@ public:
     const std::shared_ptr<FrameQueue>& queue() const { return queue_; }
     /// Whether the caller is this object's thread (inside the callback).
     bool runsHere() const { return thread_.get_id() == std::this_thread::get_id(); }
-    /// Delivers what is queued, then ends the thread; releases the GIL while it waits.
+    /// Ends the delivery (no call starts after it) and the thread; releases
+    /// the GIL while it waits for a call in progress.
     void stop();
 
 private:

@@ -36,6 +36,11 @@ void FrameQueue::close() {
     ready_.notify_all();
 }
 
+bool FrameQueue::closed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closed_;
+}
+
 uint64_t FrameQueue::dropped() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return dropped_;

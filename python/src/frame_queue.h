@@ -39,6 +39,9 @@ public:
     /// Ends the stream: waiting pops return, later pushes are dropped.
     void close();
 
+    /// Whether close() was called.
+    bool closed() const;
+
     /// How many frames were dropped because the queue was full.
     uint64_t dropped() const;
 
