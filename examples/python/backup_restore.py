@@ -41,6 +41,7 @@ def backup_and_restore(port: str, node: int, path: Path) -> int:
         restored = driver.get_position_controller_gain()
         print(f"restored from {path}: position gain {restored:.3f}")
         return 0 if abs(restored - gain) < 1e-6 else 1
+    return 1  # not reached: the bus lets every exception through
 
 
 def main(argv: Optional[list[str]] = None) -> int:
@@ -49,6 +50,7 @@ def main(argv: Optional[list[str]] = None) -> int:
     parser.add_argument("--node", type=int, default=1)
     parser.add_argument("--file", type=Path, help="the backup file; none: a temporary one")
     args = parser.parse_args(argv)
+    status = 1
     with contextlib.ExitStack() as stack:
         port: Optional[str] = args.port
         if port is None:
@@ -56,7 +58,8 @@ def main(argv: Optional[list[str]] = None) -> int:
         path: Optional[Path] = args.file
         if path is None:
             path = Path(stack.enter_context(tempfile.TemporaryDirectory())) / f"node{args.node}.json"
-        return backup_and_restore(port, args.node, path)
+        status = backup_and_restore(port, args.node, path)
+    return status
 
 
 if __name__ == "__main__":

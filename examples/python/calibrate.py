@@ -15,8 +15,9 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import importlib
 import sys
-from typing import Optional
+from typing import Any, Optional
 
 import kinetra
 from kinetra import sim
@@ -57,12 +58,14 @@ class Progress:
 
 
 def show(measurements: list[kinetra.OffAxisSamples], plot: Optional[str]) -> None:
-    errors = {m.measurement: [a - e for a, e in zip(m.measured, m.expected)] for m in measurements}
+    errors: dict[int, list[float]] = {}
+    for m in measurements:
+        error = [a - e for a, e in zip(m.measured, m.expected)]
+        mean = sum(error) / len(error)  # the offset and any whole turn are no error
+        errors[m.measurement] = [e - mean for e in error]
     try:
-        import matplotlib
-
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
+        importlib.import_module("matplotlib").use("Agg")
+        plt: Any = importlib.import_module("matplotlib.pyplot")
     except ImportError:
         for which, error in errors.items():
             print(f"measurement {which} ({TITLES[which]}): error from {min(error):.3f} to {max(error):.3f} deg")
@@ -106,6 +109,7 @@ def main(argv: Optional[list[str]] = None) -> int:
     parser.add_argument("--speed", type=float, default=360.0, help="the shaft's rate, degrees per second")
     parser.add_argument("--plot", help="the image file to plot to (default calibration.png)")
     args = parser.parse_args(argv)
+    status = 1
     with contextlib.ExitStack() as stack:
         port: Optional[str] = args.port
         clock: Optional[kinetra.ProcedureClock] = None
@@ -116,7 +120,8 @@ def main(argv: Optional[list[str]] = None) -> int:
                 parser.error(f"simulated node {args.node} is not an encoder")
             clock = TurningShaft(encoder, args.speed)
             port = simulator.port
-        return calibrate(port, args.node, args.speed, clock, args.plot)
+        status = calibrate(port, args.node, args.speed, clock, args.plot)
+    return status
 
 
 if __name__ == "__main__":

@@ -52,8 +52,11 @@ def flash(port: str, node: int, path: Path, *, verify: bool, already_in_dfu: boo
         if not already_in_dfu and not bus.wait_for(node, timeout=3.0):
             print(f"node {node} is not on the bus", file=sys.stderr)
             return 1
-        kind = bus.nodes().get(node)
-        device = bus.actuator(node) if kind == kinetra.DeviceType.Actuator else bus.driver(node)
+        device: kinetra.Driver | kinetra.Actuator
+        if bus.nodes().get(node) == kinetra.DeviceType.Actuator:
+            device = bus.actuator(node)
+        else:
+            device = bus.driver(node)
         before = None if already_in_dfu else version_text(device.get_firmware_version())
         try:
             device.flash(path, verify=verify, already_in_dfu=already_in_dfu, progress=ProgressBar(), clock=clock)
@@ -68,7 +71,8 @@ def flash(port: str, node: int, path: Path, *, verify: bool, already_in_dfu: boo
             return 1
         after = version_text(device.get_firmware_version())
         print(f"node {node}: firmware {after}" + (f" (was {before})" if before else ""))
-    return 0
+        return 0
+    return 1  # not reached: the bus lets every exception through
 
 
 def main(argv: Optional[list[str]] = None) -> int:
@@ -79,6 +83,7 @@ def main(argv: Optional[list[str]] = None) -> int:
     parser.add_argument("--verify", action="store_true", help="read every block back")
     parser.add_argument("--already-in-dfu", action="store_true", help="finish an update that stopped")
     args = parser.parse_args(argv)
+    status = 1
     with contextlib.ExitStack() as stack:
         port: Optional[str] = args.port
         clock: Optional[kinetra.ProcedureClock] = None
@@ -96,7 +101,8 @@ def main(argv: Optional[list[str]] = None) -> int:
             folder = Path(stack.enter_context(tempfile.TemporaryDirectory()))
             path = folder / "firmware.hex"
             path.write_text(sim.intel_hex_text(FLASH_BASE, sim.firmware_image(4096, 2, 5, 0)))
-        return flash(port, args.node, path, verify=args.verify, already_in_dfu=args.already_in_dfu, clock=clock)
+        status = flash(port, args.node, path, verify=args.verify, already_in_dfu=args.already_in_dfu, clock=clock)
+    return status
 
 
 if __name__ == "__main__":

@@ -4,7 +4,10 @@
 import json
 import math
 import os
+import pathlib
 import signal
+import subprocess
+import sys
 import threading
 import time
 
@@ -337,3 +340,20 @@ def test_a_raising_progress_callback_stops_the_calibration_and_is_raised(rig):
         bus.encoder(4).run_maxxx_off_axis_calibration(360.0, progress=progress,
                                                       clock=TurningShaft(simulator.node(4), 360.0))
     assert calls[-1].done == 10  # nothing more reached the callback that raised
+
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples" / "python"
+
+
+@pytest.mark.parametrize("example, printed", [
+    ("flash_firmware.py", "node 1: firmware 2.5.0 (was 2.4.17)"),
+    ("backup_restore.py", "restored from"),
+    ("calibrate.py", "bias current trimming:"),
+])
+def test_the_examples_run_against_a_simulated_bus(tmp_path, example, printed):
+    # The package this suite imports, wherever it was found.
+    env = {**os.environ, "PYTHONPATH": str(pathlib.Path(kinetra.__file__).resolve().parents[1])}
+    run = subprocess.run([sys.executable, str(EXAMPLES / example)], cwd=tmp_path, env=env, capture_output=True,
+                         text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert printed in run.stdout
