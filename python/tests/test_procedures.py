@@ -108,22 +108,23 @@ def test_a_failed_flash_raises_where_and_why_and_can_be_finished(rig, tmp_path, 
     recover(bus, 1, path)
 
 
-def hex_without_end_record(tmp_path):
-    text = sim.intel_hex_text(FLASH_BASE, sim.firmware_image(1024, 2, 4, 17))
-    return text[:text.rindex(":00000001FF")]
+def unusable_file(kind):
+    if kind == "no end record":
+        text = sim.intel_hex_text(FLASH_BASE, sim.firmware_image(1024, 2, 4, 17))
+        return text[:text.rindex(":00000001FF")]
+    return sim.intel_hex_text(0x09000000, sim.firmware_image(1024, 2, 4, 17))  # beyond the erased flash
 
 
-@pytest.mark.parametrize("content, status", [
-    (None, kinetra.Status.RET_NOT_INITIALISED),
-    (lambda: hex_without_end_record, kinetra.Status.RET_INVALID_ARGUMENT),
-    (lambda: sim.intel_hex_text(0x09000000, sim.firmware_image(1024, 2, 4, 17)), kinetra.Status.RET_INVALID_ARGUMENT),
+@pytest.mark.parametrize("kind, status", [
+    ("missing", kinetra.Status.RET_NOT_INITIALISED),
+    ("no end record", kinetra.Status.RET_INVALID_ARGUMENT),
+    ("outside the flash", kinetra.Status.RET_INVALID_ARGUMENT),
 ])
-def test_an_unusable_file_is_refused_before_anything_is_sent(rig, tmp_path, content, status):
+def test_an_unusable_file_is_refused_before_anything_is_sent(rig, tmp_path, kind, status):
     simulator, bus = rig
     path = tmp_path / "bad.hex"
-    if content is not None:
-        text = content()
-        path.write_text(text(tmp_path) if callable(text) else text)
+    if kind != "missing":
+        path.write_text(unusable_file(kind))
     with pytest.raises(kinetra.FlashError) as raised:
         bus.driver(1).flash(str(path))
     error = raised.value
@@ -357,3 +358,17 @@ def test_the_examples_run_against_a_simulated_bus(tmp_path, example, printed):
                          text=True, timeout=60)
     assert run.returncode == 0, run.stderr
     assert printed in run.stdout
+
+
+def test_the_procedures_of_a_proxy_whose_bus_closed_raise_bus_not_running(tmp_path):
+    with kinetra.Simulator() as simulator:
+        with kinetra.Bus(simulator.port) as bus:
+            assert bus.wait_for(4, timeout=5.0)
+            driver, actuator, encoder = bus.driver(1), bus.actuator(2), bus.encoder(4)
+        calls = [lambda: driver.flash(image(tmp_path, 1024, (2, 4, 17))), lambda: actuator.flash("x.hex"),
+                 driver.export_configuration, lambda: driver.import_configuration("{}"),
+                 lambda: driver.clear_maxxx_off_axis_calibration(False),
+                 lambda: encoder.run_maxxx_off_axis_calibration(360.0)]
+        for call in calls:
+            with pytest.raises(kinetra.BusNotRunning):
+                call()
