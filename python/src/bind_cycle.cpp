@@ -82,6 +82,9 @@ void bindReadings(py::module_& m) {
 
 void bindCycle(py::module_& m) {
     bindReadings(m);
+    // Each docstring starts with its signature in the package's public names.
+    py::options options;
+    options.disable_function_signatures();
     py::class_<PythonCycle>(
         m, "ControlCycle",
         "Commands and reads of devices on one bus or several, sent together by each run(), so that their round "
@@ -96,7 +99,7 @@ void bindCycle(py::module_& m) {
         "per run. Take them again after adding entries (adding may move them). Not for use by several threads "
         "at once: a second thread's run() or add while one runs raises InvalidArgument.")
         .def(py::init<const py::object&>(), py::arg("buses"),
-             "ControlCycle(buses: Bus | Iterable[Bus]) -> None\n\n"
+             "__init__(self, buses: Bus | Iterable[Bus]) -> None\n\n"
              "An empty cycle over `buses`: one Bus or several. It keeps them, and every proxy and buffer it is "
              "given, alive.")
         .def("add_read", &PythonCycle::addRead, py::arg("proxy"), py::arg("reading"), py::arg("out") = py::none(),
@@ -118,17 +121,22 @@ void bindCycle(py::module_& m) {
              "Sends every command and read request, one write per bus, and waits (GIL released) until every read "
              "is answered or 200 ms have passed. True when every entry is OK (see `statuses`); raises the first "
              "entry's error when no entry is OK, and InvalidArgument for a NaN set point before sending anything.")
-        .def_property_readonly("values", &PythonCycle::values,
-                               "numpy.ndarray[float32]: one slot per entry, where each run writes a read's first "
-                               "value (when no `out` was given); a view, never a copy.")
-        .def_property_readonly("setpoints", &PythonCycle::setpoints,
-                               "numpy.ndarray[float32]: one slot per entry, the set point each command sends; "
-                               "write into it between runs.")
-        .def_property_readonly("statuses", &PythonCycle::statuses,
-                               "tuple[Status, ...]: every entry's status in the last run (RET_TIMEOUT before the "
-                               "first run after an add).")
-        .def_property_readonly("buses", &PythonCycle::buses, "tuple[Bus, ...]: the buses the cycle was made with.")
-        .def("__len__", &PythonCycle::size, "The number of entries.");
+        .def_property_readonly("values", py::cpp_function(&PythonCycle::values,
+                                                          "values(self) -> numpy.ndarray[numpy.float32]\n\n"
+                                                          "One slot per entry, where each run writes a read's first "
+                                                          "value (when no `out` was given); a view, never a copy."))
+        .def_property_readonly("setpoints", py::cpp_function(&PythonCycle::setpoints,
+                                                             "setpoints(self) -> numpy.ndarray[numpy.float32]\n\n"
+                                                             "One slot per entry, the set point each command sends; "
+                                                             "write into it between runs."))
+        .def_property_readonly("statuses", py::cpp_function(&PythonCycle::statuses,
+                                                            "statuses(self) -> tuple[Status, ...]\n\n"
+                                                            "Every entry's status in the last run (RET_TIMEOUT "
+                                                            "before the first run after an add)."))
+        .def_property_readonly("buses", py::cpp_function(&PythonCycle::buses,
+                                                         "buses(self) -> tuple[Bus, ...]\n\n"
+                                                         "The buses the cycle was made with."))
+        .def("__len__", &PythonCycle::size, "__len__(self) -> int\n\nThe number of entries.");
 }
 
 }  // namespace kinetra::python
