@@ -351,8 +351,15 @@ bool PythonCycle::run() {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         if (cycle_->status(i) == RET_OK) return false;
     }
-    // Nothing could be done: the first entry's failure says why.
-    raiseStatus(cycle_->status(0), entries_[0].node, "run");
+    // Nothing could be done: the first entry's failure says why. A proxy of a
+    // closed bus fails as gone or not running, and the bus's closing is the cause.
+    ret_status_t first = cycle_->status(0);
+    if (first == RET_NOT_INITIALISED || first == RET_NOT_RUNNING) {
+        for (py::handle bus : buses_) {
+            if (py::getattr(bus, "closed", py::bool_(false)).cast<bool>()) first = RET_NOT_RUNNING;
+        }
+    }
+    raiseStatus(first, entries_[0].node, "run");
 }
 
 py::array_t<float> PythonCycle::values() const {
