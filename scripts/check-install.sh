@@ -71,8 +71,7 @@ if [ -n "$module" ]; then
   PYTHONPATH=$(dirname "$(dirname "$module")") python3 -c "
 import kinetra, sys
 assert kinetra.__file__.startswith(sys.argv[1]), kinetra.__file__
-from kinetra import sim
-sim.Simulator([(sim.NodeKind.Driver, 1)])
+kinetra.Simulator({1: kinetra.DeviceType.Driver}).close()
 print('import kinetra:', kinetra.__file__)" "$prefix"
 else
   echo "no Python module was built; skipped"

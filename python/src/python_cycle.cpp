@@ -14,7 +14,9 @@
 #include <string>
 #include <utility>
 
-#include "cycle_shims.h"
+#include "bus.h"
+#include "errors.h"
+#include "proxy_common.h"
 
 namespace kinetra::python {
 namespace {
@@ -124,12 +126,23 @@ std::size_t addValues(ControlCycle& cycle, Proxy& proxy, Reading reading, const 
     return cycle.add(proxy, reading, {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]});
 }
 
-/// The node a proxy addresses, for messages.
-unsigned nodeOf(const py::handle& proxy) {
-    if (py::isinstance<Driver>(proxy)) return proxy.cast<Driver&>().getId();
-    if (py::isinstance<Actuator>(proxy)) return proxy.cast<Actuator&>().getId();
-    if (py::isinstance<IMU>(proxy)) return proxy.cast<IMU&>().getId();
-    if (py::isinstance<Vorlex>(proxy)) return proxy.cast<Vorlex&>().getId();
+/// What messages and the bus check need of a proxy.
+struct ProxyInfo {
+    unsigned node = 0;
+    const char* device = "node";
+    const void* address = nullptr;
+};
+
+template <typename Proxy>
+ProxyInfo infoOfProxy(Proxy& proxy) {
+    return {proxy.getId(), DeviceName<Proxy>::value, &proxy};
+}
+
+ProxyInfo infoOf(const py::handle& proxy) {
+    if (py::isinstance<Driver>(proxy)) return infoOfProxy(proxy.cast<Driver&>());
+    if (py::isinstance<Actuator>(proxy)) return infoOfProxy(proxy.cast<Actuator&>());
+    if (py::isinstance<IMU>(proxy)) return infoOfProxy(proxy.cast<IMU&>());
+    if (py::isinstance<Vorlex>(proxy)) return infoOfProxy(proxy.cast<Vorlex&>());
     throw py::type_error("expected a device proxy (Driver, Actuator, IMU or Encoder), got " +
                          std::string(py::str(py::type::of(proxy).attr("__name__"))));
 }
@@ -176,17 +189,20 @@ PythonCycle::PythonCycle(const py::object& buses) {
 PythonCycle::~PythonCycle() = default;
 
 void PythonCycle::checkIdle(const char* operation) const {
-    if (running_) raiseStatus(RET_INVALID_ARGUMENT, 0, operation);
+    if (running_) {
+        raiseError("InvalidArgument", std::string(operation) + ": another thread runs this ControlCycle", operation,
+                   py::cast(RET_INVALID_ARGUMENT));
+    }
 }
 
-void PythonCycle::checkBus(const py::object& proxy) const {
-    const py::object bus = py::getattr(proxy, "bus", py::none());
-    if (bus.is_none()) return;
-    for (py::handle mine : buses_) {
-        if (mine.is(bus)) return;
+void PythonCycle::checkBus(const py::object& proxy, const char* operation) const {
+    const ProxyInfo info = infoOf(proxy);
+    const Bus* owner = proxyOwner(info.address);
+    for (py::handle bus : buses_) {
+        if (&bus.cast<Bus&>() == owner) return;
     }
-    throw py::value_error("the proxy of node " + std::to_string(nodeOf(proxy)) +
-                          " is on a bus this ControlCycle was not made with");
+    raiseStatus(RET_INVALID_ARGUMENT, info.node, operation, info.device,
+                "its proxy is on a bus this ControlCycle was not made with");
 }
 
 std::size_t PythonCycle::append(Entry entry) {
@@ -201,9 +217,11 @@ std::size_t PythonCycle::append(Entry entry) {
 
 std::size_t PythonCycle::addCommand(const py::object& proxy, MotorCommand command, float setpoint) {
     checkIdle("add_command");
-    const unsigned node = nodeOf(proxy);
-    checkBus(proxy);
-    if (!std::isfinite(setpoint)) raiseStatus(RET_INVALID_ARGUMENT, node, "add_command");
+    const ProxyInfo info = infoOf(proxy);
+    const unsigned node = info.node;
+    if (!std::isfinite(setpoint)) {
+        raiseStatus(RET_INVALID_ARGUMENT, node, "add_command", info.device, "the set point must be a finite number");
+    }
     Entry entry;
     entry.proxy = proxy;
     entry.node = node;
@@ -215,11 +233,11 @@ std::size_t PythonCycle::addCommand(const py::object& proxy, MotorCommand comman
     } else if (py::isinstance<Actuator>(proxy)) {
         probed = probe_->add(proxy.cast<Actuator&>(), command, setpoint);
     } else {
-        throw py::type_error("add_command(): commands go to a Driver or an Actuator, not to node " +
-                             std::to_string(node) + "'s " +
-                             std::string(py::str(py::type::of(proxy).attr("__name__"))));
+        throw py::type_error("add_command(): commands go to a Driver or an Actuator, not to " +
+                             std::string(info.device) + " " + std::to_string(node));
     }
-    if (probe_->status(probed) == RET_INVALID_ARGUMENT) raiseStatus(RET_INVALID_ARGUMENT, node, "add_command");
+    checkBus(proxy, "add_command");
+    if (probe_->status(probed) == RET_INVALID_ARGUMENT) raiseStatus(RET_INVALID_ARGUMENT, node, "add_command", info.device);
     const std::size_t index = append(std::move(entry));
     const bool has_setpoint = command == MotorCommand::PositionControl || command == MotorCommand::VelocityControl ||
                               command == MotorCommand::TorqueControl;
@@ -264,8 +282,9 @@ bool accepted(const py::handle& proxy, const py::handle& reading, Target target)
 
 std::size_t PythonCycle::addRead(const py::object& proxy, const py::object& reading, const py::object& out) {
     checkIdle("add_read");
-    const unsigned node = nodeOf(proxy);
-    checkBus(proxy);
+    const ProxyInfo info = infoOf(proxy);
+    const unsigned node = info.node;
+    checkBus(proxy, "add_read");
     Entry entry;
     entry.proxy = proxy;
     entry.node = node;
@@ -294,7 +313,8 @@ std::size_t PythonCycle::addRead(const py::object& proxy, const py::object& read
     probed_target.base = scratch.data();
     const std::size_t probed = kinetra::python::addRead(*probe_, proxy, reading, probed_target);
     if (probe_->status(probed) == RET_INVALID_ARGUMENT) {
-        const std::string what = "add_read(): " + std::string(py::str(reading)) + " on node " + std::to_string(node);
+        const std::string what =
+            "add_read(): " + std::string(py::str(reading)) + " of " + info.device + " " + std::to_string(node);
         if (accepted(proxy, reading, entry.target)) {
             throw py::value_error(what + ": this proxy already has a read of the same command in this cycle");
         }
@@ -304,7 +324,8 @@ std::size_t PythonCycle::addRead(const py::object& proxy, const py::object& read
                                      dtypeName(type) + " holding no more values than the reply carries");
             }
         }
-        raiseStatus(RET_INVALID_ARGUMENT, node, "add_read");
+        raiseStatus(RET_INVALID_ARGUMENT, node, "add_read", info.device,
+                    std::string(py::str(reading)) + " is no reading of its class");
     }
     return append(std::move(entry));
 }
@@ -332,11 +353,16 @@ void PythonCycle::rebuild() {
 
 bool PythonCycle::run() {
     checkIdle("run");
-    if (entries_.empty()) raiseStatus(RET_INVALID_ARGUMENT, 0, "run");
+    if (entries_.empty()) {
+        raiseError("InvalidArgument", "run: the ControlCycle has no entries", "run", py::cast(RET_INVALID_ARGUMENT));
+    }
     // Set points first, so that a NaN raises before anything is sent.
     const float* setpoints = setpoints_.data();
     for (std::size_t index : commands_) {
-        if (!std::isfinite(setpoints[index])) raiseStatus(RET_INVALID_ARGUMENT, entries_[index].node, "run");
+        if (!std::isfinite(setpoints[index])) {
+            raiseStatus(RET_INVALID_ARGUMENT, entries_[index].node, "run", infoOf(entries_[index].proxy).device,
+                        "set point " + std::to_string(index) + " is not a finite number; nothing sent");
+        }
     }
     if (!cycle_) rebuild();
     for (std::size_t index : commands_) cycle_->setSetpoint(index, setpoints[index]);
@@ -359,7 +385,7 @@ bool PythonCycle::run() {
             if (py::getattr(bus, "closed", py::bool_(false)).cast<bool>()) first = RET_NOT_RUNNING;
         }
     }
-    raiseStatus(first, entries_[0].node, "run");
+    raiseStatus(first, entries_[0].node, "run", infoOf(entries_[0].proxy).device);
 }
 
 py::array_t<float> PythonCycle::values() const {

@@ -48,7 +48,7 @@ private:
     struct Entry;
     std::size_t append(Entry entry);
     void checkIdle(const char* operation) const;
-    void checkBus(const py::object& proxy) const;
+    void checkBus(const py::object& proxy, const char* operation) const;
     void rebuild();
 
     py::list buses_;

@@ -143,7 +143,7 @@ def test_bad_input_raises_clear_exceptions(bus, driver, actuator, imu, encoder):
         cases = [
             (lambda: kinetra.ControlCycle([]), ValueError, "at least one bus"),
             (lambda: kinetra.ControlCycle(driver), TypeError, ""),
-            (lambda: cycle.add_read(other.driver(1), R.MotorPosition), ValueError, "not made with"),
+            (lambda: cycle.add_read(other.driver(1), R.MotorPosition), kinetra.InvalidArgument, "not made with"),
             (lambda: cycle.add_command(imu, C.Idle), TypeError, "Driver or an Actuator"),
             (lambda: cycle.add_command(encoder, C.PositionControl), TypeError, "Driver or an Actuator"),
             (lambda: cycle.add_command(driver, C.PositionControl, float("nan")), kinetra.InvalidArgument, ""),
