@@ -56,6 +56,7 @@ def python_cycle(kinetra, np, seconds):
             cycle.add_read(driver, kinetra.MotorReading.MotorPosition, out=position[i:i + 1])
             cycle.add_read(driver, kinetra.MotorReading.MotorVelocity, out=velocity[i:i + 1])
         setpoints = cycle.setpoints
+        commanded = np.array(commands)
         target = np.zeros(MOTORS, np.float32)
         cycle.run()  # warm-up, as the C++ row does
         cycle_s, around_s = [], 0.0
@@ -64,7 +65,7 @@ def python_cycle(kinetra, np, seconds):
         start = time.perf_counter()
         while time.perf_counter() - start < seconds:
             begin = time.perf_counter()
-            setpoints[commands] = target
+            setpoints[commanded] = target
             before_run = time.perf_counter()
             failed += not cycle.run()
             after_run = time.perf_counter()

@@ -41,7 +41,7 @@ def main() -> int:
         position: npt.NDArray[np.float32] = np.zeros(MOTORS, np.float32)
         velocity: npt.NDArray[np.float32] = np.zeros(MOTORS, np.float32)
         cycle = kinetra.ControlCycle(buses)
-        commands = []
+        commands: list[int] = []
         for i, driver in enumerate(drivers):
             cycle.add_command(driver, kinetra.MotorCommand.Active)
             commands.append(cycle.add_command(driver, kinetra.MotorCommand.PositionControl))

@@ -122,19 +122,19 @@ void bindCycle(py::module_& m) {
              "is answered or 200 ms have passed. True when every entry is OK (see `statuses`); raises the first "
              "entry's error when no entry is OK, and InvalidArgument for a NaN set point before sending anything.")
         .def_property_readonly("values", py::cpp_function(&PythonCycle::values,
-                                                          "values(self) -> numpy.ndarray[numpy.float32]\n\n"
+                                                          "(self) -> numpy.ndarray[numpy.float32]\n\n"
                                                           "One slot per entry, where each run writes a read's first "
                                                           "value (when no `out` was given); a view, never a copy."))
         .def_property_readonly("setpoints", py::cpp_function(&PythonCycle::setpoints,
-                                                             "setpoints(self) -> numpy.ndarray[numpy.float32]\n\n"
+                                                             "(self) -> numpy.ndarray[numpy.float32]\n\n"
                                                              "One slot per entry, the set point each command sends; "
                                                              "write into it between runs."))
         .def_property_readonly("statuses", py::cpp_function(&PythonCycle::statuses,
-                                                            "statuses(self) -> tuple[Status, ...]\n\n"
+                                                            "(self) -> tuple[Status, ...]\n\n"
                                                             "Every entry's status in the last run (RET_TIMEOUT "
                                                             "before the first run after an add)."))
         .def_property_readonly("buses", py::cpp_function(&PythonCycle::buses,
-                                                         "buses(self) -> tuple[Bus, ...]\n\n"
+                                                         "(self) -> tuple[Bus, ...]\n\n"
                                                          "The buses the cycle was made with."))
         .def("__len__", &PythonCycle::size, "__len__(self) -> int\n\nThe number of entries.");
 }
