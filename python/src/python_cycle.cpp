@@ -222,6 +222,7 @@ std::size_t PythonCycle::addCommand(const py::object& proxy, MotorCommand comman
     if (!std::isfinite(setpoint)) {
         raiseStatus(RET_INVALID_ARGUMENT, node, "add_command", info.device, "the set point must be a finite number");
     }
+    checkBus(proxy, "add_command");
     Entry entry;
     entry.proxy = proxy;
     entry.node = node;
@@ -236,7 +237,6 @@ std::size_t PythonCycle::addCommand(const py::object& proxy, MotorCommand comman
         throw py::type_error("add_command(): commands go to a Driver or an Actuator, not to " +
                              std::string(info.device) + " " + std::to_string(node));
     }
-    checkBus(proxy, "add_command");
     if (probe_->status(probed) == RET_INVALID_ARGUMENT) raiseStatus(RET_INVALID_ARGUMENT, node, "add_command", info.device);
     const std::size_t index = append(std::move(entry));
     const bool has_setpoint = command == MotorCommand::PositionControl || command == MotorCommand::VelocityControl ||
@@ -248,9 +248,9 @@ std::size_t PythonCycle::addCommand(const py::object& proxy, MotorCommand comman
 
 namespace {
 
-/// Adds `entry`'s read, with `target`, to `cycle`; the index, or nothing when
-/// the proxy's class does not take this kind of reading.
-std::size_t addRead(ControlCycle& cycle, const py::handle& proxy, const py::handle& reading, const Target& target) {
+/// Adds the read of `reading` on `proxy`, its values to `target`, to `cycle`;
+/// its index. TypeError when the proxy's class takes another kind of reading.
+std::size_t addReadTo(ControlCycle& cycle, const py::handle& proxy, const py::handle& reading, const Target& target) {
     if (py::isinstance<Driver>(proxy) && py::isinstance<MotorReading>(reading)) {
         return addValues(cycle, proxy.cast<Driver&>(), reading.cast<MotorReading>(), target);
     }
@@ -275,7 +275,7 @@ bool accepted(const py::handle& proxy, const py::handle& reading, Target target)
     alignas(8) std::array<unsigned char, kMaxValues * 8> scratch{};
     target.base = scratch.data();
     ControlCycle fresh;
-    return fresh.status(addRead(fresh, proxy, reading, target)) != RET_INVALID_ARGUMENT;
+    return fresh.status(addReadTo(fresh, proxy, reading, target)) != RET_INVALID_ARGUMENT;
 }
 
 }  // namespace
@@ -291,27 +291,27 @@ std::size_t PythonCycle::addRead(const py::object& proxy, const py::object& read
     entry.reading = reading;
     if (!out.is_none()) {
         if (!PyObject_CheckBuffer(out.ptr())) throw py::type_error("add_read(): out must be a NumPy array or a writable buffer");
-        py::buffer_info info;
+        py::buffer_info buffer;
         try {
-            info = py::reinterpret_borrow<py::buffer>(out).request(true);
+            buffer = py::reinterpret_borrow<py::buffer>(out).request(true);
         } catch (const py::error_already_set&) {
             throw py::value_error("add_read(): out must be writable");
         }
-        const std::optional<Type> type = typeOf(info);
-        if (!type) throw py::type_error("add_read(): out's dtype must be float32, bool, uint8, uint16, int16, int32, uint32 or uint64, got format '" + info.format + "'");
-        if (!contiguous(info)) throw py::value_error("add_read(): out must be contiguous");
-        const auto count = static_cast<std::size_t>(info.size);
+        const std::optional<Type> type = typeOf(buffer);
+        if (!type) throw py::type_error("add_read(): out's dtype must be float32, bool, uint8, uint16, int16, int32, uint32 or uint64, got format '" + buffer.format + "'");
+        if (!contiguous(buffer)) throw py::value_error("add_read(): out must be contiguous");
+        const auto count = static_cast<std::size_t>(buffer.size);
         if (count == 0 || count > kMaxValues) throw py::value_error("add_read(): out must hold 1 to 8 values, got " + std::to_string(count));
-        entry.target = {*type, count, info.ptr};
+        entry.target = {*type, count, buffer.ptr};
         entry.out = out;
-        entry.view.emplace(std::move(info));
+        entry.view.emplace(std::move(buffer));
     }
     // The library refuses at add what it would never send; its own checks, on a
     // cycle that never runs, so a refused read never enters this one.
     Target probed_target = entry.target;
     alignas(8) static std::array<unsigned char, kMaxValues * 8> scratch{};
     probed_target.base = scratch.data();
-    const std::size_t probed = kinetra::python::addRead(*probe_, proxy, reading, probed_target);
+    const std::size_t probed = addReadTo(*probe_, proxy, reading, probed_target);
     if (probe_->status(probed) == RET_INVALID_ARGUMENT) {
         const std::string what =
             "add_read(): " + std::string(py::str(reading)) + " of " + info.device + " " + std::to_string(node);
@@ -346,7 +346,7 @@ void PythonCycle::rebuild() {
         }
         Target target = entry.target;
         if (target.base == nullptr) target.base = &values[i];
-        kinetra::python::addRead(*cycle, entry.proxy, entry.reading, target);
+        addReadTo(*cycle, entry.proxy, entry.reading, target);
     }
     cycle_ = std::move(cycle);
 }
@@ -399,6 +399,7 @@ py::array_t<float> PythonCycle::setpoints() const {
 std::size_t PythonCycle::size() const { return entries_.size(); }
 
 py::tuple PythonCycle::statuses() const {
+    checkIdle("statuses");
     py::tuple result(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const ret_status_t status = cycle_ ? cycle_->status(i) : RET_TIMEOUT;
