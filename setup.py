@@ -79,6 +79,16 @@ class CMakeBuild(build_ext):
             destination = package / ("bin" if kind == "program" else "") / name
             destination.parent.mkdir(exist_ok=True)
             shutil.copy2(source, destination)
+        self.strip_debug_info(package)
+
+    @staticmethod
+    def strip_debug_info(package):
+        """A build tree's debug information would make the wheel ten times larger."""
+        strip = shutil.which("strip")
+        if strip is None:
+            return
+        compiled = [path for path in package.rglob("*") if path.is_file() and path.read_bytes()[:4] == b"\x7fELF"]
+        subprocess.run([strip, "--strip-debug", *map(str, compiled)], check=True)
 
 
 setup(
