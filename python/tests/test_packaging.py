@@ -1,0 +1,80 @@
+# The package as users get it: its type stub against the module it describes, a
+# strict type check of the examples and a typed sample, the examples themselves,
+# and the programs it brings.
+import ast
+import inspect
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import kinetra
+
+EXAMPLES = sorted((Path(__file__).resolve().parents[2] / "examples" / "python").glob("*.py"))
+PACKAGE = Path(kinetra.__file__).resolve().parent
+# Bounds each example and type check; the in-process simulator answers far sooner.
+RUN_TIMEOUT_S = 120
+
+
+def stub_names(path):
+    """{name: set of member names} of a stub; None for names that are not classes."""
+    tree = ast.parse(path.read_text())
+    names = {}
+    for node in tree.body:
+        if isinstance(node, ast.ClassDef):
+            names[node.name] = {item.name for item in node.body if isinstance(item, ast.FunctionDef)} | {
+                item.target.id for item in node.body if isinstance(item, ast.AnnAssign)}
+        elif isinstance(node, ast.FunctionDef):
+            names[node.name] = None
+        elif isinstance(node, ast.AnnAssign):
+            names[node.target.id] = None
+        elif isinstance(node, ast.ImportFrom) and node.module is None:
+            names.update({alias.asname or alias.name: None for alias in node.names})
+    return names
+
+
+def public(names):
+    return {name for name in names if not name.startswith("_")}
+
+
+def test_the_stub_covers_every_public_name_and_member():
+    stub = stub_names(PACKAGE / "__init__.pyi")
+    assert public(dir(kinetra)) - set(stub) == set()
+    assert (PACKAGE / "py.typed").exists()
+    missing = {}
+    for name, members in stub.items():
+        runtime = getattr(kinetra, name)
+        if members is None or not inspect.isclass(runtime) or issubclass(runtime, tuple):
+            continue
+        own = public(vars(runtime)) - set(getattr(runtime, "__members__", {}))
+        if own - members:
+            missing[name] = own - members
+    assert missing == {}
+
+
+def test_the_examples_and_a_typed_sample_pass_a_strict_type_check(tmp_path):
+    sources = [str(path) for path in EXAMPLES] + [str(Path(__file__).with_name("typed_sample.py"))]
+    result = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental",
+                             "--cache-dir", str(tmp_path), *sources],
+                            capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+@pytest.mark.parametrize("example", EXAMPLES, ids=lambda path: path.stem)
+def test_each_example_runs_on_the_simulator(example, tmp_path):
+    result = subprocess.run([sys.executable, str(example)], cwd=tmp_path, capture_output=True, text=True,
+                            timeout=RUN_TIMEOUT_S, env=dict(os.environ, MPLBACKEND="Agg"))
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+@pytest.mark.parametrize("command, expected", [
+    ([sys.executable, "-m", "kinetra", "--help"], "Usage: kinetra"),
+    ([sys.executable, "-m", "kinetra", "scan", "--sim"], "driver"),
+    ([sys.executable, "-c", "from kinetra.__main__ import simulator_main; simulator_main()", "--help"],
+     "usage: kinetra-sim"),
+])
+def test_the_bundled_programs_run(command, expected):
+    result = subprocess.run(command, capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
+    assert result.returncode == 0 and expected in result.stdout + result.stderr, result.stdout + result.stderr
