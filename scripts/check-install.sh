@@ -74,7 +74,7 @@ if [ -n "$module" ]; then
   PYTHONPATH=$(dirname "$package") /usr/bin/python3 -c "
 import kinetra, sys
 assert kinetra.__file__.startswith(sys.argv[1]), kinetra.__file__
-assert kinetra.Status.RET_OK is not None
+kinetra.Simulator({1: kinetra.DeviceType.Driver}).close()
 print('import kinetra:', kinetra.__file__)" "$prefix"
   # The package runs the installed tool from PREFIX/bin.
   PYTHONPATH=$(dirname "$package") /usr/bin/python3 -m kinetra --help | head -1

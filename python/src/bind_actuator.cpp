@@ -1,5 +1,5 @@
-// The Actuator class: every operation returns its status, a read the status and
-// its values as one tuple.
+// The Actuator class: each operation returns its value(s) and raises when it
+// fails.
 
 #include <kinetra/actuator.h>
 

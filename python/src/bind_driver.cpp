@@ -1,5 +1,5 @@
-// The Driver class: every operation returns its status, a read the status and
-// its values as one tuple.
+// The Driver class: each operation returns its value(s) and raises when it
+// fails.
 
 #include <kinetra/driver.h>
 
@@ -13,9 +13,9 @@
 namespace kinetra::python {
 
 void bindDriver(py::module_& m) {
-    auto cls = bindProxy<Driver>(m, "Driver", "Proxy of one motor driver node. Commands return their status once the frame is sent; a read "
-                                "returns a tuple of its status and values, which are meaningful only when the status is "
-                                "RET_OK (kinetra.check() raises instead). Every call releases the GIL.");
+    auto cls = bindProxy<Driver>(m, "Driver", "Proxy of one motor driver node, from bus.driver(node). A command returns None once its frame "
+                                "is sent; a read returns its value, or several as a named tuple. A failure raises a "
+                                "KinetraError subclass naming the node and the operation. Every call releases the GIL.");
     // The operations of the class's table, under its names and descriptions.
     KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (Driver, Driver, protocol::motor::shared_ops))
     KINETRA_DRIVER_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (Driver, Driver, protocol::motor::driver_ops))

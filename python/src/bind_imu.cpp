@@ -1,5 +1,5 @@
-// The IMU class: every operation returns its status, a read the status and
-// its values as one tuple.
+// The IMU class: each operation returns its value(s) and raises when it
+// fails.
 
 #include <kinetra/imu.h>
 
@@ -12,8 +12,7 @@
 namespace kinetra::python {
 
 void bindImu(py::module_& m) {
-    auto cls = bindProxy<IMU>(m, "IMU", "Proxy of one inertial measurement unit node, with the conventions of Driver. After a read "
-                             "timed out, the float reads report zeros.");
+    auto cls = bindProxy<IMU>(m, "IMU", "Proxy of one inertial measurement unit node, with the conventions of Driver.");
     // The operations of the class's table, under its names and descriptions.
     KINETRA_IMU_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (IMU, IMU, protocol::imu::imu_ops))
     KINETRA_SENSOR_COMMON_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (IMU, IMU, protocol::sensor_ops))

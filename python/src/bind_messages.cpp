@@ -114,7 +114,7 @@ void bindMessages(py::module_& m) {
         forwarder.target.reset();
     }));
     m.def(
-        "setMessageSink",
+        "set_message_sink",
         [](py::object sink) {
             forwarder.target = sink;
             kinetra::setMessageSink([](const std::string& line) { forwarder.post(line); });
@@ -123,7 +123,7 @@ void bindMessages(py::module_& m) {
         "Sends the library's user-facing lines to `sink(line)` (on a thread of the module's own) instead of "
         "the logger \"kinetra\"; None gives them back to the logger.");
     m.def(
-        "restoreStandardOutput", [] { kinetra::setMessageSink({}); },
+        "restore_standard_output", [] { kinetra::setMessageSink({}); },
         "Gives the library's user-facing lines back to standard output, as printed without the module.");
 }
 

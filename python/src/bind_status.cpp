@@ -1,5 +1,4 @@
-// Result codes, bit rates and the other enumerations, and the opt-in way to
-// turn a failed status into an exception: kinetra.check().
+// Status codes, bit rates and the other enumerations.
 
 #include <kinetra/control_cycle.h>
 #include <kinetra/driver_error.h>
@@ -9,43 +8,18 @@
 
 #include <string>
 
-#include <pybind11/eval.h>
-
 #include "bindings.h"
 
 namespace kinetra::python {
-namespace {
-
-// Raises kinetra.KinetraError for the failed `status`.
-[[noreturn]] void raiseFailure(py::handle status, const std::string& what) {
-    py::object type = py::module_::import("kinetra._core").attr("KinetraError");
-    py::object error = type(status, what);
-    PyErr_SetObject(type.ptr(), error.ptr());
-    throw py::error_already_set();
-}
-
-bool failed(py::handle status) {
-    if (py::isinstance<ret_status_t>(status)) return status.cast<ret_status_t>() != RET_OK;
-    if (py::isinstance<ret_interface_t>(status)) return status.cast<ret_interface_t>() != RET_INTERFACE_OK;
-    throw py::type_error("kinetra.check() takes a status or a tuple that starts with one");
-}
-
-}  // namespace
 
 void bindStatus(py::module_& m) {
-    py::enum_<ret_status_t>(m, "ret_status_t", "Result of every device operation.")
+    py::enum_<ret_status_t>(m, "Status", "The library's status of a device operation; every KinetraError carries one.")
         .value("RET_OK", RET_OK)
         .value("RET_NOT_INITIALISED", RET_NOT_INITIALISED)
         .value("RET_TIMEOUT", RET_TIMEOUT)
         .value("RET_NOT_CONNECTED", RET_NOT_CONNECTED)
         .value("RET_NOT_RUNNING", RET_NOT_RUNNING)
         .value("RET_INVALID_ARGUMENT", RET_INVALID_ARGUMENT)
-        .export_values();
-    m.attr("Status") = m.attr("ret_status_t");
-
-    py::enum_<ret_interface_t>(m, "ret_interface_t", "Result of an adapter operation.")
-        .value("RET_INTERFACE_FAIL", RET_INTERFACE_FAIL)
-        .value("RET_INTERFACE_OK", RET_INTERFACE_OK)
         .export_values();
 
     py::enum_<CANBaudRate>(m, "CANBaudRate", "CAN bus bit-rate selector; a rate a device reports outside it reads as -1.")
@@ -96,34 +70,6 @@ void bindStatus(py::module_& m) {
         .value("OutputTorque", MotorReading::OutputTorque)
         .value("BusVoltage", MotorReading::BusVoltage)
         .value("MotorTemperature", MotorReading::MotorTemperature);
-
-    py::exec(R"(
-class KinetraError(RuntimeError):
-    """A device or adapter operation failed; `status` is its ret_status_t or ret_interface_t."""
-
-    def __init__(self, status, message=None):
-        super().__init__(message or str(status))
-        self.status = status
-)",
-             m.attr("__dict__"));
-
-    m.def(
-        "check",
-        [](py::object result) -> py::object {
-            if (py::isinstance<py::tuple>(result)) {
-                auto values = result.cast<py::tuple>();
-                if (values.size() == 0) throw py::type_error("kinetra.check() takes a status or a tuple that starts with one");
-                if (failed(values[0])) raiseFailure(values[0], py::str(values[0]));
-                if (values.size() == 2) return values[1];
-                return values[py::slice(1, static_cast<py::ssize_t>(values.size()), 1)];
-            }
-            if (failed(result)) raiseFailure(result, py::str(result));
-            return py::none();
-        },
-        py::arg("result"),
-        "Raises KinetraError unless `result` (a status, or an operation's tuple of status and values) "
-        "reports success; returns the values: None for a bare status, the value itself for one, a tuple for "
-        "several. `v = kinetra.check(driver.getBusVoltage())`.");
 }
 
 }  // namespace kinetra::python

@@ -1,5 +1,5 @@
-// The Vorlex class: every operation returns its status, a read the status and
-// its values as one tuple.
+// The Vorlex class: each operation returns its value(s) and raises when it
+// fails.
 
 #include <kinetra/vorlex.h>
 

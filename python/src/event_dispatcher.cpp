@@ -1,5 +1,7 @@
 #include "event_dispatcher.h"
 
+#include "bus.h"
+
 #include <algorithm>
 #include <set>
 #include <vector>
@@ -67,22 +69,16 @@ void EventDispatcher::run() {
 
 void EventDispatcher::deliver(const Event& event) {
     py::gil_scoped_acquire gil;
-    try {
-        switch (event.kind) {
-            case Kind::Appeared:
-                if (!appeared.is_none()) appeared(event.node, event.type);
-                break;
-            case Kind::Lost:
-                if (!lost.is_none()) lost(event.node);
-                break;
-            case Kind::AdapterLost:
-                if (!adapter_lost.is_none()) adapter_lost();
-                break;
-        }
-    } catch (py::error_already_set& error) {
-        // As for an exception in a thread of the threading module: reported, and
-        // the other events still come.
-        error.discard_as_unraisable("kinetra interface callback");
+    switch (event.kind) {
+        case Kind::Appeared:
+            appeared("kinetra on_appeared callback", event.node, deviceTypeObject(event.type));
+            break;
+        case Kind::Lost:
+            lost("kinetra on_lost callback", event.node);
+            break;
+        case Kind::AdapterLost:
+            adapter_lost("kinetra on_adapter_lost callback");
+            break;
     }
 }
 

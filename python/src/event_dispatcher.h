@@ -7,6 +7,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "callback_report.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -38,9 +40,9 @@ public:
     void stop();
 
     // The Python callables; read and written only with the GIL held. None for none.
-    py::object appeared = py::none();
-    py::object lost = py::none();
-    py::object adapter_lost = py::none();
+    Callback appeared;
+    Callback lost;
+    Callback adapter_lost;
 
 private:
     void run();

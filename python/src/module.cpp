@@ -5,12 +5,13 @@
 PYBIND11_MODULE(_core, m) {
     using namespace kinetra::python;
     m.doc() =
-        "Control of Kinetra CAN-bus motion devices through an SLCAN adapter. Every operation returns its "
-        "status; a read returns a tuple (status, values...). kinetra.check() raises KinetraError instead of "
-        "returning a failed status. Calls that wait on the bus release the GIL. Interface callbacks run "
-        "on a thread of the module's own with the GIL taken, so they may call any operation.";
+        "Control of Kinetra CAN-bus motion devices through an SLCAN adapter. An operation returns its value "
+        "(several as a named tuple, None for a command) and raises a KinetraError subclass when it fails. "
+        "Calls that wait on the bus release the GIL. Callbacks run on a thread of the module's own with the "
+        "GIL taken, so they may call any operation.";
+    bindErrors(m);
     bindStatus(m);
-    bindInterfaces(m);
+    bindBus(m);
     bindProcedures(m);
     bindDriver(m);
     bindActuator(m);

@@ -1,64 +1,90 @@
 #pragma once
-// Binds a proxy operation under the name, argument names and docstring its
-// class's operation table gives it: the description, then the arguments and
-// reply values with their units.
+// Binds a proxy operation under the snake_case of its table name, with the
+// argument names and docstring its class's operation table gives it: the
+// signature, the description, then the arguments and reply values with their
+// units. Several values come back as a named tuple exported from the package.
 
 #include "devices/protocol/operation.h"
 #include "operation.h"
+#include "snake_case.h"
 
 #include <pybind11/pybind11.h>
 
 #include <cstddef>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace kinetra::python {
 
 /// "name [unit]" for each field, comma-separated.
-inline std::string fieldList(const protocol::Field* fields, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (fields[i].constant) continue;
-        if (!text.empty()) text += ", ";
-        text += fields[i].name;
-        if (fields[i].unit[0] != '\0') text += std::string(" [") + fields[i].unit + "]";
-    }
-    return text;
-}
+std::string fieldList(const protocol::Field* fields, std::size_t count);
 
-/// The docstring of a table entry.
-inline std::string docstringOf(const protocol::Operation& op) {
-    std::string doc = op.description;
-    const std::string args = fieldList(op.args.data(), op.arg_count);
-    if (!args.empty()) doc += "\nArguments: " + args + ".";
-    const std::string values = fieldList(op.values.data(), op.value_count);
-    if (!values.empty()) doc += "\nReply values: " + values + ".";
-    return doc;
-}
+/// The docstring of a table entry after its signature line.
+std::string docstringOf(const protocol::Operation& op);
 
 /// The name of the caller's argument `index` in `op` (the fields it fills).
-inline const char* argumentName(const protocol::Operation& op, std::size_t index) {
-    for (std::size_t i = 0; i < op.arg_count; ++i) {
-        if (op.args[i].constant) continue;
-        if (index-- == 0) return op.args[i].name;
+const char* argumentName(const protocol::Operation& op, std::size_t index);
+
+/// The names in a parenthesised parameter list as the operation lists write
+/// it: "(a, b, c)" -> {"a", "b", "c"}.
+std::vector<std::string> parameterNames(const char* list);
+
+/// The named tuple class of an operation's values: kinetra.<Name> where Name is
+/// the operation's name without "get" ("getFirmwareVersion" -> FirmwareVersion).
+/// The same name with the same fields is one class; another class's operation
+/// of that name with other fields gets the class's name in front
+/// ("ActuatorMotorThermistorConfiguration").
+py::handle resultClass(py::module_& m, const char* proxy_class, const char* operation,
+                       const std::vector<std::string>& fields, const std::vector<py::object>& types);
+
+/// The device name a proxy class's messages use ("driver 1: ..."): `value`,
+/// given for each proxy class in proxy_common.h.
+template <typename Proxy>
+struct DeviceName;
+
+template <auto Method, const protocol::Operation& Op, typename Class, std::size_t... I, std::size_t... O>
+void defineFromTable(py::module_& m, Class& cls, const char* names, std::index_sequence<I...>,
+                     std::index_sequence<O...>) {
+    using Op_ = Operation<Method>;
+    using Proxy = typename Class::type;
+    OperationInfo info;
+    info.name = snakeCase(Op.name);
+    info.device = DeviceName<Proxy>::value;
+    (info.arguments.push_back(argumentName(Op, I)), ...);
+    const std::vector<std::string> all = parameterNames(names);
+    std::string returns = "None";
+    if constexpr (Op_::kOutputs == 1) {
+        returns = pythonTypeName<PythonOutType<typename Op_::template Out<0>>>();
+    } else if constexpr (Op_::kOutputs > 1) {
+        const std::vector<std::string> fields(all.end() - static_cast<std::ptrdiff_t>(Op_::kOutputs), all.end());
+        info.result = resultClass(m, cls.attr("__name__").template cast<std::string>().c_str(), Op.name, fields,
+                                  {pythonType<PythonOutType<typename Op_::template Out<O>>>()...});
+        returns = info.result.attr("__name__").template cast<std::string>();
     }
-    return "value";
+    std::string signature = info.name + "(self";
+    ((signature += ", " + info.arguments[I] + ": " +
+                   pythonTypeName<std::remove_cv_t<typename Op_::template Param<I>>>()),
+     ...);
+    signature += ") -> " + returns;
+    const OperationInfo& kept = keepOperationInfo(std::move(info));
+    const std::string doc = signature + "\n\n" + docstringOf(Op);
+    py::options options;
+    options.disable_function_signatures();
+    cls.def(kept.name.c_str(), operation<Method>(kept), py::arg(kept.arguments[I].c_str())..., doc.c_str());
 }
 
-template <auto Method, const protocol::Operation& Op, typename Class, std::size_t... I>
-void defineFromTable(Class& cls, std::index_sequence<I...>) {
-    cls.def(Op.name, operation<Method>(), py::arg(argumentName(Op, I))..., docstringOf(Op).c_str());
-}
-
-/// Binds `Method` as the table entry `Op` describes it.
+/// Binds `Method` as the table entry `Op` describes it; `names` is the
+/// operation list's parenthesised parameter names.
 template <auto Method, const protocol::Operation& Op, typename Class>
-void defineFromTable(Class& cls) {
-    defineFromTable<Method, Op>(cls, std::make_index_sequence<Operation<Method>::kInputs>{});
+void defineFromTable(py::module_& m, Class& cls, const char* names) {
+    defineFromTable<Method, Op>(m, cls, names, std::make_index_sequence<Operation<Method>::kInputs>{},
+                                std::make_index_sequence<Operation<Method>::kOutputs>{});
 }
 
 }  // namespace kinetra::python
 
 /// Given to an operation list with the context (Class, Class, Entries): binds
-/// Class::name on `cls` as the entry Entries::name describes it.
+/// Class::name on `cls` (in module `m`) as the entry Entries::name describes it.
 #define KINETRA_BIND_FROM_TABLE(ctx, name, params, args) \
-    defineFromTable<&KINETRA_CTX_1 ctx::name, KINETRA_CTX_3 ctx::name>(cls);
+    defineFromTable<&KINETRA_CTX_1 ctx::name, KINETRA_CTX_3 ctx::name>(m, cls, #args);

@@ -1,53 +1,45 @@
-# One simulated bus for the whole suite: a driver 1, an actuator 2, an IMU 3 and
-# an encoder 4 behind the simulated adapter, opened with USBInterface.
-import threading
-
+# One simulated bus for the whole suite: driver 1, actuator 2, IMU 3 and
+# encoder 4 behind the simulated Zarvo adapter. Tests that need a fault the
+# others must not see, or a bus of their own, make their own simulator.
 import pytest
 
 import kinetra
-from kinetra import sim
 
-NODES = {1: kinetra.Driver, 2: kinetra.Actuator, 3: kinetra.IMU, 4: kinetra.Vorlex}
-
-
-class Events:
-    """What the interface callbacks reported, with a bounded wait for it."""
-
-    def __init__(self):
-        self.appeared = {}
-        self.lost = []
-        self.threads = set()
-        self.changed = threading.Condition()
-
-    def on_appeared(self, node, kind):
-        with self.changed:
-            self.appeared[node] = kind
-            self.threads.add(threading.get_ident())
-            self.changed.notify_all()
-
-    def on_lost(self, node):
-        with self.changed:
-            self.lost.append(node)
-            self.changed.notify_all()
-
-    def wait(self, predicate, timeout=3.0):
-        with self.changed:
-            return self.changed.wait_for(predicate, timeout)
+NODES = {1: kinetra.DeviceType.Driver, 2: kinetra.DeviceType.Actuator, 3: kinetra.DeviceType.IMU,
+         4: kinetra.DeviceType.Encoder}
 
 
 @pytest.fixture(scope="session")
-def bus():
-    simulator = sim.Simulator([(sim.NodeKind.Driver, 1), (sim.NodeKind.Actuator, 2),
-                               (sim.NodeKind.Imu, 3), (sim.NodeKind.Encoder, 4)])
-    simulator.node(1).setBootTiming(erase_time_scale=0)
-    simulator.start()
-    simulator.registerAsAdapter()
-    iface = kinetra.USBInterface()
-    events = Events()
-    assert iface.initInterface(simulator.portName(), events.on_appeared, events.on_lost)
-    assert events.wait(lambda: len(events.appeared) == 4)
-    assert iface.isRunning()
-    proxies = {node: cls(node, iface) for node, cls in NODES.items()}
-    yield simulator, iface, proxies, events
-    iface.closeInterface()
-    simulator.stop()
+def simulator():
+    with kinetra.Simulator() as sim:
+        # Firmware updates in the suite need not wait for a real erase.
+        sim.node(1).set_boot_timing(erase_time_scale=0)
+        yield sim
+
+
+@pytest.fixture(scope="session")
+def bus(simulator):
+    with kinetra.Bus(simulator.port) as opened:
+        for node in NODES:
+            assert opened.wait_for(node, timeout=5.0), f"node {node} did not appear"
+        yield opened
+
+
+@pytest.fixture
+def driver(bus):
+    return bus.driver(1)
+
+
+@pytest.fixture
+def actuator(bus):
+    return bus.actuator(2)
+
+
+@pytest.fixture
+def imu(bus):
+    return bus.imu(3)
+
+
+@pytest.fixture
+def encoder(bus):
+    return bus.encoder(4)

@@ -1,0 +1,79 @@
+"""The exceptions of the kinetra package, one class per way an operation fails."""
+
+from __future__ import annotations
+
+from typing import Any, Optional
+
+
+class KinetraError(RuntimeError):
+    """A device, adapter or bus operation failed.
+
+    ``status`` is the library's status code (a ``kinetra.Status``) or None when
+    the failure has none, ``node`` the node addressed or None, ``operation`` the
+    snake_case name of the operation or None.
+    """
+
+    def __init__(self, message: str, status: Optional[Any] = None, node: Optional[int] = None,
+                 operation: Optional[str] = None) -> None:
+        super().__init__(message)
+        self.status = status
+        self.node = node
+        self.operation = operation
+
+    def __reduce__(self) -> Any:
+        return (type(self), (str(self), self.status, self.node, self.operation))
+
+
+class ReplyTimeout(KinetraError):
+    """The node did not answer within the reply time (RET_TIMEOUT)."""
+
+
+class NodeNotConnected(KinetraError):
+    """The node is not present on the bus (RET_NOT_CONNECTED)."""
+
+
+class BusNotRunning(KinetraError):
+    """The bus is closed, or its last send failed (RET_NOT_RUNNING)."""
+
+
+class InvalidArgument(KinetraError, ValueError):
+    """An argument is NaN, infinite or outside its range; nothing was sent (RET_INVALID_ARGUMENT)."""
+
+
+class NotInitialised(KinetraError):
+    """The proxy has no implementation behind it (RET_NOT_INITIALISED)."""
+
+
+class AdapterError(KinetraError, OSError):
+    """The adapter or its port cannot be used, or the adapter did not answer."""
+
+
+class ProcedureError(KinetraError):
+    """A long procedure failed: ``stage`` is where, ``reason`` why, as the library reports them."""
+
+    def __init__(self, message: str, status: Optional[Any] = None, node: Optional[int] = None,
+                 operation: Optional[str] = None, stage: Optional[Any] = None,
+                 reason: Optional[str] = None) -> None:
+        super().__init__(message, status, node, operation)
+        self.stage = stage
+        self.reason = reason
+
+    def __reduce__(self) -> Any:
+        return (type(self), (str(self), self.status, self.node, self.operation, self.stage, self.reason))
+
+
+class FlashError(ProcedureError):
+    """A firmware update failed."""
+
+
+class ConfigurationError(ProcedureError):
+    """A configuration export or import failed."""
+
+
+class CalibrationError(ProcedureError):
+    """A calibration failed."""
+
+
+__all__ = ["KinetraError", "ReplyTimeout", "NodeNotConnected", "BusNotRunning", "InvalidArgument",
+           "NotInitialised", "AdapterError", "ProcedureError", "FlashError", "ConfigurationError",
+           "CalibrationError"]
