@@ -10,10 +10,12 @@ typed and documented where it is bound.
 Usage: generate_stub.py PACKAGE -o OUT.pyi (submodules go beside OUT.pyi).
 """
 import argparse
+import ast
 import importlib
 import inspect
 import re
 import sys
+import textwrap
 import types
 from pathlib import Path
 
@@ -102,7 +104,10 @@ def parameters(text, names, method):
     """The parameter list of a signature line, defaults as `...` and self bare."""
     out = []
     for index, part in enumerate(split_top(text)):
-        if part in ("*", "/") or part.startswith("**") or part.startswith("*"):
+        if part in ("*", "/"):
+            out.append(part)
+            continue
+        if part.startswith("*"):
             head = part.split(":", 1)
             out.append(head[0] + (": " + names.type(head[1].strip()) if len(head) > 1 else ": Any"))
             continue
@@ -129,15 +134,17 @@ def signatures(name, doc):
     """(parameters, return type) of each overload, and the remaining documentation."""
     lines = (doc or "").splitlines()
     found, rest = [], []
+    overloaded = any(line.startswith("Overloaded function.") for line in lines)
     for line in lines:
         match = SIGNATURE.match(line)
-        if match and (match.group(1) in (None, name)) and "Overloaded function" not in line:
+        if match and (match.group(1) in (None, name)) and (overloaded or not rest or not "".join(rest).strip()):
             found.append((match.group(2), match.group(3)))
         elif "Overloaded function." in line or re.match(r"^\s*%s\(\*args, \*\*kwargs\)\s*$" % re.escape(name), line):
             continue
         else:
             rest.append(line)
-    return found, rest
+    # A signature the binding wrote itself follows the one pybind11 wrote, and replaces it.
+    return (found if overloaded else found[-1:]), rest
 
 
 def python_signature(function, names):
@@ -172,12 +179,15 @@ def python_signature(function, names):
     return ", ".join(parts), returns
 
 
-def function_lines(name, function, names, indent, method, decorator=None):
+def function_lines(name, function, names, indent, method, decorator=None, own_class=None):
     doc = inspect.getdoc(function) if not isinstance(function, types.BuiltinFunctionType) else function.__doc__
     doc = function.__doc__ or ""
     found, rest = signatures(name, doc)
     if name == "__init__":
         found = [(params, "None") for params, _ in found]
+    if name in ("__iter__", "__enter__") and own_class:
+        # pybind11 says object where the binding returns the instance itself.
+        found = [(params, own_class if returns == "object" else returns) for params, returns in found]
     head = [indent + "@" + decorator] if decorator else []
     if not found:
         params, returns = python_signature(function, names)
@@ -194,6 +204,28 @@ def function_lines(name, function, names, indent, method, decorator=None):
             name, parameters(params, names, method and decorator != "staticmethod"), names.type(returns),
             doc_body(rest if len(found) == 1 else [], indent)))
     return lines
+
+
+def instance_attributes(cls, names):
+    """`self.name = parameter` of a Python class's own __init__, typed as the parameter is."""
+    init = cls.__dict__.get("__init__")
+    if not isinstance(init, types.FunctionType):
+        return []
+    try:
+        tree = ast.parse(textwrap.dedent(inspect.getsource(init)))
+    except (OSError, TypeError, SyntaxError):
+        return []
+    function = tree.body[0]
+    annotations = {arg.arg: ast.unparse(arg.annotation) for arg in function.args.args + function.args.kwonlyargs
+                   if arg.annotation is not None}
+    found = []
+    for node in ast.walk(function):
+        if isinstance(node, ast.Assign) and len(node.targets) == 1:
+            target = node.targets[0]
+            if isinstance(target, ast.Attribute) and isinstance(target.value, ast.Name) and target.value.id == "self":
+                kind = annotations.get(node.value.id, "Any") if isinstance(node.value, ast.Name) else "Any"
+                found.append("    %s: %s" % (target.attr, names.type(kind)))
+    return found
 
 
 def is_enum(cls):
@@ -223,17 +255,21 @@ def class_lines(name, cls, names):
         lines.append("    " + doc_body(cls.__doc__.splitlines(), "").strip())
     if is_enum(cls):
         lines += ["    %s: ClassVar[%s]" % (member, own) for member in cls.__members__]
+    lines += instance_attributes(cls, names)
     for member, value in cls.__dict__.items():
         if member in SKIPPED_MEMBERS or (member.startswith("_") and not member.startswith("__")):
             continue
         if is_enum(cls) and member in cls.__members__:
             continue
         if isinstance(value, property):
+            # The getter's signature, or one the binding wrote at the start of the property's documentation.
             found, _ = signatures("", value.fget.__doc__ if value.fget else "")
+            own_found, doc = signatures(member, value.__doc__ or "")
+            found = found or own_found
             returns = names.type(found[0][1]) if found else "Any"
-            if value.fget and not found and not isinstance(value.fget, types.BuiltinFunctionType):
+            if value.fget and not found and isinstance(value.fget, types.FunctionType):
                 returns = python_signature(value.fget, names)[1]
-            lines += ["    @property", "    def %s(self) -> %s: ..." % (member, returns)]
+            lines += ["    @property", "    def %s(self) -> %s:%s" % (member, returns, doc_body(doc, "    "))]
             if value.fset is not None:
                 lines += ["    @%s.setter" % member, "    def %s(self, value: %s) -> None: ..." % (member, returns)]
         elif isinstance(value, staticmethod):
@@ -248,7 +284,7 @@ def class_lines(name, cls, names):
                 continue
             inherited = (value.__doc__ or "").startswith("Initialize self")
             if isinstance(value, types.FunctionType) or (value.__doc__ and not inherited):
-                lines += function_lines(member, value, names, "    ", True)
+                lines += function_lines(member, value, names, "    ", True, own_class=own)
         elif isinstance(value, type):
             continue
         elif not member.startswith("__") and type(value).__name__ == "pybind11_static_property":
@@ -267,14 +303,18 @@ def public_names(module):
 
 def render(module, names, package_name):
     """The stub text of one module, and its submodules to render beside it."""
-    body, submodules = [], []
+    body, submodules, aliases = [], [], []
     for name in public_names(module):
         value = getattr(module, name)
         if isinstance(value, types.ModuleType):
             if value.__name__.startswith(package_name):
                 submodules.append((name, value))
             continue
-        if isinstance(value, type):
+        if names.module_name != package_name and getattr(sys.modules[package_name], name, None) is value:
+            body.append("from %s import %s as %s" % (package_name, name, name))
+        elif isinstance(value, type) and value.__name__ != name and getattr(module, value.__name__, None) is value:
+            aliases.append("%s = %s" % (name, value.__name__))
+        elif isinstance(value, type):
             body += [""] + class_lines(name, value, names)
         elif callable(value):
             body += function_lines(name, value, names, "", False)
@@ -290,7 +330,7 @@ def render(module, names, package_name):
     if "." in module.__name__ and module.__name__.split(".")[0] == package_name and names.module_name != package_name:
         head.append("import " + package_name)
     head += ["from . import %s as %s" % (name, name) for name, _ in submodules] if names.module_name == package_name else []
-    return "\n".join(head + body) + "\n", submodules
+    return "\n".join(head + body + [""] + aliases) + "\n", submodules
 
 
 def main():
@@ -307,8 +347,12 @@ def main():
     for name, submodule in submodules:
         names = Names(package, options.package + "." + name)
         sub_text, _ = render(submodule, names, options.package)
-        if "import " + options.package not in sub_text:
-            sub_text = sub_text.replace("\nimport datetime", "\nimport %s\nimport datetime" % options.package, 1)
+        # Signatures written by hand name the package's classes as its users do.
+        used = sorted(name for name in public_names(package)
+                      if re.search(r"(?<![\w.])%s\b" % name, sub_text) and getattr(submodule, name, None) is None)
+        imports = ("" if "\nimport %s\n" % options.package in sub_text else "import %s\n" % options.package) + (
+            "from %s import %s\n" % (options.package, ", ".join(used)) if used else "")
+        sub_text = sub_text.replace("import datetime\n", imports + "import datetime\n", 1)
         (options.output.parent / (name + ".pyi")).write_text(sub_text)
     return 0
 

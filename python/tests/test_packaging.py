@@ -30,6 +30,8 @@ def stub_names(path):
             names[node.name] = None
         elif isinstance(node, ast.AnnAssign):
             names[node.target.id] = None
+        elif isinstance(node, ast.Assign):
+            names.update({target.id: None for target in node.targets})
         elif isinstance(node, ast.ImportFrom) and node.module is None:
             names.update({alias.asname or alias.name: None for alias in node.names})
     return names
@@ -62,7 +64,7 @@ def test_the_examples_and_a_typed_sample_pass_a_strict_type_check(tmp_path):
     assert result.returncode == 0, result.stdout + result.stderr
 
 
-@pytest.mark.parametrize("example", EXAMPLES, ids=lambda path: path.stem)
+@pytest.mark.parametrize("example", EXAMPLES, ids=[path.stem for path in EXAMPLES])
 def test_each_example_runs_on_the_simulator(example, tmp_path):
     result = subprocess.run([sys.executable, str(example)], cwd=tmp_path, capture_output=True, text=True,
                             timeout=RUN_TIMEOUT_S, env=dict(os.environ, MPLBACKEND="Agg"))
