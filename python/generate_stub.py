@@ -84,6 +84,9 @@ class Names:
                 full = value.__module__ + "." + value.__qualname__
                 self.spelling.setdefault(full, spelled)
                 self.spelling.setdefault(public + "." + name, spelled)
+                for inner, nested in vars(value).items():
+                    if isinstance(nested, type) and nested.__qualname__ == value.__qualname__ + "." + inner:
+                        self.spelling.setdefault(full + "." + inner, spelled + "." + inner)
 
     def type(self, text):
         """A pybind11 type expression rewritten for the stub."""
@@ -286,7 +289,11 @@ def class_lines(name, cls, names):
             if isinstance(value, types.FunctionType) or (value.__doc__ and not inherited):
                 lines += function_lines(member, value, names, "    ", True, own_class=own)
         elif isinstance(value, type):
-            continue
+            if value.__qualname__ == cls.__qualname__ + "." + member:
+                lines += ["    " + line for line in class_lines(member, value, names)]
+        elif not member.startswith("_") and type(value).__module__ != "builtins":
+            kind = type(value)
+            lines.append("    %s: ClassVar[%s]" % (member, names.type(kind.__module__ + "." + kind.__qualname__)))
         elif not member.startswith("__") and type(value).__name__ == "pybind11_static_property":
             lines.append("    %s: ClassVar[Any]" % member)
         elif not member.startswith("__") and isinstance(value, (int, float, str, bytes, bool)):

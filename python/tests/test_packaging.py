@@ -24,7 +24,7 @@ def stub_names(path):
     names = {}
     for node in tree.body:
         if isinstance(node, ast.ClassDef):
-            names[node.name] = {item.name for item in node.body if isinstance(item, ast.FunctionDef)} | {
+            names[node.name] = {item.name for item in node.body if isinstance(item, (ast.FunctionDef, ast.ClassDef))} | {
                 item.target.id for item in node.body if isinstance(item, ast.AnnAssign)}
         elif isinstance(node, ast.FunctionDef):
             names[node.name] = None
