@@ -6,6 +6,7 @@
 
 #include <kinetra/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,6 +21,7 @@ enum class ConfigFailure : uint8_t {
     DoesNotFit,   ///< `member`'s value does not fit its field (nothing sent)
     WriteFailed,  ///< the driver operation `operation` failed with `status`
     ReadFailed,   ///< the driver read `operation` failed with `status`
+    Cancelled,    ///< the import stopped through its cancel flag (`groups_written` were sent)
 };
 
 /// Options of the import and export overloads.
@@ -27,6 +29,9 @@ struct ConfigOptions {
     /// Whether the import writes the parsed document to the message sink, as
     /// the plain import does.
     bool print_document = true;
+    /// When set and true, the import sends no further group: the groups already
+    /// written stay, none is saved on the device.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 /// The outcome of a configuration import or export.

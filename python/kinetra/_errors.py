@@ -51,6 +51,9 @@ class AdapterError(KinetraError, OSError):
 class ProcedureError(KinetraError):
     """A long procedure failed: ``stage`` is where, ``reason`` why, as the library reports them."""
 
+    stage: Any
+    reason: Optional[str]
+
     def __init__(self, message: str, status: Optional[Any] = None, node: Optional[int] = None,
                  operation: Optional[str] = None, stage: Optional[Any] = None,
                  reason: Optional[str] = None) -> None:
@@ -63,15 +66,52 @@ class ProcedureError(KinetraError):
 
 
 class FlashError(ProcedureError):
-    """A firmware update failed."""
+    """A firmware update failed.
+
+    ``stage`` is the step it stopped at (a ``FlashStep``), ``failure`` why (a
+    ``FlashFailure``), ``sector`` and ``address`` where in an erase, write or
+    read-back, ``reply_byte`` the bootloader's refusing byte, ``file_line`` the
+    firmware file's line at fault (0 for none), ``in_bootloader`` whether the
+    device waits in its bootloader for ``flash(..., already_in_dfu=True)``, and
+    ``result`` all of it as a ``FlashResult``.
+    """
+
+    failure: Any
+    sector: int
+    address: int
+    reply_byte: int
+    file_line: int
+    in_bootloader: bool
+    result: Any
 
 
 class ConfigurationError(ProcedureError):
-    """A configuration export or import failed."""
+    """A configuration export or import failed.
+
+    ``failure`` says how (a ``ConfigFailure``); ``member`` names the document's
+    member refused before anything was sent, ``failed_operation`` the device
+    operation that failed (with ``status``), and ``groups_written`` how many
+    setting groups an import had sent.
+    """
+
+    failure: Any
+    member: Optional[str]
+    failed_operation: Optional[str]
+    groups_written: int
 
 
 class CalibrationError(ProcedureError):
-    """A calibration failed."""
+    """A calibration did not calibrate the chip.
+
+    ``stage`` is the last stage it began (an ``OffAxisStage``), ``failure`` why
+    (an ``OffAxisFailure``), ``chip`` what the chip holds now (an
+    ``OffAxisChipState``) and ``result`` what the run measured and wrote (an
+    ``OffAxisCalibrationResult``).
+    """
+
+    failure: Any
+    chip: Any
+    result: Any
 
 
 __all__ = ["KinetraError", "ReplyTimeout", "NodeNotConnected", "BusNotRunning", "InvalidArgument",

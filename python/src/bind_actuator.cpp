@@ -17,7 +17,8 @@ void bindActuator(py::module_& m) {
     // The operations of the class's table, under its names and descriptions.
     KINETRA_MOTOR_SHARED_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (Actuator, Actuator, protocol::motor::shared_ops))
     KINETRA_ACTUATOR_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (Actuator, Actuator, protocol::motor::actuator_ops))
-    addFlash(cls);
+    // Operations that are not one exchange.
+    addActuatorProcedures(cls);
 }
 
 }  // namespace kinetra::python

@@ -1,16 +1,14 @@
-// The long procedures' companions: progress records, the calibration's result,
-// clocks and the cancel flag; and the runs themselves with the GIL released.
+// The long procedures' companions: progress records, what a procedure reports
+// when it stops, the calibration's result, clocks and the cancel flag.
 
 #include <kinetra/config_result.h>
 #include <kinetra/flash_options.h>
-#include <kinetra/intel_hex.h>
 #include <kinetra/offaxis_calibration.h>
 #include <kinetra_sim/manual_clock.h>
 
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -30,62 +28,7 @@ std::vector<double> inSeconds(const std::vector<ProcedureClock::clock::duration>
     return out;
 }
 
-/// What a Python callback raised during a run: kept until the run has ended,
-/// with the run told to stop at its next check.
-class CallbackFailure {
-public:
-    explicit CallbackFailure(CancelFlag* cancel) : cancel_(cancel != nullptr ? cancel->atomic() : &own_) {}
-    const std::atomic<bool>* cancel() const { return cancel_; }
-
-    /// Calls `fn` with the GIL taken unless an earlier call raised.
-    template <typename Fn>
-    void call(Fn&& fn) {
-        py::gil_scoped_acquire gil;
-        if (raised_) return;
-        try {
-            fn();
-        } catch (...) {
-            raised_ = std::current_exception();
-            cancel_->store(true);
-        }
-    }
-    void rethrow() {
-        if (raised_) std::rethrow_exception(raised_);
-    }
-
-private:
-    std::atomic<bool> own_{false};
-    std::atomic<bool>* cancel_;
-    std::exception_ptr raised_;
-};
-
 }  // namespace
-
-ret_status_t runFlash(const std::function<ret_status_t(const FlashOptions&)>& procedure, py::object progress,
-                      bool verify, ProcedureClock* clock, CancelFlag* cancel, FlashResult* result) {
-    CallbackFailure failure(cancel);
-    FlashResult own_result;
-    FlashOptions options;
-    options.result = result != nullptr ? result : &own_result;
-    options.verify = verify;
-    options.clock = clock;
-    options.cancel = failure.cancel();
-    if (!progress.is_none()) {
-        options.progress = [&](const FlashProgress& report) { failure.call([&] { progress(report); }); };
-    }
-    ret_status_t status;
-    {
-        py::gil_scoped_release release;
-        status = procedure(options);
-    }
-    failure.rethrow();
-    // What stopped the update, and whether the device waits in its bootloader,
-    // for the application's log.
-    if (status != RET_OK && !options.result->text.empty()) {
-        py::module_::import("logging").attr("getLogger")("kinetra").attr("warning")(flashResultText(*options.result));
-    }
-    return status;
-}
 
 std::string flashResultText(const FlashResult& result) {
     if (result.reason == FlashFailure::None) return "firmware update succeeded";
@@ -95,44 +38,18 @@ std::string flashResultText(const FlashResult& result) {
     return text;
 }
 
-OffAxisCalibrationResult runCalibration(
-    const std::function<OffAxisCalibrationResult(const OffAxisCalibrationOptions&)>& procedure, py::object progress,
-    py::object samples, ProcedureClock* clock, CancelFlag* cancel, double read_timeout) {
-    if (!(read_timeout > 0.0)) throw py::value_error("read_timeout must be positive");
-    CallbackFailure failure(cancel);
-    OffAxisCalibrationOptions options;
-    options.clock = clock;
-    options.cancel = failure.cancel();
-    options.read_timeout = std::chrono::milliseconds(static_cast<long long>(read_timeout * 1000.0));
-    if (!progress.is_none()) {
-        options.progress = [&](OffAxisStage stage, unsigned sample) {
-            failure.call([&] { progress(stage, sample); });
-        };
-    }
-    if (!samples.is_none()) {
-        options.samples = [&](const OffAxisSamples& taken) { failure.call([&] { samples(taken); }); };
-    }
-    OffAxisCalibrationResult result;
-    {
-        py::gil_scoped_release release;
-        result = procedure(options);
-    }
-    failure.rethrow();
-    return result;
-}
-
 void bindProcedures(py::module_& m) {
     py::class_<CancelFlag>(m, "CancelFlag", "Set from any thread to cancel a running update or calibration.")
         .def(py::init<>())
         .def("set", &CancelFlag::set, "Asks the run to stop at its next check.")
         .def("clear", &CancelFlag::clear, "Clears the flag for the next run.")
-        .def("isSet", &CancelFlag::isSet, "Whether the flag is set.");
+        .def("is_set", &CancelFlag::isSet, "Whether the flag is set.");
 
     py::class_<ProcedureClock, PythonProcedureClock>(
         m, "ProcedureClock",
-        "The time of a long procedure. Subclass it and define now() (seconds), sleepFor(seconds), and "
-        "optionally replyWait(bound) (how long a reply wait bounded by `bound` seconds really blocks) and "
-        "replyWaitExpired(bound); they are called on the procedure's thread with the GIL taken. Call "
+        "The time of a long procedure. Subclass it and define now() (seconds), sleep_for(seconds), and "
+        "optionally reply_wait(bound) (how long a reply wait bounded by `bound` seconds really blocks) and "
+        "reply_wait_expired(bound); they are called on the procedure's thread with the GIL taken. Call "
         "ProcedureClock.__init__ from your __init__.")
         .def(py::init<>());
 
@@ -160,7 +77,7 @@ void bindProcedures(py::module_& m) {
             "sleeps", [](const ManualClock& self) { return inSeconds(self.sleeps()); },
             "Every pause taken, in seconds, in order.")
         .def(
-            "expiredWaits", [](const ManualClock& self) { return inSeconds(self.expiredWaits()); },
+            "expired_waits", [](const ManualClock& self) { return inSeconds(self.expiredWaits()); },
             "The bounds of the reply waits that ended without a reply, in seconds.");
 
     py::class_<FlashProgress>(m, "FlashProgress", "One progress report of a firmware update.")
@@ -193,9 +110,7 @@ void bindProcedures(py::module_& m) {
         .value("NotRunning", FlashFailure::NotRunning)
         .value("NodeAbsent", FlashFailure::NodeAbsent)
         .value("Differs", FlashFailure::Differs);
-    py::class_<FlashResult>(m, "FlashResult",
-                            "Where and why a firmware update stopped; pass one as flash(..., result=r) to fill it.")
-        .def(py::init<>())
+    py::class_<FlashResult>(m, "FlashResult", "Where and why a firmware update stopped; a FlashError's `result`.")
         .def_readonly("step", &FlashResult::step)
         .def_readonly("reason", &FlashResult::reason)
         .def_readonly("sector", &FlashResult::sector)
@@ -212,17 +127,16 @@ void bindProcedures(py::module_& m) {
         .value("WrongType", ConfigFailure::WrongType)
         .value("DoesNotFit", ConfigFailure::DoesNotFit)
         .value("WriteFailed", ConfigFailure::WriteFailed)
-        .value("ReadFailed", ConfigFailure::ReadFailed);
-    py::class_<ConfigResult>(m, "ConfigResult", "What a configuration import or export ended with.")
-        .def_readonly("reason", &ConfigResult::reason)
-        .def_readonly("member", &ConfigResult::member)
-        .def_readonly("operation", &ConfigResult::operation)
-        .def_readonly("status", &ConfigResult::status)
-        .def_readonly("groups_written", &ConfigResult::groups_written)
-        .def_readonly("document", &ConfigResult::document)
-        .def_readonly("text", &ConfigResult::text)
-        .def("ok", &ConfigResult::ok, "Whether the import or export completed.")
-        .def("__str__", [](const ConfigResult& r) { return r.ok() ? std::string("completed") : r.text; });
+        .value("ReadFailed", ConfigFailure::ReadFailed)
+        .value("Cancelled", ConfigFailure::Cancelled);
+    py::class_<CalibrationProgress>(m, "CalibrationProgress", "One progress report of a calibration run.")
+        .def_readonly("stage", &CalibrationProgress::stage, "The stage under way.")
+        .def_readonly("done", &CalibrationProgress::done, "Samples of the stage taken so far (0 when it begins).")
+        .def_readonly("total", &CalibrationProgress::total, "Samples the stage takes (0 for one that takes none).")
+        .def("__repr__", [](const CalibrationProgress& p) {
+            return "CalibrationProgress(" + std::string(py::str(py::cast(p.stage))) + ", " + std::to_string(p.done) +
+                   "/" + std::to_string(p.total) + ")";
+        });
 
     py::class_<OffAxisSamples>(m, "OffAxisSamples", "One measurement's angles, in degrees.")
         .def_readonly("measurement", &OffAxisSamples::measurement)

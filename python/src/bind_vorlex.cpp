@@ -17,18 +17,8 @@ void bindVorlex(py::module_& m) {
     // The operations of the class's table, under its names and descriptions.
     KINETRA_VORLEX_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (Vorlex, Vorlex, protocol::vorlex::vorlex_ops))
     KINETRA_SENSOR_COMMON_OPERATIONS(KINETRA_BIND_FROM_TABLE, KINETRA_BIND_FROM_TABLE, (Vorlex, Vorlex, protocol::sensor_ops))
-    cls.def(
-        "runMAxxxOffAxisCalibration",
-        [](Vorlex& self, float speed, py::object progress, py::object samples, ProcedureClock* clock,
-           CancelFlag* cancel, double read_timeout) {
-            return runCalibration(
-                [&](const OffAxisCalibrationOptions& options) { return self.runMAxxxOffAxisCalibration(speed, options); },
-                std::move(progress), std::move(samples), clock, cancel, read_timeout);
-        },
-        py::arg("speed"), py::arg("progress") = py::none(), py::arg("samples") = py::none(),
-        py::arg("clock") = py::none(), py::arg("cancel") = py::none(), py::arg("read_timeout") = 2.0,
-        "Calibrates the off-axis error of the encoder's chip while the shaft turns at `speed` degrees per "
-        "second; returns an OffAxisCalibrationResult. Arguments as for Driver.runMAxxxOffAxisCalibration.");
+    // Operations that are not one exchange.
+    addVorlexProcedures(cls);
 }
 
 }  // namespace kinetra::python

@@ -46,17 +46,17 @@ Clock::time_point PythonProcedureClock::now() {
 }
 
 void PythonProcedureClock::sleepFor(Clock::duration duration) {
-    if (!callOverride<void>(this, "sleepFor", nullptr, seconds(duration))) std::this_thread::sleep_for(duration);
+    if (!callOverride<void>(this, "sleep_for", nullptr, seconds(duration))) std::this_thread::sleep_for(duration);
 }
 
 Clock::duration PythonProcedureClock::replyWait(Clock::duration bound) {
     double value = seconds(bound);
-    callOverride(this, "replyWait", &value, seconds(bound));
+    callOverride(this, "reply_wait", &value, seconds(bound));
     return fromSeconds(value);
 }
 
 void PythonProcedureClock::replyWaitExpired(Clock::duration bound) {
-    callOverride<void>(this, "replyWaitExpired", nullptr, seconds(bound));
+    callOverride<void>(this, "reply_wait_expired", nullptr, seconds(bound));
 }
 
 }  // namespace kinetra::python

@@ -6,8 +6,8 @@
 
 namespace kinetra::python {
 
-/// Calls the Python subclass's now(), sleepFor(seconds), replyWait(bound) and
-/// replyWaitExpired(bound), all in seconds, with the GIL taken. A method the
+/// Calls the Python subclass's now(), sleep_for(seconds), reply_wait(bound) and
+/// reply_wait_expired(bound), all in seconds, with the GIL taken. A method the
 /// subclass lacks behaves as the system clock's; one that raises is reported as
 /// unraisable and does the same.
 class PythonProcedureClock : public ProcedureClock {

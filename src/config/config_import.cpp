@@ -82,6 +82,13 @@ ConfigResult importDriverConfigurationResult(Driver& driver, const std::string& 
         return result;
     }
     for (const ConfigWrite& write : writes) {
+        if (options.cancel != nullptr && options.cancel->load()) {
+            result.reason = ConfigFailure::Cancelled;
+            result.status = RET_NOT_RUNNING;
+            result.text = "import stopped on request after " + std::to_string(result.groups_written) + " of " +
+                          std::to_string(writes.size()) + " setting groups";
+            return result;
+        }
         const ret_status_t status = write.apply(driver);
         clock.sleepFor(kGroupPause);
         if (status != RET_OK) {

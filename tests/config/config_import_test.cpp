@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <limits>
 #include <sstream>
@@ -442,6 +443,41 @@ TEST_F(ConfigImportTest, ResultNamesTheRefusedMemberOrTheFailedWrite) {
         } else if (c.reason != ConfigFailure::WriteFailed) {
             EXPECT_TRUE(requestsTo(c.node).empty()) << "a refused document sends nothing";
         }
+    }
+}
+
+/// A clock whose pauses take no time and set `flag` once there have been `after`.
+class CancellingClock : public kinetra::ProcedureClock {
+public:
+    CancellingClock(std::atomic<bool>& flag, std::size_t after) : flag_(flag), after_(after) {}
+    clock::time_point now() override { return clock::time_point{}; }
+    void sleepFor(clock::duration) override {
+        if (++pauses_ == after_) flag_ = true;
+    }
+
+private:
+    std::atomic<bool>& flag_;
+    std::size_t after_;
+    std::size_t pauses_ = 0;
+};
+
+// Regression: an import asked to stop went on writing every remaining group.
+TEST_F(ConfigImportTest, ACancelledImportSendsNoFurtherGroup) {
+    for (std::size_t after : {std::size_t{0}, std::size_t{1}, std::size_t{3}}) {
+        SCOPED_TRACE(after);
+        std::atomic<bool> flag{after == 0};
+        CancellingClock clock(flag, after);
+        Driver driver(kNode, &bus);
+        std::ostringstream out;
+        bus.clearSent();
+        kinetra::ConfigOptions options;
+        options.print_document = false;
+        options.cancel = &flag;
+        const kinetra::ConfigResult result =
+            kinetra::config::importDriverConfigurationResult(driver, fullDocument().dump(), options, out, clock);
+        EXPECT_EQ(result.reason, kinetra::ConfigFailure::Cancelled);
+        EXPECT_EQ(result.groups_written, after);
+        EXPECT_EQ(requestsTo().size(), after);
     }
 }
 
