@@ -1,6 +1,5 @@
 // Status codes, bit rates and the other enumerations.
 
-#include <kinetra/control_cycle.h>
 #include <kinetra/driver_error.h>
 #include <kinetra/flash_options.h>
 #include <kinetra/offaxis_calibration.h>
@@ -58,18 +57,6 @@ void bindStatus(py::module_& m) {
         .value("Measurement3", OffAxisStage::Measurement3)
         .value("Store", OffAxisStage::Store)
         .value("Done", OffAxisStage::Done);
-
-    py::enum_<MotorReading>(m, "MotorReading", "The single-float reads a control cycle can make.")
-        .value("MotorPosition", MotorReading::MotorPosition)
-        .value("MotorVelocity", MotorReading::MotorVelocity)
-        .value("MotorAcceleration", MotorReading::MotorAcceleration)
-        .value("MotorTorque", MotorReading::MotorTorque)
-        .value("OutputPosition", MotorReading::OutputPosition)
-        .value("OutputVelocity", MotorReading::OutputVelocity)
-        .value("OutputAcceleration", MotorReading::OutputAcceleration)
-        .value("OutputTorque", MotorReading::OutputTorque)
-        .value("BusVoltage", MotorReading::BusVoltage)
-        .value("MotorTemperature", MotorReading::MotorTemperature);
 }
 
 }  // namespace kinetra::python

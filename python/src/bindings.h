@@ -25,5 +25,7 @@ void bindSimulatorClass(py::module_& m, py::module_& sim);
 void bindNames(py::module_& m);
 /// The library's message sink, forwarded to the logger "kinetra".
 void bindMessages(py::module_& m);
+/// ControlCycle and the enumerations of its reads and commands.
+void bindCycle(py::module_& m);
 
 }  // namespace kinetra::python

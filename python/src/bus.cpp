@@ -56,6 +56,12 @@ bool proxyBusClosed(const void* proxy) {
     return found != proxyOwners().end() && found->second->closed();
 }
 
+const Bus* proxyOwner(const void* proxy) {
+    std::lock_guard<std::mutex> lock(proxyOwnersMutex());
+    auto found = proxyOwners().find(proxy);
+    return found != proxyOwners().end() ? found->second : nullptr;
+}
+
 void raiseProxyClash(unsigned node, const char* wanted) {
     raiseError("InvalidArgument",
                "node " + std::to_string(node) + " already has a proxy of another class than " + wanted, "bus");

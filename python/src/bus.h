@@ -35,6 +35,10 @@ CANBaudRate baudRateOf(long bitrate);
 /// The interface of a kinetra.Bus; TypeError for anything else.
 Interface& interfaceOf(py::handle bus);
 
+class Bus;
+/// The Bus that made the proxy at `proxy`, or null for none (or a bus gone).
+const Bus* proxyOwner(const void* proxy);
+
 /// A node's device type as Python sees it: a kinetra.DeviceType member, or the
 /// plain number for a type the library does not know.
 py::object deviceTypeObject(unsigned char type);

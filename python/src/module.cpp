@@ -20,4 +20,5 @@ PYBIND11_MODULE(_core, m) {
     bindSimulator(m);
     bindNames(m);
     bindMessages(m);
+    bindCycle(m);
 }
