@@ -12,6 +12,7 @@ Usage: generate_stub.py PACKAGE -o OUT.pyi (submodules go beside OUT.pyi).
 import argparse
 import ast
 import importlib
+import importlib.util
 import inspect
 import re
 import sys
@@ -65,7 +66,6 @@ class Names:
     def __init__(self, package, module_name):
         self.spelling = {}
         self.module_name = module_name
-        self.used_numpy = False
         self._collect(package, package.__name__)
 
     def _collect(self, module, public):
@@ -92,8 +92,6 @@ class Names:
         """A pybind11 type expression rewritten for the stub."""
         text = re.sub(r"numpy\.ndarray\[numpy\.(\w+)(?:\[[^\]]*\])?\]",
                       lambda m: "numpy.typing.NDArray[numpy.%s]" % m.group(1), text)
-        if "numpy" in text:
-            self.used_numpy = True
         text = DOTTED.sub(lambda m: self.spelling.get(m.group(0), m.group(0)), text)
         # A fixed-size array (std::array) is a list in Python.
         text = re.sub(r"\b(\w+)\[(\d+)\]", r"List[\1]", text)
@@ -258,7 +256,10 @@ def class_lines(name, cls, names):
         lines.append("    " + doc_body(cls.__doc__.splitlines(), "").strip())
     if is_enum(cls):
         lines += ["    %s: ClassVar[%s]" % (member, own) for member in cls.__members__]
-    lines += instance_attributes(cls, names)
+    declared = {name: (kind if isinstance(kind, str) else getattr(kind, "__name__", repr(kind)))
+                for name, kind in cls.__dict__.get("__annotations__", {}).items()}
+    lines += ["    %s: %s" % (name, names.type(kind)) for name, kind in declared.items()]
+    lines += [line for line in instance_attributes(cls, names) if line.split(":")[0].strip() not in declared]
     for member, value in cls.__dict__.items():
         if member in SKIPPED_MEMBERS or (member.startswith("_") and not member.startswith("__")):
             continue
@@ -308,6 +309,25 @@ def public_names(module):
     return sorted(names) if names is not None else sorted(n for n in dir(module) if not n.startswith("_"))
 
 
+def referenced_modules(body, package_name):
+    """The modules the signatures and annotations name (threading.Event, numpy.typing.NDArray, ...)."""
+    code = [line for line in body if re.match(r"^\s*(def |@|\w+: |\w+ = )", line)]
+    found = set()
+    for prefix in re.findall(r"(?<![\w.])([a-z_]\w*(?:\.[a-z_]\w*)*)\.[A-Za-z_]\w*", "\n".join(code)):
+        parts = prefix.split(".")
+        for end in range(len(parts), 0, -1):
+            candidate = ".".join(parts[:end])
+            if parts[0] in (package_name, "self") or parts[0] in sys.modules[package_name].__dict__:
+                break
+            try:
+                if importlib.util.find_spec(candidate) is not None:
+                    found.add(candidate)
+                    break
+            except (ImportError, ValueError):
+                continue
+    return sorted(found)
+
+
 def render(module, names, package_name):
     """The stub text of one module, and its submodules to render beside it."""
     body, submodules, aliases = [], [], []
@@ -330,10 +350,9 @@ def render(module, names, package_name):
             spelled = names.spelling.get(kind.__module__ + "." + kind.__qualname__,
                                          kind.__name__ if kind.__module__ == "builtins" else "Any")
             body.append("%s: %s" % (name, spelled))
-    head = ["# Generated from the built module by python/generate_stub.py: do not edit.",
-            "import datetime", "import os", "from typing import " + ", ".join(TYPING_NAMES)]
-    if names.used_numpy:
-        head += ["import numpy", "import numpy.typing"]
+    head = ["# Generated from the built module by python/generate_stub.py: do not edit."]
+    head += ["import " + module_name for module_name in referenced_modules(body, package_name)]
+    head += ["from typing import " + ", ".join(TYPING_NAMES)]
     if "." in module.__name__ and module.__name__.split(".")[0] == package_name and names.module_name != package_name:
         head.append("import " + package_name)
     head += ["from . import %s as %s" % (name, name) for name, _ in submodules] if names.module_name == package_name else []
@@ -359,7 +378,7 @@ def main():
                       if re.search(r"(?<![\w.])%s\b" % name, sub_text) and getattr(submodule, name, None) is None)
         imports = ("" if "\nimport %s\n" % options.package in sub_text else "import %s\n" % options.package) + (
             "from %s import %s\n" % (options.package, ", ".join(used)) if used else "")
-        sub_text = sub_text.replace("import datetime\n", imports + "import datetime\n", 1)
+        sub_text = sub_text.replace("from typing import ", imports + "from typing import ", 1)
         (options.output.parent / (name + ".pyi")).write_text(sub_text)
     return 0
 
