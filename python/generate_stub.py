@@ -124,11 +124,12 @@ def parameters(text, names, method):
 
 def doc_body(doc, indent):
     """The docstring of a stub entry: what follows the signature lines."""
-    text = "\n".join(doc).strip().replace('"""', "'''").replace("\\", "\\\\")
+    text = "\n".join(doc).strip().replace("\\", "\\\\").replace('"""', "'''")
     if not text:
         return " ..."
-    pad = "\n" + indent + "    "
-    return pad + '"""' + pad.join(text.splitlines()).replace(pad + pad.strip(), pad) + '"""'
+    pad = indent + "    "
+    lines = [(pad + line).rstrip() for line in text.splitlines()]
+    return "\n" + pad + '"""' + "\n".join(lines)[len(pad):] + '"""'
 
 
 def signatures(name, doc):
