@@ -2,6 +2,7 @@
 # strict type check of the examples and a typed sample, the examples themselves,
 # and the programs it brings.
 import ast
+import importlib.util
 import inspect
 import os
 import subprocess
@@ -91,3 +92,33 @@ def test_each_example_runs_on_the_simulator(example, tmp_path):
 def test_the_bundled_programs_run(command, expected):
     result = subprocess.run(command, capture_output=True, text=True, timeout=RUN_TIMEOUT_S)
     assert result.returncode == 0 and expected in result.stdout + result.stderr, result.stdout + result.stderr
+
+
+def load_generator():
+    """python/generate_stub.py, loaded without putting python/ (the source package) on the path."""
+    path = Path(__file__).resolve().parents[1] / "generate_stub.py"
+    spec = importlib.util.spec_from_file_location("generate_stub", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+@pytest.mark.parametrize("doc, expected", [
+    # A signature the binding wrote replaced pybind11's, not added as an overload beside it.
+    ("f(self: kinetra._core.Bus) -> object\n\nf(self) -> Frame\n\nText.", [("self", "Frame")]),
+    ("Overloaded function.\n\n1. f(x: int) -> None\n\n2. f(x: str) -> None\n", [("x: int", "None"), ("x: str", "None")]),
+    ("f(a: int) -> int\n\nText that mentions g(b) -> c.", [("a: int", "int")]),
+])
+def test_the_generator_takes_the_signatures_a_docstring_gives(doc, expected):
+    assert load_generator().signatures("f", doc)[0] == expected
+
+
+@pytest.mark.parametrize("pybind, stub", [
+    ("self: kinetra._core.Bus, *, timeout: float = 2.0", "self, *, timeout: float = ..."),  # a bare * kept as is
+    ("self: X, values: List[float[32]]", "self, values: List[List[float]]"),                  # std::array
+    ("self: X, items: Iterable, callback: Callable", "self, items: Iterable[Any], callback: Callable[..., Any]"),
+    ("self: X, out: numpy.ndarray[numpy.float32]", "self, out: numpy.typing.NDArray[numpy.float32]"),
+])
+def test_the_generator_writes_parameters_mypy_accepts(pybind, stub):
+    generator = load_generator()
+    assert generator.parameters(pybind, generator.Names(kinetra, "kinetra"), method=True) == stub
