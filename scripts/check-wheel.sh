@@ -4,7 +4,8 @@
 # import, the two programs on the environment's PATH, python -m kinetra, and the
 # Python tests and the type check against the installed package (no build tree
 # or source package on the path).
-# Usage: check-wheel.sh [BUILD_DIR]; FROM_SCRATCH=1 lets pip configure its own tree.
+# Usage: check-wheel.sh [BUILD_DIR]; FROM_SCRATCH=1 builds instead from a fresh clone
+# of the committed tree, configuring its own CMake tree (minutes without ccache).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(readlink -f "${1:-build}")
@@ -14,9 +15,15 @@ python=/usr/bin/python3
 
 echo "== the wheel"
 $python -m venv --system-site-packages "$work/env"
-if [ -z "${FROM_SCRATCH:-}" ]; then export KINETRA_CMAKE_BUILD=$build; fi
+source=.
+if [ -n "${FROM_SCRATCH:-}" ]; then
+  git clone -q . "$work/clone"
+  source=$work/clone
+else
+  export KINETRA_CMAKE_BUILD=$build
+fi
 start=$(date +%s)
-"$work/env/bin/pip" wheel --no-index --no-build-isolation --no-deps -w "$work/dist" . > "$work/wheel.log" 2>&1 \
+"$work/env/bin/pip" wheel --no-index --no-build-isolation --no-deps -w "$work/dist" "$source" > "$work/wheel.log" 2>&1 \
   || { cat "$work/wheel.log"; exit 1; }
 wheel=$(ls "$work"/dist/kinetra-*.whl)
 echo "$(basename "$wheel"): $(du -k "$wheel" | cut -f1) KiB in $(( $(date +%s) - start )) s"
