@@ -243,7 +243,9 @@ void Bus::observeFrame(const can_frame_data& frame) {
 void Bus::onFrame(py::object callback, std::size_t capacity) {
     if (frame_callback_) {
         removeFrameQueue(frame_callback_->queue());
+        const bool inside = frame_callback_->runsHere();
         frame_callback_->stop();
+        if (inside) retired_callbacks_.push_back(std::move(frame_callback_));
         frame_callback_.reset();
     }
     if (callback.is_none()) return;

@@ -98,6 +98,9 @@ private:
     std::vector<std::shared_ptr<FrameQueue>> frame_queues_;
     bool observing_ = false;
     std::unique_ptr<FrameCallbackThread> frame_callback_;
+    // Callbacks replaced from inside themselves: their thread still runs until
+    // the callback returns, so they live as long as the bus.
+    std::vector<std::unique_ptr<FrameCallbackThread>> retired_callbacks_;
 };
 
 template <typename Proxy>

@@ -27,6 +27,8 @@ public:
     FrameCallbackThread(const FrameCallbackThread&) = delete;
     FrameCallbackThread& operator=(const FrameCallbackThread&) = delete;
     const std::shared_ptr<FrameQueue>& queue() const { return queue_; }
+    /// Whether the caller is this object's thread (inside the callback).
+    bool runsHere() const { return thread_.get_id() == std::this_thread::get_id(); }
     /// Delivers what is queued, then ends the thread; releases the GIL while it waits.
     void stop();
 

@@ -50,6 +50,12 @@ std::vector<std::string> parameterNames(const char* list) {
     return names;
 }
 
+void listOperation(py::handle cls, const std::string& name) {
+    constexpr const char* kAttribute = "_operations";
+    py::tuple names = py::hasattr(cls, kAttribute) ? py::tuple(cls.attr(kAttribute)) : py::tuple();
+    cls.attr(kAttribute) = names + py::make_tuple(name);
+}
+
 OperationInfo& keepOperationInfo(OperationInfo info) {
     static std::deque<OperationInfo> kept;
     kept.push_back(std::move(info));

@@ -38,6 +38,10 @@ std::vector<std::string> parameterNames(const char* list);
 py::handle resultClass(py::module_& m, const char* proxy_class, const char* operation,
                        const std::vector<std::string>& fields, const std::vector<py::object>& types);
 
+/// Adds `name` to the class's `_operations`, the tuple of its table
+/// operations' names in table order (for tools and tests that walk them).
+void listOperation(py::handle cls, const std::string& name);
+
 /// The device name a proxy class's messages use ("driver 1: ..."): `value`,
 /// given for each proxy class in proxy_common.h.
 template <typename Proxy>
@@ -72,6 +76,7 @@ void defineFromTable(py::module_& m, Class& cls, const char* names, std::index_s
     py::options options;
     options.disable_function_signatures();
     cls.def(kept.name.c_str(), operation<Method>(kept), py::arg(kept.arguments[I].c_str())..., doc.c_str());
+    listOperation(cls, kept.name);
 }
 
 /// Binds `Method` as the table entry `Op` describes it; `names` is the
