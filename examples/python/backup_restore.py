@@ -34,9 +34,8 @@ def backup_and_restore(port: str, node: int, path: Path) -> int:
             driver.set_position_controller_gain(gain * 2)
             print(f"position gain changed to {driver.get_position_controller_gain():.3f}")
             driver.import_configuration(path.read_text())
-        except kinetra.ConfigurationError as error:
-            where = error.member or error.failed_operation or "the document"
-            print(f"{where}: {error.reason}", file=sys.stderr)
+        except kinetra.ConfigurationError as error:  # names the member refused or the exchange that failed
+            print(error, file=sys.stderr)
             return 1
         restored = driver.get_position_controller_gain()
         print(f"restored from {path}: position gain {restored:.3f}")

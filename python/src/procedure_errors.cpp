@@ -70,8 +70,4 @@ void raiseCalibration(const OffAxisCalibrationResult& result, OffAxisStage stage
     raise("CalibrationError", result.reason, result.reason, std::move(status), node, operation, py::cast(stage), extra);
 }
 
-void raiseArgument(unsigned node, std::string_view operation, std::string_view why) {
-    raiseStatus(RET_INVALID_ARGUMENT, node, operation, "node", why);
-}
-
 }  // namespace kinetra::python

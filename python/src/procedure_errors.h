@@ -25,8 +25,4 @@ namespace kinetra::python {
 [[noreturn]] void raiseCalibration(const OffAxisCalibrationResult& result, OffAxisStage stage, unsigned node,
                                    std::string_view operation);
 
-/// Raises kinetra.InvalidArgument for an argument of `operation` refused
-/// before anything was sent, saying `why`.
-[[noreturn]] void raiseArgument(unsigned node, std::string_view operation, std::string_view why);
-
 }  // namespace kinetra::python

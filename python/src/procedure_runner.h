@@ -56,9 +56,6 @@ public:
     /// procedure takes to reach its next check, which its own reply bounds limit.
     void run(const std::function<void()>& work);
 
-    /// Whether the caller's cancel event was seen set during the run.
-    bool cancelledByEvent() const { return by_event_; }
-
 private:
     /// Real time, with pauses that end as soon as the run is cancelled.
     class PausingClock : public ProcedureClock {
@@ -86,7 +83,7 @@ private:
 
     py::object cancel_event_;
     std::atomic<bool> cancel_{false};
-    bool by_event_ = false;
+    bool by_event_ = false;  // the event was seen set (or could not be asked): not asked again
     std::exception_ptr raised_;  // what Python raised; rethrown with the GIL
 
     std::mutex mutex_;

@@ -32,11 +32,6 @@ void requireCallable(const py::object& callback, const char* name) {
     }
 }
 
-/// Refuses an argument before anything is sent.
-[[noreturn]] void refuse(unsigned node, std::string_view operation, const std::string& why) {
-    raiseArgument(node, operation, why);
-}
-
 /// Raises BusNotRunning for a proxy whose bus was closed, before anything starts.
 template <typename Proxy>
 void requireOpen(const Proxy& self, std::string_view operation) {
@@ -99,13 +94,16 @@ void addFlash(py::class_<Proxy>& cls) {
             "sent.");
 }
 
-OffAxisCalibrationResult calibrate(unsigned node, std::string_view operation, float speed,
+OffAxisCalibrationResult calibrate(unsigned node, const char* device, std::string_view operation, float speed,
                                    const std::function<OffAxisCalibrationResult(const OffAxisCalibrationOptions&)>& run,
                                    const py::object& progress, const py::object& samples, py::object cancel,
                                    ProcedureClock* clock, double read_timeout) {
-    if (!std::isfinite(speed)) refuse(node, operation, "speed must be a finite number of degrees per second");
+    // Refused before anything is sent.
+    if (!std::isfinite(speed)) {
+        raiseStatus(RET_INVALID_ARGUMENT, node, operation, device, "speed must be a finite number of degrees per second");
+    }
     if (!std::isfinite(read_timeout) || !(read_timeout > 0.0)) {
-        refuse(node, operation, "read_timeout must be a positive number of seconds");
+        raiseStatus(RET_INVALID_ARGUMENT, node, operation, device, "read_timeout must be a positive number of seconds");
     }
     requireCallable(progress, "progress");
     requireCallable(samples, "samples");
@@ -208,7 +206,7 @@ void addDriverProcedures(py::class_<Driver>& cls) {
            py::object cancel, ProcedureClock* clock, double read_timeout) {
             requireOpen(self, "run_maxxx_off_axis_calibration");
             return calibrate(
-                self.getId(), "run_maxxx_off_axis_calibration", speed,
+                self.getId(), DeviceName<Driver>::value, "run_maxxx_off_axis_calibration", speed,
                 [&](const OffAxisCalibrationOptions& options) {
                     return self.runMAxxxOffAxisCalibration(output, speed, options);
                 },
@@ -239,7 +237,7 @@ void addVorlexProcedures(py::class_<Vorlex>& cls) {
            ProcedureClock* clock, double read_timeout) {
             requireOpen(self, "run_maxxx_off_axis_calibration");
             return calibrate(
-                self.getId(), "run_maxxx_off_axis_calibration", speed,
+                self.getId(), DeviceName<Vorlex>::value, "run_maxxx_off_axis_calibration", speed,
                 [&](const OffAxisCalibrationOptions& options) { return self.runMAxxxOffAxisCalibration(speed, options); },
                 progress, samples, std::move(cancel), clock, read_timeout);
         },

@@ -328,6 +328,17 @@ def test_a_calibration_that_cannot_calibrate_raises_why(rig, shaft, kwargs, erro
         assert raised.value.result.failure == failure and raised.value.reason
 
 
+@pytest.mark.parametrize("output, failure, stage", [
+    (False, kinetra.OffAxisFailure.ShaftStill, kinetra.OffAxisStage.Measurement1),  # the motor's encoder, still
+    (True, kinetra.OffAxisFailure.Incompatible, kinetra.OffAxisStage.Reset),  # no output encoder configured
+])
+def test_the_drivers_calibration_raises_for_the_encoder_it_was_given(rig, output, failure, stage):
+    _, bus = rig
+    with pytest.raises(kinetra.CalibrationError) as raised:
+        bus.driver(1).run_maxxx_off_axis_calibration(output, 360.0, clock=kinetra.ManualClock())
+    assert (raised.value.failure, raised.value.stage, raised.value.node) == (failure, stage, 1)
+
+
 def test_a_raising_progress_callback_stops_the_calibration_and_is_raised(rig):
     simulator, bus = rig
     calls = []
