@@ -23,10 +23,8 @@ from pathlib import Path
 # pybind11's spelling of Python types that typing spells differently.
 TYPE_WORDS = {
     "iterator": "Iterator[Any]", "iterable": "Iterable[Any]", "sequence": "Sequence[Any]",
-    "Buffer": "Any", "buffer": "Any", "capsule": "Any", "handle": "Any", "args": "Any",
-    "kwargs": "Any", "function": "Callable[..., Any]", "Callable": "Callable[..., Any]",
-    "datetime.timedelta": "datetime.timedelta", "os.PathLike": "os.PathLike[str]",
-    "object": "object",
+    "Buffer": "Any", "buffer": "Any", "capsule": "Any", "handle": "Any",
+    "function": "Callable[..., Any]", "Callable": "Callable[..., Any]",
 }
 TYPING_NAMES = ["Any", "Callable", "ClassVar", "Dict", "Iterable", "Iterator", "List",
                 "NamedTuple", "Optional", "Sequence", "Set", "Tuple", "Union", "overload"]
@@ -97,6 +95,8 @@ class Names:
         text = re.sub(r"\b(\w+)\[(\d+)\]", r"List[\1]", text)
         text = re.sub(r"(?<![\w.])(List|Set|Iterable|Iterator|Sequence)(?![\w\[])", r"\1[Any]", text)
         text = re.sub(r"(?<![\w.])Dict(?![\w\[])", "Dict[Any, Any]", text)
+        text = re.sub(r"\bos\.PathLike(?![\w\[])", "os.PathLike[str]", text)
+        text = re.sub(r"\bnumpy\.ndarray(?![\w\[])", "numpy.typing.NDArray[Any]", text)
         return re.sub(r"(?<![\w.])(iterator|iterable|sequence|Buffer|buffer|capsule|handle|function|Callable(?!\[))(?![\w\[])",
                       lambda m: TYPE_WORDS[m.group(1)], text)
 
@@ -182,7 +182,6 @@ def python_signature(function, names):
 
 
 def function_lines(name, function, names, indent, method, decorator=None, own_class=None):
-    doc = inspect.getdoc(function) if not isinstance(function, types.BuiltinFunctionType) else function.__doc__
     doc = function.__doc__ or ""
     found, rest = signatures(name, doc)
     if name == "__init__":

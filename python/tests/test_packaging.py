@@ -118,6 +118,7 @@ def test_the_generator_takes_the_signatures_a_docstring_gives(doc, expected):
     ("self: X, values: List[float[32]]", "self, values: List[List[float]]"),                  # std::array
     ("self: X, items: Iterable, callback: Callable", "self, items: Iterable[Any], callback: Callable[..., Any]"),
     ("self: X, out: numpy.ndarray[numpy.float32]", "self, out: numpy.typing.NDArray[numpy.float32]"),
+    ("self: X, out: numpy.ndarray, path: os.PathLike", "self, out: numpy.typing.NDArray[Any], path: os.PathLike[str]"),
 ])
 def test_the_generator_writes_parameters_mypy_accepts(pybind, stub):
     generator = load_generator()
