@@ -43,10 +43,6 @@ struct CheckedInt {
 };
 
 template <typename T>
-struct PythonIn {
-    using type = T;
-};
-template <typename T>
 using PythonInt = std::bool_constant<std::is_integral_v<T> && !std::is_same_v<T, bool>>;
 
 template <typename T>
