@@ -3,7 +3,8 @@
 # would: every installed header compiles on its own without the source tree or a
 # dependency's headers, examples/consumer builds with find_package and with
 # pkg-config and runs against the installed simulator (in-process and as the
-# installed kinetra-sim program), and the installed Python module imports.
+# installed kinetra-sim program), and the installed Python package imports, with
+# its type stub, and runs the installed tool.
 # Usage: check-install.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -65,14 +66,18 @@ for _ in $(seq 50); do [ -e "$work/port" ] && break; sleep 0.1; done
 [ -e "$work/port" ] || { echo "kinetra-sim did not start"; cat "$work/sim.log"; exit 1; }
 "$work/consumer-pc" "$work/port"
 
-echo "== the installed Python module"
+echo "== the installed Python package"
 module=$(find "$prefix" -path '*dist-packages/kinetra/_core*.so' | head -1)
 if [ -n "$module" ]; then
-  PYTHONPATH=$(dirname "$(dirname "$module")") python3 -c "
+  package=$(dirname "$module")
+  test -f "$package/__init__.pyi" && test -f "$package/py.typed"
+  PYTHONPATH=$(dirname "$package") /usr/bin/python3 -c "
 import kinetra, sys
 assert kinetra.__file__.startswith(sys.argv[1]), kinetra.__file__
 kinetra.Simulator({1: kinetra.DeviceType.Driver}).close()
 print('import kinetra:', kinetra.__file__)" "$prefix"
+  # The package runs the installed tool from PREFIX/bin.
+  PYTHONPATH=$(dirname "$package") /usr/bin/python3 -m kinetra --help | head -1
 else
   echo "no Python module was built; skipped"
 fi

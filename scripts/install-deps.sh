@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev ccache
   clang libclang-rt-14-dev
   pybind11-dev python3-pybind11 python3-dev python3-pytest python3-numpy
+  python3-venv python3-setuptools python3-wheel python3-mypy
   doxygen
   libjs-dygraphs chromium chromium-driver python3-selenium
 )

@@ -73,7 +73,8 @@ def main() -> int:
     print(f"  asked {RATE_HZ:.0f} cycles/s, kept {cycles / seconds:.1f} cycles/s "
           f"({cycles} cycles, {late} overran, {failed} with an entry not OK)")
     print("  positions (turns):", " ".join(f"{p:.3f}" for p in position))
-    return 0 if failed == 0 and late * 10 < cycles else 1
+    # Overruns are reported, not failed on: a loaded machine overruns without a fault.
+    return 0 if failed == 0 else 1
 
 
 if __name__ == "__main__":
