@@ -2,7 +2,11 @@
 
 from __future__ import annotations
 
-from typing import Any, Optional
+from typing import TYPE_CHECKING, Any, Optional
+
+if TYPE_CHECKING:
+    from ._core import (ConfigFailure, FlashFailure, FlashResult, OffAxisCalibrationResult, OffAxisChipState,
+                        OffAxisFailure, Status)
 
 
 class KinetraError(RuntimeError):
@@ -13,7 +17,7 @@ class KinetraError(RuntimeError):
     snake_case name of the operation or None.
     """
 
-    def __init__(self, message: str, status: Optional[Any] = None, node: Optional[int] = None,
+    def __init__(self, message: str, status: Optional[Status] = None, node: Optional[int] = None,
                  operation: Optional[str] = None) -> None:
         super().__init__(message)
         self.status = status
@@ -54,7 +58,7 @@ class ProcedureError(KinetraError):
     stage: Any
     reason: Optional[str]
 
-    def __init__(self, message: str, status: Optional[Any] = None, node: Optional[int] = None,
+    def __init__(self, message: str, status: Optional[Status] = None, node: Optional[int] = None,
                  operation: Optional[str] = None, stage: Optional[Any] = None,
                  reason: Optional[str] = None) -> None:
         super().__init__(message, status, node, operation)
@@ -76,13 +80,13 @@ class FlashError(ProcedureError):
     ``result`` all of it as a ``FlashResult``.
     """
 
-    failure: Any
+    failure: FlashFailure
     sector: int
     address: int
     reply_byte: int
     file_line: int
     in_bootloader: bool
-    result: Any
+    result: FlashResult
 
 
 class ConfigurationError(ProcedureError):
@@ -94,7 +98,7 @@ class ConfigurationError(ProcedureError):
     setting groups an import had sent.
     """
 
-    failure: Any
+    failure: ConfigFailure
     member: Optional[str]
     failed_operation: Optional[str]
     groups_written: int
@@ -109,9 +113,9 @@ class CalibrationError(ProcedureError):
     ``OffAxisCalibrationResult``).
     """
 
-    failure: Any
-    chip: Any
-    result: Any
+    failure: OffAxisFailure
+    chip: OffAxisChipState
+    result: OffAxisCalibrationResult
 
 
 __all__ = ["KinetraError", "ReplyTimeout", "NodeNotConnected", "BusNotRunning", "InvalidArgument",

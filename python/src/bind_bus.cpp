@@ -176,17 +176,17 @@ void bindBus(py::module_& m) {
     bus.def("close", &Bus::close,
             "close(self) -> None\n\nStops the bus threads, closes the port, ends the callbacks and frame "
             "streams. Idempotent. Proxies of a closed bus raise BusNotRunning.");
-    bus.def_property_readonly("closed", &Bus::closed, "Whether close() was called.");
-    bus.def_property_readonly("port", &Bus::port, "The port the bus was opened on.");
+    bus.def_property_readonly("closed", &Bus::closed, "closed(self) -> bool\n\nWhether close() was called.");
+    bus.def_property_readonly("port", &Bus::port, "port(self) -> str\n\nThe port the bus was opened on.");
     bus.def_property_readonly(
         "running", [](Bus& self) { return !self.closed() && self.interface().isRunning(); },
-        "Whether the bus is open and its last send succeeded.");
+        "running(self) -> bool\n\nWhether the bus is open and its last send succeeded.");
     bus.def_property_readonly(
         "adapter_lost", [](Bus& self) { return self.interface().isAdapterLost(); },
-        "Whether the adapter vanished since the bus opened.");
+        "adapter_lost(self) -> bool\n\nWhether the adapter vanished since the bus opened.");
     bus.def_property_readonly(
         "adapter", [](Bus& self) { return AdapterView{&self}; }, py::keep_alive<0, 1>(),
-        "The bus's USB-to-CAN adapter (kinetra.Adapter).");
+        "adapter(self) -> Adapter\n\nThe bus's USB-to-CAN adapter (kinetra.Adapter).");
     bus.def("__enter__", [](py::object self) { return self; }, "__enter__(self) -> Bus");
     bus.def(
         "__exit__", [](Bus& self, const py::args&) { self.close(); },

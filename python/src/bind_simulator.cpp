@@ -117,8 +117,8 @@ void bindSimulatorClass(py::module_& m, py::module_& sim) {
     cls.def(
         "__exit__", [](Simulator& self, const py::args&) { self.stop(); }, py::call_guard<py::gil_scoped_release>(),
         "__exit__(self, *args: object) -> None\n\nStops the simulator.");
-    cls.def_property_readonly("running", &Simulator::running, "Whether it runs (from construction until close()).");
-    cls.def_property_readonly("port", &Simulator::portName, "The port of bus 0's (first) host.");
+    cls.def_property_readonly("running", &Simulator::running, "running(self) -> bool\n\nWhether it runs (from construction until close()).");
+    cls.def_property_readonly("port", &Simulator::portName, "port(self) -> str\n\nThe port of bus 0's (first) host.");
     cls.def_property_readonly(
         "ports",
         [](const Simulator& self) {
@@ -126,7 +126,7 @@ void bindSimulatorClass(py::module_& m, py::module_& sim) {
             for (std::size_t b = 0; b < self.buses(); ++b) ports.push_back(self.portOf(b));
             return ports;
         },
-        "The port of each bus's (first) host, bus 0 first.");
+        "ports(self) -> List[str]\n\nThe port of each bus's (first) host, bus 0 first.");
     cls.def(
         "host_port", [](Simulator& self, std::size_t index) { return self.host(index).portName(); }, py::arg("index"),
         "host_port(self, index: int) -> str\n\nThe port of bus 0's host `index` (from 0); IndexError when there is none.");
@@ -138,13 +138,13 @@ void bindSimulatorClass(py::module_& m, py::module_& sim) {
         "sim.EncoderNode, ...) with its fault knobs; IndexError when there is none.");
     cls.def_property_readonly(
         "adapter", [](Simulator& self) -> AdapterProtocol& { return self.adapter(); },
-        py::return_value_policy::reference_internal, "Bus 0's (first) virtual adapter.");
+        py::return_value_policy::reference_internal, "adapter(self) -> sim.Adapter\n\nBus 0's (first) virtual adapter.");
     cls.def("unplug", &Simulator::unplug, py::call_guard<py::gil_scoped_release>(),
             "unplug(self) -> None\n\nPulls the adapter out: the port fails, the bus reports the adapter lost.");
     cls.def("replug", &Simulator::replug, py::call_guard<py::gil_scoped_release>(),
             "replug(self) -> None\n\nPlugs the adapter back in.");
-    cls.def_property_readonly("plugged", &Simulator::plugged, "Whether the adapter is plugged in.");
-    cls.def_property_readonly("host_connected", &Simulator::hostConnected, "Whether a host has the port open.");
+    cls.def_property_readonly("plugged", &Simulator::plugged, "plugged(self) -> bool\n\nWhether the adapter is plugged in.");
+    cls.def_property_readonly("host_connected", &Simulator::hostConnected, "host_connected(self) -> bool\n\nWhether a host has the port open.");
     cls.def("send_garbage", &Simulator::sendGarbage, py::arg("lines"),
             "send_garbage(self, lines: int) -> None\n\nSends lines of rubbish to the host.");
     cls.def(
