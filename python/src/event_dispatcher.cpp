@@ -1,6 +1,7 @@
 #include "event_dispatcher.h"
 
 #include "bus.h"
+#include "thread_end.h"
 
 #include <algorithm>
 #include <set>
@@ -44,20 +45,8 @@ void EventDispatcher::stop() {
         stopping_ = true;
     }
     wake_.notify_one();
-    if (!thread_.joinable()) return;
-    if (thread_.get_id() == std::this_thread::get_id()) {
-        // A callback closed its bus: the thread ends by itself once the
-        // callback returns.
-        stopped_from_inside = true;
-        thread_.detach();
-        return;
-    }
-    if (PyGILState_Check()) {
-        py::gil_scoped_release release;
-        thread_.join();
-    } else {
-        thread_.join();
-    }
+    // A callback that closed its bus leaves the thread to end once it returns.
+    if (joinOrDetach(thread_)) stopped_from_inside = true;
 }
 
 void EventDispatcher::run() {

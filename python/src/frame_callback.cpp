@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "interruptible.h"
+#include "thread_end.h"
 
 namespace kinetra::python {
 
@@ -34,18 +35,7 @@ FrameCallbackThread::~FrameCallbackThread() { stop(); }
 
 void FrameCallbackThread::stop() {
     queue_->close();
-    if (!thread_.joinable()) return;
-    if (thread_.get_id() == std::this_thread::get_id()) {
-        // The callback itself stopped its delivery: the thread ends once it returns.
-        thread_.detach();
-        return;
-    }
-    if (PyGILState_Check()) {
-        py::gil_scoped_release release;
-        thread_.join();
-    } else {
-        thread_.join();
-    }
+    joinOrDetach(thread_);
 }
 
 void FrameCallbackThread::run() {
