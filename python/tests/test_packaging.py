@@ -97,9 +97,9 @@ def test_the_bundled_programs_run(command, expected):
 def load_generator():
     """python/generate_stub.py, loaded without putting python/ (the source package) on the path."""
     path = Path(__file__).resolve().parents[1] / "generate_stub.py"
-    spec = importlib.util.spec_from_file_location("generate_stub", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("generate_stub", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
