@@ -317,6 +317,15 @@ public:
     /// Blocks about 0.2 s (MA7xx) or 4.5 s (MA600); reports on standard output
     /// and returns 1 in every case.
     unsigned char clearMAxxxOffAxisCalibration(bool output);
+    /// The same reset, cancellable and timed through `options` (its `cancel` and
+    /// `clock`; the others are not used), printing the same lines. A set cancel
+    /// stops it before its next register write and ends the pause under way (on
+    /// the real clock within a few tens of milliseconds). Returns `compatible`,
+    /// `completed` (every register written), `cancelled`, `failure`
+    /// (Incompatible, Cancelled or None), `chip` and `reason`; `calibrated`
+    /// stays false, as a reset calibrates nothing.
+    kinetra::OffAxisCalibrationResult clearMAxxxOffAxisCalibration(bool output,
+                                                                  const kinetra::OffAxisCalibrationOptions& options);
     /// Calibrates the off-axis error of the chip while the caller turns the shaft
     /// at the constant rate `speed` (degrees per second): bias current trimming,
     /// and on an MA600 a harmonic compensation table that the chip then stores.

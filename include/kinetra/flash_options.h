@@ -70,8 +70,9 @@ struct FlashResult {
 struct FlashOptions {
     /// Called on the flashing thread after every exchange that moves the update on.
     std::function<void(const FlashProgress&)> progress;
-    /// Checked between exchanges; once true, the update ends through its failure
-    /// exit (adapter back at 500 kbit/s, no Go) with RET_NOT_RUNNING.
+    /// Checked between exchanges and, a few times a second, during every reply
+    /// wait; once true, the update ends through its failure exit (adapter back
+    /// at 500 kbit/s, no Go sent after it) with RET_NOT_RUNNING.
     const std::atomic<bool>* cancel = nullptr;
     /// Reads every written block back after the writes and compares it with the
     /// image; the first difference fails the update (no Go) naming its address.

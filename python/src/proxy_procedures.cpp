@@ -87,8 +87,8 @@ void addFlash(py::class_<Proxy>& cls) {
             "in its bootloader; `verify` reads every written block back. `progress(FlashProgress)` is called on "
             "this thread as the update moves on (reports between a stage's first and last may merge when it is "
             "slow); an exception it raises cancels the update and is raised once the update has ended. Setting "
-            "`cancel` or Ctrl-C stops the update at its next step: the adapter returns to 500 kbit/s and the new "
-            "firmware is not started. `clock` times the pauses and reply waits (a ManualClock passes them at "
+            "`cancel` or Ctrl-C stops the update at its next step, or within a fraction of a second while it "
+            "waits for the bootloader: the adapter returns to 500 kbit/s and the new firmware is not started. `clock` times the pauses and reply waits (a ManualClock passes them at "
             "once). Raises FlashError with the stage, sector or address, reason, the bootloader's reply byte and "
             "whether the device waits in its bootloader; BusNotRunning or NodeNotConnected before anything is "
             "sent.");
@@ -191,15 +191,25 @@ void addDriverProcedures(py::class_<Driver>& cls) {
         "`print_document` sends the parsed document to the library's message sink.");
     cls.def(
         "clear_maxxx_off_axis_calibration",
-        [](Driver& self, bool output) {
+        [](Driver& self, bool output, py::object cancel, ProcedureClock* clock) {
             requireOpen(self, "clear_maxxx_off_axis_calibration");
-            ProcedureRunner runner{py::none()};
-            runner.run([&] { self.clearMAxxxOffAxisCalibration(output); });
+            ProcedureRunner runner(std::move(cancel));
+            OffAxisCalibrationOptions options;
+            options.clock = runner.clock(clock);
+            options.cancel = runner.cancelFlag();
+            OffAxisCalibrationResult result;
+            runner.run([&] { result = self.clearMAxxxOffAxisCalibration(output, options); });
+            if (result.cancelled) {
+                raiseCalibration(result, OffAxisStage::Reset, self.getId(), "clear_maxxx_off_axis_calibration");
+            }
         },
-        py::arg("output"),
-        "clear_maxxx_off_axis_calibration(self, output: bool) -> None\n\n"
+        py::arg("output"), py::kw_only(), py::arg("cancel") = py::none(), py::arg("clock") = py::none(),
+        "clear_maxxx_off_axis_calibration(self, output: bool, *, cancel: threading.Event | CancelFlag | None = "
+        "None, clock: ProcedureClock | None = None) -> None\n\n"
         "Resets the off-axis calibration stored in the sensor chip of the output (`output`) or motor encoder: "
-        "about 0.2 s (MA702, MA732) or 4.5 s (MA600). It cannot be cancelled; Ctrl-C is raised once it ended.");
+        "about 0.2 s (MA702, MA732) or 4.5 s (MA600); an encoder of another type is left alone. Setting "
+        "`cancel` or Ctrl-C stops it before its next register write, ending the pause under way; a cancel "
+        "raises CalibrationError with `failure` Cancelled and the `chip` state. `clock` times the pauses.");
     cls.def(
         "run_maxxx_off_axis_calibration",
         [](Driver& self, bool output, float speed, const py::object& progress, const py::object& samples,

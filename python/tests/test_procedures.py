@@ -198,6 +198,31 @@ def test_ctrl_c_ends_a_flash_during_a_long_pause_soon(rig, tmp_path):
         recover(bus, 1, image(tmp_path, 1024, (2, 4, 17), "back.hex"))
 
 
+@pytest.mark.parametrize("call", ["flash, bootloader silent", "clear of an MA600"])
+def test_ctrl_c_ends_a_wait_for_the_device_soon(rig, tmp_path, call):
+    # Fault: a silent bootloader's reply wait (20 s) and the clear's pauses (4.5 s) held Ctrl-C back.
+    simulator, bus = rig
+    driver = bus.driver(1)
+    if call.startswith("flash"):
+        simulator.node(1).inject_boot_fault(sim.BootStep.Erase, sim.BootFault.Silent)
+        path = image(tmp_path, 1024, (9, 9, 9))
+        run = lambda: driver.flash(path, clock=kinetra.ManualClock(reply_wait=30.0))  # noqa: E731
+    else:
+        driver.configure_output_encoder(9, 16384, False)
+        run = lambda: driver.clear_maxxx_off_axis_calibration(True)  # noqa: E731
+    sent = sigint_later(0.5)
+    with pytest.raises(KeyboardInterrupt):
+        run()
+    ended = time.monotonic()
+    print(f"{call}: Ctrl-C returned {1000 * (ended - sent[0]):.1f} ms after the signal")
+    assert ended - sent[0] < 2.0  # generous, and far short of what was left to wait
+    if call.startswith("flash"):
+        assert simulator.node(1).in_bootloader()
+        recover(bus, 1, image(tmp_path, 1024, (2, 4, 17), "back.hex"))
+    else:
+        driver.disable_output_encoder()
+
+
 def model_of(document):
     (model,) = document.keys()
     return model

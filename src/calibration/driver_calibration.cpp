@@ -5,6 +5,7 @@
 
 #include "interface/log_sink.h"
 
+#include "calibration/cancellable_pause_clock.h"
 #include "calibration/offaxis_procedure.h"
 #include "calibration/offaxis_reset.h"
 #include "devices/driver_impl.h"
@@ -47,6 +48,14 @@ unsigned char Driver::clearMAxxxOffAxisCalibration(bool output) {
     kinetra::MessageStream out;
     kinetra::clearOffAxisCalibration(impl_, output, out, kinetra::systemProcedureClock());
     return 1;
+}
+
+kinetra::OffAxisCalibrationResult Driver::clearMAxxxOffAxisCalibration(
+    bool output, const kinetra::OffAxisCalibrationOptions& options) {
+    kinetra::MessageStream out;
+    kinetra::CancellablePauseClock real_time(options.cancel);
+    kinetra::ProcedureClock& clock = options.clock != nullptr ? *options.clock : real_time;
+    return kinetra::clearOffAxisCalibration(impl_, output, out, clock, options.cancel);
 }
 
 unsigned char Driver::runMAxxxOffAxisCalibration(bool output, float speed) {

@@ -22,9 +22,9 @@ constexpr milliseconds kSectorPause{1};
 // A bootloader answers a synchronise frame at once; the bound only covers the
 // way through the adapter.
 constexpr milliseconds kProbeBound{500};
-// How often a reply wait looks at the interface. The interface offers the
-// library's procedures no wake-up for a lost adapter, so a wait checks it a few
-// times a second instead of sleeping through its whole 20 s bound.
+// How often a reply wait looks at the interface and the cancel flag. Neither
+// offers the library's procedures a wake-up, so a wait checks them a few times
+// a second instead of sleeping through its whole 20 s bound.
 constexpr milliseconds kInterfaceWatchSlice{50};
 
 std::string hexAddress(uint64_t address) {
@@ -43,6 +43,7 @@ std::string hexByte(uint8_t byte) {
 bool FlashProcedure::Reply::acknowledged() const { return status == RET_OK && byte == boot::kAck; }
 
 ret_status_t FlashProcedure::failure(const Reply& reply, const std::string& step) const {
+    if (reply.cancelled) return stopped();
     // The wait's own status when nothing came; a reply that came but refused has
     // no status of its own.
     if (reply.status == RET_OK) {
@@ -71,8 +72,9 @@ ret_status_t FlashProcedure::fail(ret_status_t status, const std::string& why, F
         result->reply_byte = reason == FlashFailure::Refused ? refused_byte_ : 0;
         result->file_line = reason == FlashFailure::FileProblem ? file_line_ : 0;
         // A start that was not acknowledged leaves the device where it was only
-        // when the bootloader refused it; a silent one may have started.
-        const bool maybe_started = step_ == FlashStep::Go && reason != FlashFailure::Refused;
+        // when the bootloader refused it; a silent one may have started, and so
+        // may one whose acknowledge a cancel stopped waiting for.
+        const bool maybe_started = go_sent_ && reason != FlashFailure::Refused;
         result->in_bootloader = (in_bootloader_ || answered_) && !maybe_started;
         result->text = why;
     }
@@ -94,6 +96,7 @@ ret_status_t FlashProcedure::run(const std::string& path, bool already_in_dfu) {
     if (options_.result != nullptr) *options_.result = FlashResult{};
     // A device said to be in its bootloader stays there whatever fails.
     in_bootloader_ = already_in_dfu;
+    go_sent_ = false;
     Interface& iface = *target_.iface;
     at(FlashStep::Checks);
     if (!already_in_dfu) {
@@ -357,6 +360,7 @@ ret_status_t FlashProcedure::write(const intelhex::hex_data& image) {
         }
         reply = await();
         target_.replies.disarm();
+        if (reply.cancelled) return failure(reply, "write at " + where);
         if (!reply.acknowledged()) {
             log.line("[FLASH] Writing to memory address failed.", reply.status, ":", static_cast<unsigned>(reply.byte));
             ++write_errors;
@@ -430,6 +434,7 @@ ret_status_t FlashProcedure::go(uint32_t address) {
     target_.replies.arm(boot::kGo);
     send(boot::kGo, {static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
                      static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)});
+    go_sent_ = true;
     const Reply reply = await();
     target_.replies.disarm();
     if (!reply.acknowledged()) {
@@ -463,9 +468,12 @@ FlashProcedure::Reply FlashProcedure::await(can_frame_data* frame, std::chrono::
     // Every wait follows a send of this procedure, so the interface's running
     // state tells whether the adapter still carries the frames: once it is gone
     // no reply can come, and the wait ends at the next look instead of its bound.
+    // A cancel is looked at as often: a silent bootloader must not hold the
+    // caller for the whole bound after it asked to stop.
     using Duration = ProcedureClock::clock::duration;
     Duration left = clock_.replyWait(bound);
     for (;;) {
+        if (options_.cancel != nullptr && options_.cancel->load()) return {kCancelled, 0, true};
         if (!target_.iface->isRunning()) {
             target_.log.line("[FLASH] The adapter is gone.");
             return {kAdapterGone, 0};
@@ -486,9 +494,13 @@ FlashProcedure::Reply FlashProcedure::await(can_frame_data* frame, std::chrono::
 
 bool FlashProcedure::cancelled() const {
     if (options_.cancel == nullptr || !options_.cancel->load()) return false;
-    target_.log.line("[FLASH] Cancelled.");
-    fail(kCancelled, "stopped on request", FlashFailure::Cancelled);
+    stopped();
     return true;
+}
+
+ret_status_t FlashProcedure::stopped() const {
+    target_.log.line("[FLASH] Cancelled.");
+    return fail(kCancelled, "stopped on request", FlashFailure::Cancelled);
 }
 
 void FlashProcedure::report(FlashStage stage, uint64_t done, uint64_t total) const {

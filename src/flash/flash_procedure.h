@@ -53,6 +53,7 @@ private:
     struct Reply {
         ret_status_t status;
         uint8_t byte;
+        bool cancelled = false;  // the wait ended on the cancel flag, not on a reply
         bool acknowledged() const;
     };
 
@@ -73,7 +74,10 @@ private:
     void sendBytes(uint32_t id, const uint8_t* data, std::size_t count);
     void sendAddressLength(uint32_t id, uint32_t address, std::size_t length);
     Reply await(can_frame_data* frame = nullptr, std::chrono::milliseconds bound = kReplyBound);
+    /// Whether the caller's cancel flag is set; records and logs the stop when it is.
     bool cancelled() const;
+    /// Records and logs a stop on request; returns its status.
+    ret_status_t stopped() const;
     void report(FlashStage stage, uint64_t done, uint64_t total) const;
 
     Target target_;
@@ -82,6 +86,7 @@ private:
     FlashStep step_ = FlashStep::Checks;
     uint32_t where_ = 0;
     bool in_bootloader_ = false;
+    bool go_sent_ = false;  // the start of the new firmware went out
     mutable bool answered_ = false;  // the bootloader answered, even with a refusal
     mutable std::size_t file_line_ = 0;
     mutable uint8_t refused_byte_ = 0;

@@ -3,10 +3,12 @@
 
 #include <kinetra/driver.h>
 
+#include "calibration/cancellable_pause_clock.h"
 #include "calibration/offaxis_reset.h"
 #include "devices/protocol/motor_controller_protocol.h"
 #include "motor_node_fixture.h"
 
+#include <atomic>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -48,7 +50,7 @@ protected:
 
     /// Runs the reset on a driver whose selected encoder reports `type` (none
     /// when `type` is negative: the read times out), with recorded pauses.
-    std::string run(bool output, int type) {
+    std::string run(bool output, int type, int cancel_at_pause = -1) {
         device->setRepliesStopped(type < 0);
         const auto answer = std::vector<uint8_t>{static_cast<uint8_t>(type), 0x00, 0x10, 0x00, 0x00, 0x01};
         device->answer(output ? motor::kGetOutputEncoderConfiguration : motor::kGetMotorEncoderConfiguration, answer);
@@ -56,9 +58,14 @@ protected:
         RegisteredCommands driver(kNode, &bus);
         std::ostringstream out;
         bus.clearSent();
-        kinetra::clearOffAxisCalibration(&driver.commands, output, out, [this](std::chrono::milliseconds pause) {
-            pauses.push_back({requestsTo().size(), pause});
-        });
+        std::atomic<bool> cancel{cancel_at_pause == 0};
+        result = kinetra::clearOffAxisCalibration(
+            &driver.commands, output, out,
+            [&](std::chrono::milliseconds pause) {
+                pauses.push_back({requestsTo().size(), pause});
+                if (static_cast<int>(pauses.size()) == cancel_at_pause) cancel = true;
+            },
+            &cancel);
         return out.str();
     }
 
@@ -79,6 +86,7 @@ protected:
     }
 
     kinetra::test::ScriptedDevice* device = nullptr;
+    kinetra::OffAxisCalibrationResult result;
     /// Each pause with the number of frames sent before it.
     std::vector<std::pair<std::size_t, std::chrono::milliseconds>> pauses;
 };
@@ -112,6 +120,58 @@ TEST_F(OffAxisResetTest, OtherOrUnreadableEncodersOnlyReadTheConfiguration) {
         expectFrames({readOf(motor::kGetMotorEncoderConfiguration)});
         EXPECT_TRUE(pauses.empty());
     }
+}
+
+// Fault: the reset could not be cancelled, holding its caller for 4.5 s of pauses.
+TEST_F(OffAxisResetTest, ACancelDuringAPauseSendsNoFurtherWrite) {
+    using kinetra::OffAxisChipState;
+    struct Case {
+        int type;
+        int cancel_at_pause;  // 0: set before the start
+        std::size_t writes;
+        OffAxisChipState chip;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {motor::kEncoderTypeMA7xx, 0, 0, OffAxisChipState::Unchanged, "stopped during the reset; the chip is unchanged"},
+        {motor::kEncoderTypeMA7xx, 1, 1, OffAxisChipState::Cleared,
+         "stopped during the reset; the chip's bias current trimming and compensation table are partly cleared, not "
+         "stored"},
+        {motor::kEncoderTypeMA600, 10, 10, OffAxisChipState::Cleared, "a power cycle brings back"},
+        {motor::kEncoderTypeMA600, 35, 35, OffAxisChipState::Cleared, "a power cycle brings back"},  // the store's pause
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cancel_at_pause);
+        EXPECT_EQ(run(false, c.type, c.cancel_at_pause), "Reset cancelled.\n");
+        EXPECT_EQ(requestsTo().size(), 1 + c.writes);
+        EXPECT_EQ(pauses.size(), c.writes);
+        EXPECT_TRUE(result.compatible && result.cancelled);
+        EXPECT_FALSE(result.completed || result.calibrated || result.stored);
+        EXPECT_EQ(result.failure, kinetra::OffAxisFailure::Cancelled);
+        EXPECT_EQ(result.chip, c.chip);
+        EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+    }
+    // Uncancelled, the same reset completes.
+    EXPECT_EQ(run(false, motor::kEncoderTypeMA600), "Done.\n");
+    EXPECT_TRUE(result.completed && result.stored && !result.cancelled);
+    EXPECT_EQ(result.failure, kinetra::OffAxisFailure::None);
+}
+
+// Fault: on the real clock a cancel waited out the pause under way (a second for the store).
+TEST_F(OffAxisResetTest, PublicCancellableResetEndsItsPauseOnCancel) {
+    std::atomic<bool> cancel{true};
+    kinetra::CancellablePauseClock(&cancel).sleepFor(std::chrono::hours(1));
+    device->answer(motor::kGetMotorEncoderConfiguration, {motor::kEncoderTypeMA600, 0x00, 0x10, 0x00, 0x00, 0x01});
+    Driver driver(kNode, &bus);
+    bus.clearSent();
+    kinetra::OffAxisCalibrationOptions options;
+    options.cancel = &cancel;
+    testing::internal::CaptureStdout();
+    const kinetra::OffAxisCalibrationResult cancelled = driver.clearMAxxxOffAxisCalibration(false, options);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Reset cancelled.\n");
+    EXPECT_TRUE(cancelled.compatible && cancelled.cancelled);
+    EXPECT_EQ(cancelled.chip, kinetra::OffAxisChipState::Unchanged);
+    expectFrames({readOf(motor::kGetMotorEncoderConfiguration)});
 }
 
 TEST_F(OffAxisResetTest, PublicOperationReportsOnStandardOutputAndReturnsOne) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -520,6 +521,99 @@ TEST_F(FlashProcedureTest, CancelEndsThroughTheFailureExit) {
     EXPECT_EQ(lines.back(), "rate 6");
     EXPECT_NE(log.str().find("[FLASH] Cancelled.\n"), std::string::npos);
 }
+
+// Fault: a reply wait ignored the cancel flag, so a silent bootloader held the
+// caller for the whole 20 s bound after it asked to stop.
+struct WaitCancelCase {
+    const char* name;
+    BootStep silent;     // the step the bootloader does not answer
+    bool fault;          // whether it is silent at all (else it answers, too late)
+    uint32_t sent_id;    // the cancel comes in the wait after this frame ...
+    int nth;             // ... the nth such wait
+    bool verify;
+    FlashStep stopped_at;
+    uint32_t address;
+    bool in_bootloader;
+    bool go_sent;
+};
+
+// Sets the cancel flag as the chosen reply wait begins.
+class CancelInWaitClock final : public ProcedureClock {
+public:
+    CancelInWaitClock(ManualClock& inner, std::atomic<bool>& cancel, std::function<bool()> trip)
+        : inner_(inner), cancel_(cancel), trip_(std::move(trip)) {}
+    clock::time_point now() override { return inner_.now(); }
+    void sleepFor(clock::duration duration) override { inner_.sleepFor(duration); }
+    clock::duration replyWait(clock::duration bound) override {
+        if (trip_()) cancel_ = true;
+        return inner_.replyWait(bound);
+    }
+    void replyWaitExpired(clock::duration bound) override { inner_.replyWaitExpired(bound); }
+
+private:
+    ManualClock& inner_;
+    std::atomic<bool>& cancel_;
+    std::function<bool()> trip_;
+};
+
+class FlashWaitCancelTest : public FlashProcedureTest, public ::testing::WithParamInterface<WaitCancelCase> {};
+
+TEST_P(FlashWaitCancelTest, EndsCancelledAndTheDeviceIsWhereTheResultSays) {
+    const WaitCancelCase& c = GetParam();
+    start(false);
+    writeFile(imageText());
+    if (c.fault) inject(c.silent, BootFault::Silent);
+    std::atomic<bool> cancel{false};
+    int seen = 0;
+    CancelInWaitClock cancelling(clock, cancel, [&] {
+        const auto events = bus->events();
+        return !events.empty() && !events.back().is_rate && events.back().frame.can_id == c.sent_id &&
+               ++seen == c.nth;
+    });
+    FlashResult result;
+    FlashOptions options;
+    options.cancel = &cancel;
+    options.result = &result;
+    options.verify = c.verify;
+    options.clock = &cancelling;
+    EXPECT_EQ(driver->flash(path, false, options), RET_NOT_RUNNING);
+    EXPECT_EQ(result.reason, FlashFailure::Cancelled) << result.text;
+    EXPECT_EQ(result.step, c.stopped_at);
+    EXPECT_EQ(c.stopped_at == FlashStep::Erase ? result.sector : result.address, c.address);
+    EXPECT_EQ(result.in_bootloader, c.in_bootloader);
+    EXPECT_EQ(result.text, "stopped on request");
+    EXPECT_TRUE(clock.expiredWaits().empty()) << "no wait ran to its bound";
+    EXPECT_EQ(render(bus->events().back()), "rate 6");
+    const auto lines = rendered();
+    const bool go = std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("21:", 0) == 0; });
+    EXPECT_EQ(go, c.go_sent);
+    EXPECT_NE(log.str().find("[FLASH] Cancelled.\n"), std::string::npos) << log.str();
+    // Stopped in a defined state: a restart from the bootloader finishes the update.
+    cancel = false;
+    options.result = nullptr;
+    options.clock = &clock;
+    ASSERT_EQ(flash(true, options), RET_OK) << log.str();
+    EXPECT_EQ(flashed(0x08000010, 20), kSecond);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, FlashWaitCancelTest,
+    ::testing::Values(
+        WaitCancelCase{"sync", BootStep::Synchronise, true, boot::kSynchronise, 1, false, FlashStep::Synchronise, 0,
+                       false, false},
+        WaitCancelCase{"speed", BootStep::ChangeSpeed, true, boot::kChangeSpeed, 1, false, FlashStep::SpeedChange, 0,
+                       true, false},
+        WaitCancelCase{"erase", BootStep::Erase, true, boot::kErase, 1, false, FlashStep::Erase, 0, true, false},
+        WaitCancelCase{"write", BootStep::Write, true, boot::kWriteMemory, 1, false, FlashStep::Write, 0x08000000,
+                       true, false},
+        // The last block's write-finished wait: no Go follows, the device waits.
+        WaitCancelCase{"write_finish", BootStep::Write, false, boot::kWriteData, 7, false, FlashStep::Write,
+                       0x08000010, true, false},
+        WaitCancelCase{"verify", BootStep::Read, true, boot::kReadMemory, 1, true, FlashStep::Verify, 0x08000000, true,
+                       false},
+        // Go went out: the device may run its new firmware.
+        WaitCancelCase{"go", BootStep::Go, true, boot::kGo, 1, false, FlashStep::Go, 0, false, true}),
+    [](const ::testing::TestParamInfo<WaitCancelCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FlashProcedureTest, ActuatorRunsTheSameProcedure) {
     start(true, false);
