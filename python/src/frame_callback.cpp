@@ -2,17 +2,19 @@
 
 #include <chrono>
 
+#include "can/bus.h"
 #include "interruptible.h"
 #include "thread_end.h"
 
 namespace kinetra::python {
 
 namespace {
-/// The identifier bits of can_id, and its remote and extended flags.
-constexpr uint32_t kIdentifierMask = 0x1FFFFFFF;
-constexpr uint32_t kRemoteFlag = 0x40000000;
-constexpr uint32_t kExtendedFlag = 0x80000000;
-constexpr uint8_t kMaxDlc = 8;
+using protocol::kExtendedFlag;
+using protocol::kRemoteFlag;
+/// The identifier bits of can_id: everything below the error flag (bit 29).
+constexpr uint32_t kIdentifierMask = (1u << 29) - 1;
+/// The most payload bytes a frame carries.
+constexpr std::size_t kMaxDlc = sizeof(can_frame_data::data);
 }  // namespace
 
 py::object frameObject(const TimedFrame& timed) {
